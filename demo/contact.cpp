@@ -1,0 +1,3 @@
+#include "sections.h"
+
+int demoContact() { return 0; }

@@ -1,0 +1,3 @@
+#include "sections.h"
+
+int demoDes() { return 0; }

@@ -1,0 +1,3 @@
+#include "sections.h"
+
+int demoRf5550() { return 0; }

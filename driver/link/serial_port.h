@@ -1,0 +1,65 @@
+// The serial port layer: one small interface, one backend per operating
+// system. The link code above it never sees a file descriptor or a HANDLE.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace orvix {
+
+// Read and write time-outs of an open port, in the serial driver's terms:
+// a read of k bytes gives up after readConstant + k * readMultiplier ms in
+// all, or after readInterval ms of silence between two bytes; a write of k
+// bytes must finish within writeConstant + k * writeMultiplier ms.
+struct Timeouts {
+  int readInterval = 200;
+  int readMultiplier = 1;
+  int readConstant = 100;
+  int writeMultiplier = 1;
+  int writeConstant = 100;
+};
+
+// One open serial port. Every operation reports failure by its result and
+// never throws.
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+
+  // Turns the port's mode text ("COM1: baud=9600 parity=N data=8 stop=1")
+  // into line settings: 8N1, binary, no flow control.
+  virtual bool buildLine(const char* modeText) = 0;
+  // Applies the line settings with the given rate value (56000 or 9600).
+  virtual bool applyLine(int rateValue) = 0;
+  virtual bool setTimeouts(const Timeouts& t) = 0;
+  virtual bool setQueues(int inBytes, int outBytes) = 0;
+  // Aborts pending transfers and empties both directions.
+  virtual bool purge() = 0;
+  // Reads and resets the port's error flags.
+  virtual bool clearErrors() = 0;
+  // Waits for no line events.
+  virtual bool setEventMaskNone() = 0;
+  // Writes count bytes within the write time-out; returns the number written.
+  virtual std::size_t write(const std::uint8_t* data, std::size_t count) = 0;
+  // Reads up to count bytes within the read time-outs; returns the number read.
+  virtual std::size_t read(std::uint8_t* buffer, std::size_t count) = 0;
+  // Closes the port. After a successful close the object is finished.
+  virtual bool close() = 0;
+};
+
+// What the link needs from the operating system besides an open port: opening
+// a port by index and pausing the calling thread. Unit tests substitute a
+// scripted system so that nothing sleeps whole seconds.
+class PortSystem {
+ public:
+  virtual ~PortSystem() = default;
+  // Opens "COM<index+1>" for reading and writing, exclusively, existing
+  // device only. Returns nullptr when the port is missing or busy.
+  virtual SerialPort* open(int index) = 0;
+  virtual void pause(int milliseconds) = 0;
+};
+
+// The operating system's serial ports (POSIX or Win32 backend).
+PortSystem& systemPorts();
+
+}  // namespace orvix

@@ -1,0 +1,245 @@
+// POSIX backend of the serial port layer (termios).
+//
+// Port index i opens the device named by ORVIX32_COM<i+1>, else /dev/ttyS<i>.
+// The read time-outs follow the serial driver's rules the link is written
+// for: a read of k bytes returns when k bytes are in, after
+// readConstant + k * readMultiplier ms in all, or after readInterval ms of
+// silence between two bytes, whichever comes first.
+#if !defined(_WIN32)
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "link/serial_port.h"
+
+namespace orvix {
+
+namespace {
+
+long long nowMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// True when path is the active system console (or one of its devices): a
+// reader port is never opened there.
+bool isConsole(const char* path) {
+  struct stat target {};
+  if (stat(path, &target) != 0 || !S_ISCHR(target.st_mode)) return false;
+  auto same = [&](const std::string& dev) {
+    struct stat st {};
+    return stat(dev.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == target.st_rdev;
+  };
+  if (same("/dev/console")) return true;
+  if (std::FILE* f = std::fopen("/sys/class/tty/console/active", "r")) {
+    char line[256] = {};
+    const bool got = std::fgets(line, sizeof line, f) != nullptr;
+    std::fclose(f);
+    if (got) {
+      for (char* tok = std::strtok(line, " \t\n"); tok; tok = std::strtok(nullptr, " \t\n"))
+        if (same(std::string("/dev/") + tok)) return true;
+    }
+  }
+  return false;
+}
+
+speed_t speedFor(int rateValue) {
+  switch (rateValue) {
+    case 56000:  // the fast rate value; POSIX has no 56000, the reader runs at 57600
+    case 57600:
+      return B57600;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 115200:
+      return B115200;
+    default:
+      return B0;
+  }
+}
+
+class PosixPort final : public SerialPort {
+ public:
+  explicit PosixPort(int fd) : fd_(fd) {}
+  ~PosixPort() override {
+    if (fd_ >= 0) close();
+  }
+
+  bool buildLine(const char* modeText) override {
+    if (tcgetattr(fd_, &tio_) != 0) return false;
+    // "COMn: baud=9600 parity=N data=8 stop=1": the reader's framing is 8N1.
+    int baud = 9600, data = 8, stop = 1;
+    char parity = 'N';
+    if (const char* colon = std::strchr(modeText, ':')) {
+      for (const char* p = colon + 1; *p;) {
+        while (*p == ' ') ++p;
+        if (std::sscanf(p, "baud=%d", &baud) == 1 || std::sscanf(p, "data=%d", &data) == 1 ||
+            std::sscanf(p, "stop=%d", &stop) == 1 || std::sscanf(p, "parity=%c", &parity) == 1) {
+        }
+        while (*p && *p != ' ') ++p;
+      }
+    }
+    if (data != 8 || stop != 1 || (parity != 'N' && parity != 'n')) return false;
+    cfmakeraw(&tio_);
+    tio_.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio_.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio_.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    tio_.c_cc[VMIN] = 0;
+    tio_.c_cc[VTIME] = 0;
+    const speed_t sp = speedFor(baud);
+    return sp != B0 && cfsetispeed(&tio_, sp) == 0 && cfsetospeed(&tio_, sp) == 0;
+  }
+
+  bool applyLine(int rateValue) override {
+    const speed_t sp = speedFor(rateValue);
+    if (sp == B0 || cfsetispeed(&tio_, sp) != 0 || cfsetospeed(&tio_, sp) != 0) return false;
+    return tcsetattr(fd_, TCSANOW, &tio_) == 0;
+  }
+
+  bool setTimeouts(const Timeouts& t) override {
+    if (fd_ < 0) return false;
+    t_ = t;
+    return true;
+  }
+
+  bool setQueues(int inBytes, int outBytes) override {
+    return fd_ >= 0 && inBytes > 0 && outBytes > 0;
+  }
+
+  bool purge() override { return fd_ >= 0 && tcflush(fd_, TCIOFLUSH) == 0; }
+
+  bool clearErrors() override { return fd_ >= 0 && fcntl(fd_, F_GETFL) != -1; }
+
+  bool setEventMaskNone() override { return fd_ >= 0 && fcntl(fd_, F_GETFL) != -1; }
+
+  std::size_t write(const std::uint8_t* data, std::size_t count) override {
+    if (fd_ < 0 || count == 0) return 0;
+    const long long deadline =
+        nowMs() + t_.writeConstant + static_cast<long long>(count) * t_.writeMultiplier;
+    std::size_t done = 0;
+    while (done < count) {
+      const ssize_t n = ::write(fd_, data + done, count - done);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;
+      const long long left = deadline - nowMs();
+      if (left <= 0) break;
+      pollfd p{fd_, POLLOUT, 0};
+      if (poll(&p, 1, static_cast<int>(left)) <= 0 || (p.revents & (POLLERR | POLLHUP))) break;
+    }
+    return done;
+  }
+
+  std::size_t read(std::uint8_t* buffer, std::size_t count) override {
+    if (fd_ < 0 || count == 0) return 0;
+    const long long deadline =
+        nowMs() + t_.readConstant + static_cast<long long>(count) * t_.readMultiplier;
+    long long lastByte = 0;
+    std::size_t got = 0;
+    while (got < count) {
+      const ssize_t n = ::read(fd_, buffer + got, count - got);
+      if (n > 0) {
+        got += static_cast<std::size_t>(n);
+        lastByte = nowMs();
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+        // Hang-up or a line that went away: nothing more will come.
+        if (n < 0 || hungUp()) break;
+      }
+      const long long now = nowMs();
+      long long wait = deadline - now;
+      if (got > 0 && t_.readInterval > 0) wait = std::min(wait, lastByte + t_.readInterval - now);
+      if (wait <= 0) break;
+      pollfd p{fd_, POLLIN, 0};
+      const int r = poll(&p, 1, static_cast<int>(wait));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      if ((p.revents & POLLIN) == 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) break;
+    }
+    return got;
+  }
+
+  bool close() override {
+    if (fd_ < 0) return false;
+    ioctl(fd_, TIOCNXCL);
+    flock(fd_, LOCK_UN);
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    return rc == 0 || errno == EINTR;
+  }
+
+ private:
+  bool hungUp() const {
+    pollfd p{fd_, POLLIN, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) &&
+           !(p.revents & POLLIN);
+  }
+
+  int fd_;
+  termios tio_{};
+  Timeouts t_{};
+};
+
+class PosixPorts final : public PortSystem {
+ public:
+  SerialPort* open(int index) override {
+    const std::string path = pathFor(index);
+    if (isConsole(path.c_str())) return nullptr;
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    // Exclusive: TIOCEXCL keeps other openers out (except root); the advisory
+    // lock also keeps out a second opener running as root.
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !isatty(fd) ||
+        flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+      ::close(fd);
+      return nullptr;
+    }
+    return new PosixPort(fd);
+  }
+
+  void pause(int milliseconds) override {
+    timespec ts{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+  }
+
+  static std::string pathFor(int index) {
+    const std::string var = "ORVIX32_COM" + std::to_string(index + 1);
+    if (const char* p = std::getenv(var.c_str()); p && *p) return p;
+    return "/dev/ttyS" + std::to_string(index);
+  }
+};
+
+}  // namespace
+
+PortSystem& systemPorts() {
+  // Stateless, so it needs no destruction at unload.
+  static PosixPorts system;
+  return system;
+}
+
+}  // namespace orvix
+
+#endif  // !_WIN32
