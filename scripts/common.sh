@@ -1,0 +1,48 @@
+# Shared by scripts/demo and scripts/test: package checks and the build.
+# shellcheck shell=bash
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
+
+# Packages the native build, the simulator, the tests and the test bench need.
+BASE_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
+  libssl-dev qt6-base-dev fonts-noto-cjk xvfb xauth)
+
+# Installs the Debian packages given when any is missing: as root with
+# apt-get; otherwise prints the exact command and stops.
+ensure_packages() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing Debian packages. Install them with:" >&2
+    echo "  sudo apt-get install -y ${missing[*]}" >&2
+    exit 1
+  fi
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# configure_and_build DIR [cmake options…]
+configure_and_build() {
+  local dir=$1
+  shift
+  cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1 || {
+    cat "$dir.configure.log"
+    return 1
+  }
+  ninja -C "$dir" -j "$JOBS"
+}
+
+# No run may reach a real serial port: until a simulator is named, every COM
+# port maps to a path that does not exist.
+map_ports_nowhere() {
+  local i
+  for i in 1 2 3 4 5 6 7 8 9 10; do
+    export "ORVIX32_COM$i=/nonexistent/orvix32-com$i"
+  done
+}
