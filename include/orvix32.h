@@ -225,22 +225,435 @@ ORVIX32_API int ORVIX32_CALL RFMifare_Decrment(int block, int value);
 ORVIX32_API int ORVIX32_CALL RFMifare_Halt(void);
 
 /* ===== RF5550 tags ========================================================= */
-/* (RF5550 family goes here.) */
+/* Every RF5550_ function is one reader command, sent with one exchange (no
+ * relink). Each one returns
+ *   0          success
+ *   101 … 115  a link error of the exchange
+ *   4          an argument is out of range or a buffer pointer is null;
+ *              nothing was sent and no buffer was touched
+ *   other      the reader's own status for the command (no tag, wrong
+ *              password, block locked, …), passed through unchanged.
+ * Output buffers are written only on status 0; on any other result they are
+ * left untouched. A password is 4 bytes, sent unchanged, first byte first.
+ * A block number travels as one byte (its low 8 bits). The option is the last
+ * byte of the write and configuration commands (low 8 bits of the int); the
+ * reader and the tag give it its meaning. */
+
+/* RF5550_ReadBlk: read one block of the tag in the field (command 0x64).
+ *   block   the block number, sent as its low byte;
+ *   buffer  out: the reader's reply, as many bytes as it sent: 4 for a block,
+ *           at most 255 from any reader (room for 255 bytes is always safe). */
+ORVIX32_API int ORVIX32_CALL RF5550_ReadBlk(int block, unsigned char* buffer);
+
+/* RF5550_WriteBlk: write one block (command 0x65).
+ *   block     -1 for block 0 (sent as 0); 0 itself returns 4; any other
+ *             value is sent as its low byte;
+ *   password  in, 4 bytes;
+ *   data      in/out, 4 bytes: the block's new contents; on status 0 the
+ *             tag's answer is copied over them (at most 4 bytes, never more);
+ *   option    sent as the last byte. */
+ORVIX32_API int ORVIX32_CALL RF5550_WriteBlk(int block, const unsigned char* password,
+                                             unsigned char* data, int option);
+
+/* RF5550_Init: configure the tag (command 0x66).
+ *   config    in, ten ints; only items 0, 3 and 9 are read. They form the
+ *             configuration byte: bits 7-5 = item 9 when it is 0 … 7, else 7;
+ *             bit 4 = 1 when item 3 is nonzero; bit 3 = 1 when item 0 is
+ *             nonzero; bits 2-0 = 1 1 1 (items 0, 3, 9 = 1, 1, 2 give 0x5F);
+ *   password  in, 4 bytes;  option  sent as the last byte. */
+ORVIX32_API int ORVIX32_CALL RF5550_Init(const int* config, const unsigned char* password,
+                                         int option);
+
+/* RF5550_Wake: wake the tag with its password (command 0x67).
+ *   password  in, 4 bytes. */
+ORVIX32_API int ORVIX32_CALL RF5550_Wake(const unsigned char* password);
+
+/* RF5550_ReadAfterWake: wake the tag with its password, then read a block
+ * (command 0x68).
+ *   block     sent as its low byte;  password  in, 4 bytes;
+ *   buffer    out: as RF5550_ReadBlk (4 bytes for a block, at most 255). */
+ORVIX32_API int ORVIX32_CALL RF5550_ReadAfterWake(int block, const unsigned char* password,
+                                                  unsigned char* buffer);
+
+/* RF5550_WriteAfterWake: wake the tag with its password, then write a block
+ * (command 0x69). Arguments and results as RF5550_WriteBlk (block 0 returns
+ * 4, -1 writes block 0, at most 4 reply bytes over data). */
+ORVIX32_API int ORVIX32_CALL RF5550_WriteAfterWake(int block, const unsigned char* password,
+                                                   unsigned char* data, int option);
+
+/* RF5550_Mcmno: the reader's module number (command 0xA1).
+ *   number  out, 4 bytes: on status 0 the 2 reply bytes, then two zero bytes,
+ *           whatever the reply's length. */
+ORVIX32_API int ORVIX32_CALL RF5550_Mcmno(unsigned char* number);
 
 /* ===== Contact memory cards ================================================ */
-/* (Memory card family and block transfer go here.) */
+/* The contact slot holds one memory card. SelectCard tells the library and
+ * the reader which type code the card is; VerifyIC, CheckSecret, ReadSecret,
+ * ModifySecret, EraseCard, CheckEraseSecret, CheckZoneSecret and the block
+ * transfer (ReadMemCard …) behave by the type selected last (255 = none, the
+ * value after every LinkCom; a code nobody knows behaves as "any other").
+ *
+ * Library result codes of this family (no exchange, or a judged reply):
+ *   3   not available for the selected card type, a length precondition
+ *       failed, or the erase before a code change did not leave FF bytes
+ *   4   an argument is out of range; nothing was sent, buffers untouched
+ *   19  VerifyIC: the card is not of the selected type
+ * Otherwise the result is the status of the last exchange: 0, 101 … 115, or
+ * the reader's own status (which stops a multi-piece transfer at once; the
+ * pieces before it stay done).
+ *
+ * Card positions are page * 256 + address and travel as 16 bits, high byte
+ * first: a run that reaches position 65536 or beyond is refused with 4.
+ * A reply is never copied past the caller's buffer: each piece copies at most
+ * the bytes it asked for, and every other copy is bounded as stated. */
+
+/* PowerOn / PowerOff: power the card in the contact slot on or off
+ * (commands 0x02 / 0x03). Returns the status. */
+ORVIX32_API int ORVIX32_CALL PowerOn(void);
+ORVIX32_API int ORVIX32_CALL PowerOff(void);
+
+/* SelectCard: choose the card type (command 0x0A, the low byte of type is
+ * sent). On status 0 the library's selected type becomes type (whole, so 300
+ * selects 300). Returns the status. */
+ORVIX32_API int ORVIX32_CALL SelectCard(int type);
+
+/* VerifyIC: check that the card shows the identity bytes of the selected type
+ * (type 0: B7 A0 or 37 A0 at address 0, read twice; types 1 … 4: 81 05, 81 15,
+ * 81 03, 81 13 at address 6 of area 18). Types 10 … 17, 19 … 27 and 30 are
+ * not checked (0).
+ * Returns 0 = the card passes, 19 = it does not (or the type cannot be
+ * checked: 5 … 9, 18, 28, 29, 255, any other code), or the nonzero status of
+ * a failing read. */
+ORVIX32_API int ORVIX32_CALL VerifyIC(void);
+
+/* Inquire: the reader's view of the slot (command 0x0D).
+ *   type, second, power  out, one int each: on status 0 the reader's card
+ *   type, its second byte and the card's power state; the selected type then
+ *   becomes type. Untouched otherwise. Returns the status. */
+ORVIX32_API int ORVIX32_CALL Inquire(int* type, int* second, int* power);
+
+/* CheckSecret: present the security code (command 0x0C).
+ *   length  number of code bytes, 0 … 255 (types 25, 26: exactly 2)
+ *   code    in/out, length bytes: the code; the reply is stored back into at
+ *           most length bytes. Types 0, 15 … 17 answer 4 bytes, counter then
+ *           code, stored as code[0..1] = code, code[2..3] = counter (give
+ *           length 4 to receive all four).
+ * Types 25, 26 store the reply whatever the reader's status (not after a
+ * link error). Other types store it on status 0 only.
+ * Returns the status; 3 for types 1, 3, 10 … 14, 19 … 24, 30, 255 and for
+ * types 25, 26 with length other than 2; 4 for length < 0 or > 255. */
+ORVIX32_API int ORVIX32_CALL CheckSecret(int length, unsigned char* code);
+
+/* ReadSecret: read the security code and its error counter.
+ *   counter  out, 2 bytes
+ *   code     out, 8 bytes of room: types 0, 15 … 17 store 2 bytes; types 2,
+ *            4, 25, 26 store the reply's code bytes (at most 8).
+ * Returns the status (of the read), or 3 for any other type. */
+ORVIX32_API int ORVIX32_CALL ReadSecret(unsigned char* counter, unsigned char* code);
+
+/* ModifySecret: change the security code.
+ *   length  bytes of room in code (and, for types 2 and 4, the code length:
+ *           0 … 254; types 25, 26: exactly 2; types 0, 15 … 17: at least 2)
+ *   code    in/out, length bytes. Types 0, 15 … 17 erase the code, write
+ *           code[0..1] and read the counter back: code[0..1] = counter,
+ *           code[2..3] = the write's reply (stored only within length).
+ *           Types 2, 4, 25, 26 store the reply (at most length bytes) on
+ *           status 0.
+ * Returns the status; 3 for other types, types 25, 26 with length other than
+ * 2, or an erase that left a byte other than FF; 4 for a length out of the
+ * ranges above. */
+ORVIX32_API int ORVIX32_CALL ModifySecret(int length, unsigned char* code);
+
+/* ReadCard: read length bytes of an area (command 0x14, pieces of 64).
+ *   area     low byte sent (18 = the card memory)
+ *   page, address  position page * 256 + address, both >= 0
+ *   length   > 0
+ *   buffer   out, length bytes: each piece's reply appended (at most the
+ *            piece's count), advancing by what the reader returned.
+ * Returns the status of the first failing piece or of the last; 4 for
+ * negative page or address, length <= 0, or a run past position 65535. */
+ORVIX32_API int ORVIX32_CALL ReadCard(int area, int page, int address, int length,
+                                      unsigned char* buffer);
+
+/* WriteCard: write length bytes (command 0x15, pieces of 64).
+ *   buffer  in/out, length bytes: the data; each piece's reply is copied back
+ *           over that piece's bytes (at most its count).
+ * Other arguments and results as ReadCard. */
+ORVIX32_API int ORVIX32_CALL WriteCard(int area, int page, int address, int length,
+                                       unsigned char* buffer);
+
+/* EraseCard: erase length bytes. buffer (in/out, length bytes) is filled with
+ * FF after the arguments are checked; types 0, 15, 16, 17, 25, 26 send it with
+ * the erase command 0x1A and area 18, every other type writes it with 0x15 and
+ * the given area. Arguments and results as WriteCard. */
+ORVIX32_API int ORVIX32_CALL EraseCard(int area, int page, int address, int length,
+                                       unsigned char* buffer);
+
+/* Fuse: blow the card's fuse (command 0x0E, low byte of value). Returns the
+ * status. */
+ORVIX32_API int ORVIX32_CALL Fuse(int value);
+
+/* CheckEraseSecret: present an erase key (command 0x19, selector low byte
+ * first, then the key bytes).
+ *   key  in/out: 4 bytes (types 0, 15), 6 bytes (type 16, selector 4), 4
+ *        bytes (type 16, selector 5), 2 bytes (types 25, 26). The reply is
+ *        stored into at most that many bytes: on status 0, and for types 25,
+ *        26 whatever the reader's status (not after a link error).
+ * Returns the status; 3 for type 16 with another selector and for every other
+ * type. */
+ORVIX32_API int ORVIX32_CALL CheckEraseSecret(int selector, unsigned char* key);
+
+/* CheckZoneSecret: present a zone's code (command 0x18: zone, code[0],
+ * code[1]); types 25 and 26 only.
+ *   code  in/out, 2 bytes: the reply is stored into at most 2 bytes whatever
+ *         the reader's status (not after a link error).
+ * Returns the status, or 3 for any other selected type (nothing sent). */
+ORVIX32_API int ORVIX32_CALL CheckZoneSecret(int zone, unsigned char* code);
+
+/* SetZoneRWBit: set a zone's access bits (command 0x1B: low bytes of zone and
+ * bits). Returns the status. */
+ORVIX32_API int ORVIX32_CALL SetZoneRWBit(int zone, int bits);
+
+/* SetStandby: put the card into standby (command 0x1C). Returns the status. */
+ORVIX32_API int ORVIX32_CALL SetStandby(void);
+
+/* Block transfer with a large page-organised card. Pages hold 264 bytes when
+ * the selected type is 21, else 256. The linear address maps to page address
+ * / P and offset address % P; the run is cut at page ends and into pieces of
+ * at most 66 bytes (command 0x24 reads, 0x23 writes; page and offset travel
+ * high byte first).
+ *   address  >= 0;  length > 0;  the last page must be <= 65535
+ *   buffer   length bytes. Read: out, each page's share starts at its first
+ *            address minus address, replies appended (at most each piece's
+ *            count). Write: in/out, replies copied back over the data the same
+ *            way. Erase: filled with FF (after the check), then written.
+ * Returns 0, 4 (bad address or length, page number above 65535; nothing sent,
+ * buffer untouched), or the first nonzero status of any piece. */
+ORVIX32_API int ORVIX32_CALL ReadMemCard(int address, int length, unsigned char* buffer);
+ORVIX32_API int ORVIX32_CALL WriteMemCard(int address, int length, unsigned char* buffer);
+ORVIX32_API int ORVIX32_CALL EraseMemCard(int address, int length, unsigned char* buffer);
 
 /* ===== AT1608 secure memory cards ========================================== */
-/* (AT1608 family goes here.) */
+/* AT1608 cards: 8 user zones and the configuration zone 8; addresses 0 … 255
+ * within a zone; at most 160 bytes per transfer; 16 passwords (index 0 … 15)
+ * of 3 bytes, each with an attempt counter.
+ * The attempt counter byte is converted by its leading one bits: 00 -> 0,
+ * 80 -> 1, C0 -> 2, E0 -> 3, F0 -> 4, F8 -> 5, FC -> 6, FE -> 7, FF -> 8; any
+ * other value is not converted and the receiving byte keeps its value. */
+
+/* AT1608_Write: write a zone (command 0x28: zone, address, length, data).
+ *   zone 0 … 8, address 0 … 255, length 0 … 160; data in, length bytes.
+ * Returns the status, or 4 for an argument out of range. */
+ORVIX32_API int ORVIX32_CALL AT1608_Write(int zone, int address, int length,
+                                          unsigned char* data);
+
+/* AT1608_Read: read a zone (command 0x29: zone, address, length).
+ *   buffer  out, length bytes: on status 0 exactly length bytes of the reply
+ *           area (bytes the reader did not send hold earlier data).
+ * Arguments and results as AT1608_Write. */
+ORVIX32_API int ORVIX32_CALL AT1608_Read(int zone, int address, int length,
+                                         unsigned char* buffer);
+
+/* AT1608_Psw: verify a password (command 0x2A: index, password[0..2]).
+ *   index     0 … 15
+ *   password  in/out, 4 bytes. In: the 3 password bytes. Out: password[0] =
+ *             the converted attempt counter of the reply (when the reply has
+ *             one, whatever the status); password[1..3] = reply bytes 1 … 3
+ *             on status 0, else 0.
+ * Returns the status, or 4 for an index out of range. */
+ORVIX32_API int ORVIX32_CALL AT1608_Psw(int index, unsigned char* password);
+
+/* AT1608_Authentic: mutual authentication. Reads the card identity (zone 8,
+ * address 40, 8 bytes), computes the host answer and the expected card answer
+ * from identity, secret and challenge, and sends challenge and host answer
+ * (command 0x2B, 16 bytes).
+ *   challenge  in: 8 bytes. Out: challenge[0] = the converted attempt
+ *              counter, challenge[1] = its digit '0' … '8' (both kept for an
+ *              unlisted counter value).
+ *   secret     in, 8 bytes.
+ * Returns 0 = the card's answer matches; 3 = it differs, or it has more than
+ * 8 answer bytes; otherwise the identity read's result or the status. */
+ORVIX32_API int ORVIX32_CALL AT1608_Authentic(unsigned char* challenge, unsigned char* secret);
+
+/* AT1608_ReadFuse: read the fuse byte (command 0x2C).
+ *   fuse  out, 1 byte: set only on status 0 with a 1-byte reply.
+ * Returns the status. */
+ORVIX32_API int ORVIX32_CALL AT1608_ReadFuse(unsigned char* fuse);
+
+/* AT1608_Reset: reset the card (command 0x2D). Returns the status. */
+ORVIX32_API int ORVIX32_CALL AT1608_Reset(void);
 
 /* ===== CPU card and SAM slots ============================================== */
-/* (CPU card and SAM family goes here.) */
+/* Slot 0 is the CPU card, slots 1 … 4 the SAMs. A reset reads the answer to
+ * reset and sets the protocol for every slot: T=1 when TD1 is present with
+ * protocol 1, else T=0 (also when the answer ends before TD1). The protocol
+ * is T=1 at load. APDUs go out as a plain T=0 command, or inside a T=1
+ * I-block (NAD 00, PCB 00 or 40, LEN, APDU, LRC) whose send sequence bit is
+ * shared by all slots: cleared by every reset, flipped by every exchange
+ * that gets status 0.
+ *
+ * Command layouts (Lc at byte 4 must be 0 … 83, else 4 and nothing sent):
+ *   fixed  (…Cmd exports), 134 bytes: CLA INS P1 P2 Lc, data from byte 5,
+ *          Le at byte 133.
+ *   packed (ProCpuCard, ProSamCardN), 6 + Lc bytes in: CLA INS P1 P2 Lc,
+ *          data, Le at byte 5 + Lc. Out (after any exchange): the outgoing
+ *          length, then the bytes sent (T=0: the APDU, T=1: the block); room
+ *          for 10 + Lc bytes (93 at most) is needed.
+ * The APDU is CLA INS P1 P2 Lc data when Lc > 0, else CLA INS P1 P2 Le.
+ * Response layout, 136 bytes: byte 0 = n, bytes 1 … n = the card's response
+ * data without SW1 SW2 (n <= 135; further bytes are dropped; n = 0 after a
+ * failed exchange).
+ *
+ * Exchange results: SW1 * 256 + SW2 (e.g. 36864 = 9000, 27266 = 6A82);
+ * a nonzero status (101 … 115 or the reader's own); 4; or
+ * ORVIX32_NO_STATUS_WORD (65536) when the reply is too short to hold the
+ * status words (under 2 bytes for T=0, under 6 for T=1). */
+#define ORVIX32_NO_STATUS_WORD 65536
+
+/* CPUCardProtocolType: 1 when the protocol is T=1, else 0. No exchange. */
+ORVIX32_API int ORVIX32_CALL CPUCardProtocolType(void);
+
+/* CpuCardReset / SamCard1Reset … SamCard4Reset: reset the slot's card
+ * (commands 0x32, 0x3C, 0x46, 0x50, 0x5A).
+ *   answer  out, 256 bytes: answer[0] = length of the answer to reset, then
+ *           its bytes; answer[0] = 0 on failure (protocol then unchanged).
+ * Returns the status. */
+ORVIX32_API int ORVIX32_CALL CpuCardReset(unsigned char* answer);
+ORVIX32_API int ORVIX32_CALL SamCard1Reset(unsigned char* answer);
+ORVIX32_API int ORVIX32_CALL SamCard2Reset(unsigned char* answer);
+ORVIX32_API int ORVIX32_CALL SamCard3Reset(unsigned char* answer);
+ORVIX32_API int ORVIX32_CALL SamCard4Reset(unsigned char* answer);
+
+/* ProCpuCardCmd / ProSamCard1Cmd … ProSamCard4Cmd: one APDU, fixed layout
+ * (commands 0x33, 0x3D, 0x47, 0x51, 0x5B).
+ *   command   in, 134 bytes;  response  out, 136 bytes.
+ * Returns as described above. */
+ORVIX32_API int ORVIX32_CALL ProCpuCardCmd(unsigned char* command, unsigned char* response);
+ORVIX32_API int ORVIX32_CALL ProSamCard1Cmd(unsigned char* command, unsigned char* response);
+ORVIX32_API int ORVIX32_CALL ProSamCard2Cmd(unsigned char* command, unsigned char* response);
+ORVIX32_API int ORVIX32_CALL ProSamCard3Cmd(unsigned char* command, unsigned char* response);
+ORVIX32_API int ORVIX32_CALL ProSamCard4Cmd(unsigned char* command, unsigned char* response);
+
+/* ProCpuCard / ProSamCard1 … ProSamCard4: one APDU, packed layout; the
+ * command buffer is overwritten with what was sent.
+ *   command   in/out, 93 bytes of room (10 + Lc);  response  out, 136 bytes.
+ * Returns as described above. */
+ORVIX32_API int ORVIX32_CALL ProCpuCard(unsigned char* command, unsigned char* response);
+ORVIX32_API int ORVIX32_CALL ProSamCard1(unsigned char* command, unsigned char* response);
+ORVIX32_API int ORVIX32_CALL ProSamCard2(unsigned char* command, unsigned char* response);
+ORVIX32_API int ORVIX32_CALL ProSamCard3(unsigned char* command, unsigned char* response);
+ORVIX32_API int ORVIX32_CALL ProSamCard4(unsigned char* command, unsigned char* response);
 
 /* ===== DES data encryption ================================================= */
-/* (DES family goes here.) */
+/* Single DES (FIPS 46-3) in electronic codebook mode, computed on the host:
+ * no reader command, the link is not touched. Every 8-byte block is
+ * enciphered on its own with the same key; no padding, no chaining.
+ *   input   in, length bytes of raw binary data;
+ *   key     in, 8 bytes (the low bit of each byte is parity and ignored);
+ *   output  out, length bytes; may be the same buffer as input;
+ *   length  a multiple of 8.
+ * Returns 0 = done (also for length 0 or a negative multiple of 8, which
+ * write nothing); 4 = length is not a multiple of 8, or a buffer pointer is
+ * null while length is positive; output untouched. */
+
+/* EnDesData: DES encryption of each block. */
+ORVIX32_API int ORVIX32_CALL EnDesData(const unsigned char* input, const unsigned char* key,
+                                       unsigned char* output, int length);
+
+/* UnDesData: DES decryption of each block (undoes EnDesData with the key). */
+ORVIX32_API int ORVIX32_CALL UnDesData(const unsigned char* input, const unsigned char* key,
+                                       unsigned char* output, int length);
 
 /* ===== Attendance terminal ================================================= */
-/* (Attendance terminal family goes here.) */
+/* The KQ_ functions drive an attendance terminal on the same link; each one
+ * that talks to it is one command with one exchange (no relink) and returns
+ *   0          success
+ *   101 … 115  a link error of the exchange
+ *   4          an argument is out of range or a buffer pointer is null;
+ *              nothing was sent and no buffer was touched
+ *   other      the terminal's own status for the command, passed through.
+ * Output buffers are written only on status 0.
+ * A compact date is 3 bytes: year (counted from year 0, a leap year), month
+ * 1 … 12, day 1 … 31. A year y has 366 days when (y mod 256) mod 4 is 0, else
+ * 365; day number 1 is 1 January of year 0. The terminal is sent the day
+ * number plus 365, in 16 bits, low byte first.
+ * A clock record is seven ints, each sent as its low byte, in order; their
+ * meaning lies with the terminal (the simulated one: year, month, day, hour,
+ * minute, second, weekday 0 = Sunday).
+ * A position answer is the int "first" (reply byte 0) and a 4-byte position
+ * (reply bytes 1 and 2, then two zero bytes: a little-endian int). */
+
+/* KQ_EndTrans: end of a transfer (command 0x01, no data). */
+ORVIX32_API int ORVIX32_CALL KQ_EndTrans(void);
+
+/* KQ_GetTime: read the terminal's clock (command 0xC1).
+ *   clock  out, 7 ints: item i = reply byte i. */
+ORVIX32_API int ORVIX32_CALL KQ_GetTime(int* clock);
+
+/* KQ_SetTime: set the terminal's clock (command 0xC2).
+ *   clock  in, 7 ints, each sent as its low byte. */
+ORVIX32_API int ORVIX32_CALL KQ_SetTime(const int* clock);
+
+/* KQ_GetCurrentPos: the terminal's current record position (command 0xC3).
+ *   first  out, one int;  position  out, 4 bytes (see position answer). */
+ORVIX32_API int ORVIX32_CALL KQ_GetCurrentPos(int* first, unsigned char* position);
+
+/* KQ_GetStartPos: the position of the first record of a date (command 0xC4).
+ *   date      in, three ints year, month, day (each reduced to its low byte);
+ *             4 when the terminal day number would exceed 65535 (years from
+ *             about 178 on), since the terminal could only be sent another day;
+ *   first     out, one int;  position  out, 4 bytes. */
+ORVIX32_API int ORVIX32_CALL KQ_GetStartPos(const int* date, int* first, unsigned char* position);
+
+/* KQ_GetEndPos: the position of the last record of a date (command 0xC5).
+ * Arguments and results as KQ_GetStartPos. */
+ORVIX32_API int ORVIX32_CALL KQ_GetEndPos(const int* date, int* first, unsigned char* position);
+
+/* KQ_ReadRecord: read records (command 0xC6).
+ *   selector  sent as one byte;  number  the position, sent in 2 bytes, low
+ *   byte first;  count  sent as one byte (the simulated terminal: selector 0,
+ *   count 1 … 31 records of 8 bytes);
+ *   buffer    out: the reply, as many bytes as the terminal sent: at most 255
+ *             (8 per record with the simulated terminal). */
+ORVIX32_API int ORVIX32_CALL KQ_ReadRecord(int selector, int number, int count,
+                                           unsigned char* buffer);
+
+/* KQ_SysInit: system initialisation of the terminal (command 0xC7). */
+ORVIX32_API int ORVIX32_CALL KQ_SysInit(void);
+
+/* KQ_Display: show a text on the terminal's display (command 0xC8).
+ *   text  in, exactly 16 bytes, sent as they are. */
+ORVIX32_API int ORVIX32_CALL KQ_Display(const unsigned char* text);
+
+/* KQ_TransCmd: pass a command through to the terminal (command 0xC9).
+ *   code    the first data byte (its low byte);
+ *   length  the number of data bytes, 0 … 255: the code, then the first
+ *           length - 1 bytes of buffer (0 sends no data at all); outside that
+ *           range 4 is returned;
+ *   buffer  in/out: in, the bytes after the code; out on status 0, buffer[0] =
+ *           the reply's length and buffer[1 …] the reply: at most 1 + 255 =
+ *           256 bytes in all. */
+ORVIX32_API int ORVIX32_CALL KQ_TransCmd(int code, int length, unsigned char* buffer);
+
+/* KQ_DownloadPSW: load a password into the terminal (command 0xCA).
+ *   kind      1: sends 01 and password[0..3] (5 bytes); any other kind: its
+ *             low byte and password[0..5] (7 bytes);
+ *   password  in, 4 bytes for kind 1, else 6 bytes. */
+ORVIX32_API int ORVIX32_CALL KQ_DownloadPSW(int kind, const unsigned char* password);
+
+/* KQ_Daysbyte: the day number of a compact date, computed on the host.
+ *   date  in, 3 bytes (year, month, day); month 0 and months above 12 count
+ *         one day each.
+ * Returns the day number (1 January of year 0 = 1; not plus 365); 0 when
+ * date is null. */
+ORVIX32_API int ORVIX32_CALL KQ_Daysbyte(const unsigned char* date);
+
+/* KQ_Datebyte: the compact date of a day number, computed on the host.
+ *   day   the day number; the last day of a year stays in it (366 = year 0,
+ *         12, 31) and 0 gives year 0, month 1, day 0;
+ *   date  out, 3 bytes: year, month, day, each its low byte.
+ * Returns 0; 4 when date is null. */
+ORVIX32_API int ORVIX32_CALL KQ_Datebyte(int day, unsigned char* date);
 
 #ifdef __cplusplus
 }
