@@ -1,0 +1,586 @@
+#include "bench_commands.h"
+
+#include <array>
+
+#include "conversions.h"
+#include "orvix_binding.h"
+
+namespace cardbench {
+
+const QStringList kCardButtons = {
+    QStringLiteral("Command2"),     QStringLiteral("Command3"),   QStringLiteral("Command4"),
+    QStringLiteral("Command5"),     QStringLiteral("Command6"),   QStringLiteral("Command7"),
+    QStringLiteral("Command8"),     QStringLiteral("Command9"),   QStringLiteral("Command10"),
+    QStringLiteral("READCARDTYPE"), QStringLiteral("readcardno"), QStringLiteral("LOADKEY"),
+    QStringLiteral("READDATA"),     QStringLiteral("WRITEDATA"),  QStringLiteral("EDITKEY"),
+    QStringLiteral("READBAG"),      QStringLiteral("WRITEBAG"),   QStringLiteral("ADDBAG"),
+    QStringLiteral("SUBBAG")};
+const QStringList kReaderButtons = {QStringLiteral("READNO"), QStringLiteral("READVER"),
+                                    QStringLiteral("DRIVER"), QStringLiteral("WIZAP")};
+
+namespace {
+
+const QString kCommand1 = QStringLiteral("Command1");
+const QString kRetype = QStringLiteral(" 请重新输入命令！");
+
+// The busy pointer for the length of a handler, also when it ends early.
+class Busy {
+ public:
+  explicit Busy(BenchView& view) : view_(view) { view_.setBusy(true); }
+  ~Busy() { view_.setBusy(false); }
+  Busy(const Busy&) = delete;
+  Busy& operator=(const Busy&) = delete;
+
+ private:
+  BenchView& view_;
+};
+
+}  // namespace
+
+BenchCommands::BenchCommands(Module1& state, WindowState& window, OrvixBinding& library,
+                             BenchView& view, BenchDialogs& dialogs)
+    : state_(state), window_(window), lib_(library), view_(view), dialogs_(dialogs) {}
+
+void BenchCommands::setCardButtons(bool enabled) {
+  for (const QString& name : kCardButtons) view_.setButtonEnabled(name, enabled);
+}
+
+void BenchCommands::retypeLine() { view_.addLine(kRetype); }
+
+// ---- Window and reader connection --------------------------------------------
+
+void BenchCommands::load() {
+  view_.setButtonEnabled(kCommand1, false);
+  setCardButtons(false);
+  for (const QString& name : kReaderButtons) view_.setButtonEnabled(name, false);
+}
+
+void BenchCommands::clear() {
+  Busy busy(view_);
+  view_.clearList();
+  view_.setCardNo(QString());
+  view_.setCardType(QString());
+}
+
+void BenchCommands::comm() {
+  Busy busy(view_);
+  lianjie();
+}
+
+void BenchCommands::lianjie() {
+  std::int32_t port = 0;  // COM1 first, then COM2
+  window_.cmdStatus = lib_.AutoLinkCom(&port);
+  view_.addLine(QStringLiteral("    "));
+  if (window_.cmdStatus != 0) {
+    setCardButtons(false);
+    view_.addLine(QStringLiteral(" 通信口联接失败！请检查MF读写器连接是否正常！"));
+    return;
+  }
+  std::int32_t module = 0;
+  window_.cmdStatus = lib_.RFMifare_Mcmno(&module);
+  if (module == 17) {
+    view_.addLine(QStringLiteral(" 系统与TK61 MIFARE读写器连接成功！"));
+    view_.setButtonEnabled(kCommand1, true);
+    for (const QString& name : kReaderButtons) view_.setButtonEnabled(name, true);
+    setCardButtons(true);
+  } else {
+    setCardButtons(false);
+    view_.addLine(QStringLiteral(" 系统连接的不是TK61 MIFARE读写器,请重新连接！"));
+  }
+}
+
+void BenchCommands::readNo() {
+  Busy busy(view_);
+  std::int32_t module = 0;
+  window_.cmdStatus = lib_.RFMifare_Mcmno(&module);
+  if (window_.cmdStatus != 0) {
+    view_.addLine(QString());
+    view_.addLine(QStringLiteral(" 读模块号失败！"));
+    return;
+  }
+  view_.clearList();
+  view_.addLine(QStringLiteral(" "));
+  view_.addLine(QStringLiteral(" 读模块号成功！ "));
+  view_.addLine(QStringLiteral(" 模块号=") + QString::number(module));
+}
+
+void BenchCommands::readVer() {
+  Busy busy(view_);
+  std::array<std::uint8_t, 21> version{};
+  window_.cmdStatus = lib_.DEVVER(version.data());
+  if (window_.cmdStatus != 0) {
+    view_.addLine(QString());
+    view_.addLine(QStringLiteral(" 读控制软件版本号失败！"));
+    return;
+  }
+  view_.clearList();
+  view_.addLine(QStringLiteral(" "));
+  view_.addLine(QStringLiteral(" 读控制软件版本号成功！ "));
+  view_.addLine(versionLine(version));
+}
+
+void BenchCommands::driver() {
+  Busy busy(view_);
+  window_.cmdStatus = lib_.ALARM(7, 30, 30, 3);
+  if (window_.cmdStatus != 0) {
+    view_.addLine(QString());
+    view_.addLine(QStringLiteral(" 灯控操作失败！"));
+    return;
+  }
+  view_.clearList();
+  view_.addLine(QStringLiteral(" "));
+  view_.addLine(QStringLiteral(" 灯控操作成功！"));
+}
+
+void BenchCommands::wizap() {
+  Busy busy(view_);
+  window_.cmdStatus = lib_.UnLinkCom();
+  view_.clearList();
+  view_.addLine(QStringLiteral(" "));
+  if (window_.cmdStatus == 0) {
+    view_.addLine(QStringLiteral(" 断开联接成功！"));
+    view_.setButtonEnabled(kCommand1, false);
+    setCardButtons(false);
+  } else {
+    view_.addLine(QStringLiteral(" 断开联接失败！"));
+  }
+}
+
+void BenchCommands::exit() {
+  {
+    Busy busy(view_);
+    // Errors here do not keep the program from ending.
+    try {
+      window_.cmdStatus = lib_.UnLinkCom();
+    } catch (const BindingError&) {
+    }
+  }
+  view_.closeWindow();
+}
+
+// ---- Card selection ----------------------------------------------------------
+
+void BenchCommands::command2() {
+  dialogs_.callMode();
+  if (state_.dialogOk == 0) return retypeLine();
+  if (state_.modeChoice == 2) {
+    view_.clearList();
+    view_.addLine(QStringLiteral(" 呼叫操作取消"));
+    return;
+  }
+  window_.cmdStatus = lib_.RFMifare_Request(state_.modeChoice, &state_.cardTypeCode);
+  view_.clearList();
+  view_.addLine(QStringLiteral("    "));
+  if (window_.cmdStatus != 0) {
+    view_.addLine(QStringLiteral(" 呼叫失败"));
+    return;
+  }
+  view_.addLine(QStringLiteral(" 呼叫成功"));
+  if (state_.cardTypeCode == kMifare1) {
+    view_.addLine(QStringLiteral(" 卡类型为：Mifare 1"));
+    view_.setCardType(QStringLiteral("Mifare 1"));
+  } else {
+    view_.addLine(QStringLiteral(" 卡类型为：Mifare Light 10"));
+    view_.setCardType(QStringLiteral("Mifare Light 10"));
+  }
+}
+
+void BenchCommands::command1() {
+  Busy busy(view_);
+  view_.clearList();
+  view_.addLine(QStringLiteral(" "));
+  window_.cmdStatus = lib_.RFMifare_AntiColl(&state_.cardSerial);
+  if (window_.cmdStatus != 0) {
+    view_.addLine(QStringLiteral(" 读序列号失败！"));
+    view_.setCardNo(QStringLiteral(" "));
+  } else {
+    view_.addLine(QStringLiteral(" 读卡片序列号成功！"));
+    view_.setCardNo(zeroPaddedHex(state_.cardSerial));
+  }
+}
+
+void BenchCommands::readCardNo() {
+  Busy busy(view_);
+  view_.clearList();
+  view_.addLine(QStringLiteral(" "));
+  window_.cmdStatus = lib_.RFMifare_GetSnr(&state_.cardSerial);
+  if (window_.cmdStatus != 0) {
+    view_.addLine(QStringLiteral(" 读序列号失败！"));
+    view_.setCardNo(QStringLiteral(" "));
+  } else {
+    view_.addLine(QStringLiteral(" 读卡片序列号成功！"));
+    view_.setCardNo(zeroPaddedHex(state_.cardSerial));
+  }
+}
+
+void BenchCommands::command3() {
+  window_.cmdStatus = lib_.RFMifare_Select(state_.cardSerial);
+  view_.clearList();
+  view_.addLine(QStringLiteral(" "));
+  view_.addLine(window_.cmdStatus != 0 ? QStringLiteral(" 卡激活失败")
+                                       : QStringLiteral(" 卡激活成功"));
+}
+
+void BenchCommands::command10() {
+  window_.cmdStatus = lib_.RFMifare_Halt();
+  view_.clearList();
+  view_.addLine(QStringLiteral(" "));
+  view_.addLine(window_.cmdStatus != 0 ? QStringLiteral(" 休眠操作失败")
+                                       : QStringLiteral(" 已成功得使卡休眠"));
+}
+
+void BenchCommands::readCardType() {
+  Busy busy(view_);
+  window_.cmdStatus = lib_.RFMifare_GetType(&state_.cardTypeCode);
+  if (window_.cmdStatus != 0) {
+    view_.addLine(QString());
+    view_.addLine(QStringLiteral(" 读卡类型失败！"));
+  } else if (state_.cardTypeCode == kMifareLight10) {
+    view_.setCardType(QStringLiteral("Mifare Light L10"));
+    view_.clearList();
+    view_.addLine(QStringLiteral(" "));
+    view_.addLine(QStringLiteral(" 读卡类型成功！ "));
+    view_.setButtonEnabled(QStringLiteral("ADDBAG"), false);
+  } else {
+    view_.setButtonEnabled(QStringLiteral("ADDBAG"), true);
+    view_.setCardType(QStringLiteral("Mifare 1"));
+    view_.clearList();
+    view_.addLine(QString());
+    view_.addLine(QStringLiteral(" 读卡类型成功！"));
+  }
+}
+
+// ---- Keys --------------------------------------------------------------------
+
+void BenchCommands::keyBytesFromText(std::uint8_t* out) {
+  hexTextToBytes(state_.keyText.text(), std::span<std::uint8_t>(out, 7), 6, window_.loopIndex);
+}
+
+void BenchCommands::keyResultLines(const QString& blankLine) {
+  view_.clearList();
+  view_.addLine(blankLine);
+  view_.addLine(window_.cmdStatus != 0 ? QStringLiteral(" 密码传送失败！")
+                                       : QStringLiteral(" 密码传送成功！"));
+}
+
+void BenchCommands::command4() {
+  std::array<std::uint8_t, 7> keyBytes{};
+  if (isMifare1()) {
+    state_.keyDialogMode = kKeyLoad;
+    dialogs_.mima();
+    if (state_.dialogOk == 0) return retypeLine();
+    state_.keySectorNo = state_.sectorNo;
+    const int keyMode = state_.keyChoice * 4;
+    keyBytesFromText(keyBytes.data());
+    window_.cmdStatus = lib_.RFMifare_LoadKey(keyMode, state_.keySectorNo, keyBytes.data());
+  } else {
+    state_.keyDialogMode = kKeyTransfer;
+    dialogs_.ml10Mima();
+    if (state_.dialogOk == 0) return retypeLine();
+    const int keyType = state_.sectorNo;  // 0 = A, 1 = B
+    keyBytesFromText(keyBytes.data());
+    // Sets the reader's key mode to the chosen key; its status is replaced by
+    // the key load's below.
+    window_.cmdStatus = lib_.RFMifare_Authmode(keyType);
+    window_.cmdStatus = lib_.RFMifare_LoadKey(keyType * 4, 0, keyBytes.data());
+  }
+  keyResultLines(QStringLiteral(" "));
+}
+
+void BenchCommands::loadKey() {
+  std::array<std::uint8_t, 7> keyBytes{};
+  state_.keyDialogMode = kKeyTransfer;
+  if (isMifare1()) {
+    dialogs_.mima();
+    if (state_.dialogOk == 0) return retypeLine();
+    state_.keySectorNo = state_.sectorNo;
+    keyBytesFromText(keyBytes.data());
+    window_.cmdStatus = lib_.RFMifare_TransKey(state_.keySectorNo, keyBytes.data());
+  } else {
+    dialogs_.ml10Mima();
+    if (state_.dialogOk == 0) return retypeLine();
+    const int keyType = state_.sectorNo;
+    const int keyMode = keyType * 4;  // 0 = A, 4 = B
+    keyBytesFromText(keyBytes.data());
+    window_.cmdStatus = lib_.RFMifare_Authmode(keyType);
+    window_.cmdStatus = lib_.RFMifare_LoadKey(keyMode, 0, keyBytes.data());
+  }
+  keyResultLines(QStringLiteral(" "));
+}
+
+void BenchCommands::editKey() {
+  std::array<std::uint8_t, 7> keyBytes{};
+  state_.keyDialogMode = kKeyTransfer;
+  if (isMifare1())
+    dialogs_.mima();
+  else
+    dialogs_.ml10Mima();
+  if (state_.dialogOk == 0) return retypeLine();
+  state_.keySectorNo = state_.sectorNo;
+  keyBytesFromText(keyBytes.data());
+  window_.cmdStatus =
+      lib_.RFMifare_WriteKey(state_.keySectorNo, state_.cardSerial, keyBytes.data(), 255);
+  keyResultLines(QStringLiteral("    "));
+}
+
+void BenchCommands::command9() {
+  if (isMifare1()) {
+    state_.keyDialogMode = kKeyAuthenticate;
+    dialogs_.mima();
+    if (state_.dialogOk == 0) return retypeLine();
+    state_.keySectorNo = state_.sectorNo;
+    if (state_.keyChoice == 2) {
+      view_.clearList();
+      view_.addLine(QStringLiteral(" 密码输入错误！"));
+      return;
+    }
+    window_.cmdStatus =
+        lib_.RFMifare_Authentication(state_.keyChoice, state_.sectorNo, state_.sectorNo * 4 + 3);
+  } else {
+    state_.keyDialogMode = kKeyLoad;
+    dialogs_.ml10Mima();
+    if (state_.dialogOk == 0) return retypeLine();
+    const int keyType = state_.sectorNo;
+    window_.cmdStatus = lib_.RFMifare_Authentication(keyType, 0, keyType == 0 ? 6 : 8);
+  }
+  view_.clearList();
+  view_.addLine(QStringLiteral(" "));
+  view_.addLine(window_.cmdStatus != 0 ? QStringLiteral(" 密码认证未通过")
+                                       : QStringLiteral(" 密码认证通过"));
+}
+
+// ---- Blocks ------------------------------------------------------------------
+
+void BenchCommands::dataBytesFromText(int n) {
+  hexTextToBytes(state_.dataText.text(), window_.dataBytes, n, window_.loopIndex);
+}
+
+QString BenchCommands::dumpLine(int n) {
+  return hexDumpLine(window_.dataBytes, n, window_.loopIndex);
+}
+
+void BenchCommands::command5() {
+  state_.dataDialogMode = kDataRead;
+  const bool mifare1 = isMifare1();
+  if (mifare1)
+    dialogs_.inputData(false);
+  else
+    dialogs_.ml10Input(false);
+  if (state_.dialogOk == 0) return retypeLine();
+  const int address = mifare1 ? mifare1Address() : state_.sectorNo;
+  state_.blockAddr = address;
+  window_.cmdStatus = lib_.RFMifare_Read(address, window_.dataBytes.data());
+  view_.clearList();
+  view_.addLine(QStringLiteral("  "));
+  if (window_.cmdStatus != 0) {
+    view_.addLine(QStringLiteral(" 读数据块失败！"));
+    return;
+  }
+  view_.addLine(QStringLiteral(" 读数据块成功！"));
+  view_.addLine(dumpLine(mifare1 ? 16 : 8));
+}
+
+void BenchCommands::readData() {
+  state_.dataDialogMode = kDataRead;
+  const bool mifare1 = isMifare1();
+  if (mifare1)
+    dialogs_.inputData(false);
+  else
+    dialogs_.ml10Input(false);
+  if (state_.dialogOk == 0) return retypeLine();
+  const int address = mifare1 ? mifare1Address() : state_.sectorNo;
+  window_.cmdStatus = lib_.RFMifare_ReadBlock(address, state_.cardSerial, window_.dataBytes.data());
+  view_.clearList();
+  view_.addLine(QStringLiteral("  "));
+  if (window_.cmdStatus != 0) {
+    view_.addLine(QStringLiteral(" 读数据块失败！"));
+    return;
+  }
+  view_.addLine(QStringLiteral(" 读数据块成功！"));
+  view_.addLine(dumpLine(mifare1 ? 16 : 8));
+}
+
+void BenchCommands::command6() {
+  state_.dataDialogMode = kDataWrite;
+  const bool mifare1 = isMifare1();
+  if (mifare1)
+    dialogs_.inputData(false);
+  else
+    dialogs_.ml10Input(false);
+  if (state_.dialogOk == 0) return retypeLine();
+  const int address = mifare1 ? mifare1Address() : state_.sectorNo;
+  state_.blockAddr = address;
+  // A Mifare Light 10 page takes 4 bytes; bytes 4 … 15 go out as the last
+  // block command left them.
+  dataBytesFromText(mifare1 ? 16 : 4);
+  window_.cmdStatus = lib_.RFMifare_Write(address, window_.dataBytes.data());
+  view_.clearList();
+  view_.addLine(QStringLiteral(" "));
+  view_.addLine(window_.cmdStatus != 0 ? QStringLiteral(" 数据写入失败")
+                                       : QStringLiteral(" 数据写入成功"));
+}
+
+void BenchCommands::writeData() {
+  const bool mifare1 = isMifare1();
+  QString blankLine;
+  int width = 0;
+  int address = 0;
+  if (mifare1) {
+    state_.dataDialogMode = kDataWrite;
+    dialogs_.inputData(false);
+    if (state_.dialogOk == 0) return retypeLine();
+    address = mifare1Address();
+    width = 16;
+    blankLine = QStringLiteral("   ");
+  } else {
+    state_.dataDialogMode = kDataText;  // the dialog checks no length
+    dialogs_.ml10Input(false);
+    if (state_.dialogOk == 0) return retypeLine();
+    address = state_.sectorNo;
+    width = 8;
+    blankLine = QStringLiteral(" ");
+  }
+  dataBytesFromText(width);
+  window_.cmdStatus =
+      lib_.RFMifare_WriteBlock(address, state_.cardSerial, window_.dataBytes.data());
+  view_.clearList();
+  view_.addLine(blankLine);
+  if (window_.cmdStatus != 0) {
+    view_.addLine(QStringLiteral(" 写数据块失败！"));
+    return;
+  }
+  view_.addLine(QStringLiteral(" 写数据块成功！"));
+  view_.addLine(dumpLine(width));
+}
+
+// ---- Purse -------------------------------------------------------------------
+
+bool BenchCommands::takeAmount() {
+  // The dialogs refuse amounts that do not fit; this guards the handlers.
+  const auto amount = decimalTextToAmount(state_.dataText.text());
+  if (!amount) return false;
+  state_.purseValue = *amount;
+  return true;
+}
+
+void BenchCommands::purseResultLines(const QString& success, const QString& failure,
+                                     const QString& amountPrefix) {
+  if (window_.cmdStatus != 0) {
+    view_.addLine(failure + amountText(window_.cmdStatus));
+    return;
+  }
+  view_.addLine(success);
+  view_.addLine(amountPrefix + amountText(state_.purseValue));
+}
+
+void BenchCommands::command7() {
+  if (state_.cardTypeCode == kMifareLight10) {
+    view_.clearList();
+    view_.addLine(QStringLiteral(" "));
+    view_.addLine(QStringLiteral(" ML10卡不支持加操作"));
+    return;
+  }
+  state_.dataDialogMode = kDataText;
+  dialogs_.inputData(true);
+  if (state_.dialogOk == 0) return retypeLine();
+  state_.blockAddr = mifare1Address();
+  if (!takeAmount()) return retypeLine();
+  window_.cmdStatus = lib_.RFMifare_Increment(state_.blockAddr, state_.purseValue);
+  view_.clearList();
+  view_.addLine(QStringLiteral(" "));
+  view_.addLine(window_.cmdStatus != 0 ? QStringLiteral(" 加钱包操作失败")
+                                       : QStringLiteral(" 加钱包操作成功"));
+}
+
+void BenchCommands::command8() {
+  state_.dataDialogMode = kDataText;
+  const bool mifare1 = isMifare1();
+  if (mifare1)
+    dialogs_.inputData(true);
+  else
+    dialogs_.ml10Input(true);
+  if (state_.dialogOk == 0) return retypeLine();
+  state_.blockAddr = mifare1 ? mifare1Address() : 0;
+  if (!takeAmount()) return retypeLine();
+  window_.cmdStatus = lib_.RFMifare_Decrment(state_.blockAddr, state_.purseValue);
+  view_.clearList();
+  view_.addLine(QStringLiteral(" "));
+  view_.addLine(window_.cmdStatus != 0 ? QStringLiteral(" 减操作失败")
+                                       : QStringLiteral(" 减操作成功"));
+}
+
+void BenchCommands::readBag() {
+  if (isMifare1()) {
+    state_.dataDialogMode = kDataRead;
+    dialogs_.inputData(false);
+    if (state_.dialogOk == 0) return retypeLine();
+    state_.blockAddr = mifare1Address();
+    window_.cmdStatus =
+        lib_.RFMifare_ReadValue(state_.blockAddr, state_.cardSerial, &state_.purseValue);
+  } else {
+    window_.cmdStatus = lib_.RFMifare_ReadValue(0, state_.cardSerial, &state_.purseValue);
+  }
+  view_.clearList();
+  view_.addLine(QStringLiteral("  "));
+  purseResultLines(QStringLiteral(" 读电子钱包成功！"), QStringLiteral(" 读电子钱包失败！"),
+                   QStringLiteral(" 当前电子钱包="));
+}
+
+void BenchCommands::writeBag() {
+  state_.dataDialogMode = kDataText;
+  if (isMifare1()) {
+    dialogs_.inputData(true);
+    if (state_.dialogOk == 0) return retypeLine();
+    state_.blockAddr = mifare1Address();
+    if (!takeAmount()) return retypeLine();
+    window_.cmdStatus =
+        lib_.RFMifare_WriteValue(state_.blockAddr, state_.cardSerial, &state_.purseValue);
+    view_.clearList();
+    view_.addLine(QStringLiteral("  "));
+  } else {
+    dialogs_.ml10Input(true);
+    if (state_.dialogOk == 0) return retypeLine();
+    if (!takeAmount()) return retypeLine();
+    window_.cmdStatus = lib_.RFMifare_WriteValue(0, state_.cardSerial, &state_.purseValue);
+    view_.clearList();
+    view_.addLine(QStringLiteral(" "));
+  }
+  purseResultLines(QStringLiteral(" 写电子钱包成功！"), QStringLiteral(" 写电子钱包失败！"),
+                   QStringLiteral(" 电子钱包="));
+}
+
+void BenchCommands::addBag() {
+  state_.dataDialogMode = kDataText;
+  dialogs_.inputData(true);
+  if (state_.dialogOk == 0) return retypeLine();
+  state_.blockAddr = mifare1Address();
+  if (!takeAmount()) return retypeLine();
+  window_.cmdStatus =
+      lib_.RFMifare_IncrementValue(state_.blockAddr, state_.cardSerial, &state_.purseValue);
+  view_.clearList();
+  view_.addLine(QStringLiteral("  "));
+  purseResultLines(QStringLiteral(" 加电子钱包成功！"), QStringLiteral(" 加电子钱包失败！"),
+                   QStringLiteral(" 当前电子钱包="));
+}
+
+void BenchCommands::subBag() {
+  state_.dataDialogMode = kDataText;
+  int address = 0;
+  if (isMifare1()) {
+    dialogs_.inputData(true);
+    if (state_.dialogOk == 0) return retypeLine();
+    address = mifare1Address();
+    state_.blockAddr = address;
+  } else {
+    dialogs_.ml10Input(true);
+    if (state_.dialogOk == 0) return retypeLine();
+  }
+  if (!takeAmount()) return retypeLine();
+  window_.cmdStatus = lib_.RFMifare_DecrementValue(address, state_.cardSerial, &state_.purseValue);
+  view_.clearList();
+  view_.addLine(QStringLiteral("  "));
+  purseResultLines(QStringLiteral(" 减电子钱包成功！"), QStringLiteral(" 减电子钱包失败！"),
+                   QStringLiteral(" 当前电子钱包="));
+}
+
+}  // namespace cardbench

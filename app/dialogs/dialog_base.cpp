@@ -1,0 +1,151 @@
+#include "dialog_base.h"
+
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "conversions.h"
+#include "dialog_rules.h"
+#include "hex_key_filter.h"
+#include "ui_style.h"
+
+namespace cardbench {
+
+namespace {
+constexpr int kButtonWidth = 81;   // 1215 twips
+constexpr int kButtonHeight = 25;  // 375 twips
+constexpr int kStripHeight = 20;
+constexpr int kRowHeight = 24;
+}  // namespace
+
+BenchDialog::BenchDialog(Module1& state, const QString& name, const QString& heading, int width,
+                         int height, QWidget* parent)
+    : QDialog(parent), state_(state) {
+  setObjectName(name);
+  setWindowTitle(kDialogTitle);
+  setModal(true);
+  setFont(controlFont());
+  setFixedSize(width, height);
+
+  auto* picture = new QLabel(this);
+  picture->setObjectName(QStringLiteral("Image1"));
+  picture->setPixmap(cardPicture(36));
+  picture->setGeometry(16, 8, 36, 36);
+
+  auto* title = new QLabel(heading, this);
+  title->setObjectName(QStringLiteral("Label2"));
+  title->setFont(headingFont());
+  title->setGeometry(60, 8, width - 76, 30);
+
+  auto* rule = new QFrame(this);
+  rule->setObjectName(QStringLiteral("Line1"));
+  rule->setFrameShape(QFrame::HLine);
+  rule->setFrameShadow(QFrame::Sunken);
+  rule->setGeometry(60, 40, width - 76, 3);
+
+  auto* strip = new QFrame(this);
+  strip->setObjectName(QStringLiteral("StatusBar1"));
+  strip->setFrameShape(QFrame::Panel);
+  strip->setFrameShadow(QFrame::Sunken);
+  strip->setGeometry(0, height - kStripHeight, width, kStripHeight);
+
+  cmdadd_ = new QPushButton(QStringLiteral("确  定"), this);
+  cmdadd_->setObjectName(QStringLiteral("cmdadd"));
+  cmdadd_->setAutoDefault(false);
+  cmdEXIT_ = new QPushButton(QStringLiteral("退  出"), this);
+  cmdEXIT_->setObjectName(QStringLiteral("cmdEXIT"));
+  cmdEXIT_->setAutoDefault(false);
+  connect(cmdadd_, &QPushButton::clicked, this, &BenchDialog::onConfirm);
+  connect(cmdEXIT_, &QPushButton::clicked, this, &BenchDialog::reject);
+}
+
+void BenchDialog::placeButtons(int top) {
+  const int gap = 60;
+  const int left = (width() - 2 * kButtonWidth - gap) / 2;
+  cmdadd_->setGeometry(left, top, kButtonWidth, kButtonHeight);
+  cmdEXIT_->setGeometry(left + kButtonWidth + gap, top, kButtonWidth, kButtonHeight);
+}
+
+void BenchDialog::onConfirm() {
+  if (!confirm()) return;
+  state_.dialogOk = 1;
+  accept();
+}
+
+void BenchDialog::reject() {
+  state_.dialogOk = 0;
+  resetOutputs();
+  QDialog::reject();
+}
+
+void BenchDialog::showError(const QString& text) {
+  QMessageBox box(QMessageBox::Critical, kErrorTitle, text, QMessageBox::Ok, this);
+  box.setObjectName(QStringLiteral("errorBox"));
+  box.exec();
+}
+
+QGroupBox* BenchDialog::frame(QWidget* parent, const QString& name, const QString& caption, int x,
+                              int y, int w, int h) {
+  auto* box = new QGroupBox(caption, parent);
+  box->setObjectName(name);
+  box->setGeometry(x, y, w, h);
+  return box;
+}
+
+QRadioButton* BenchDialog::option(QWidget* parent, const QString& name, const QString& caption,
+                                  int x, int y, int w) {
+  auto* button = new QRadioButton(caption, parent);
+  button->setObjectName(name);
+  button->setGeometry(x, y, w, kRowHeight);
+  return button;
+}
+
+QLabel* BenchDialog::label(QWidget* parent, const QString& name, const QString& caption, int x,
+                           int y) {
+  auto* text = new QLabel(caption, parent);
+  text->setObjectName(name);
+  text->adjustSize();
+  text->move(x, y + (kRowHeight - text->height()) / 2);
+  return text;
+}
+
+void BenchDialog::hexEntry(QWidget* parent, const QString& prompt, const QString& boxName,
+                           int boxWidth, int maxLength, const QString& countPrompt,
+                           const QString& countName, QLineEdit** box, QLineEdit** count) {
+  const int top = 26;
+  int x = 12;
+  QLabel* first = label(parent, QStringLiteral("Label3"), prompt, x, top);
+  x += first->width() + 4;
+
+  auto* entry = new QLineEdit(parent);
+  entry->setObjectName(boxName);
+  entry->setMaxLength(maxLength);
+  entry->setGeometry(x, top, boxWidth, kRowHeight);
+  entry->installEventFilter(new HexKeyFilter(entry));
+  x += boxWidth + 12;
+
+  QLabel* second = label(parent, QStringLiteral("Label4"), countPrompt, x, top);
+  x += second->width() + 4;
+
+  auto* length = new QLineEdit(QStringLiteral("0"), parent);
+  length->setObjectName(countName);
+  length->setReadOnly(true);
+  length->setFocusPolicy(Qt::NoFocus);
+  length->setAlignment(Qt::AlignCenter);
+  length->setGeometry(x, top, 36, kRowHeight);
+  x += 36 + 4;
+
+  label(parent, QStringLiteral("Label5"), QStringLiteral("字节"), x, top);
+
+  // Every change of the box shows its byte count.
+  connect(entry, &QLineEdit::textChanged, length,
+          [length](const QString& text) { length->setText(byteCountText(text)); });
+  *box = entry;
+  *count = length;
+}
+
+}  // namespace cardbench
