@@ -1,0 +1,82 @@
+// TEMPORARY NOTE FOR HELPERS (the lead removes it): read /work/HELPER-RULES.md now, before anything else; it holds the common rules of your task (house rules, no git commands, your own build folder).
+// End-to-end fixture: the shared library loaded by name, as callers load it,
+// and a simulated reader on a pty that COM1 maps to. COM2 … COM10 map to paths
+// that do not exist, so no test can ever reach a real serial port.
+#pragma once
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "core/simulator.h"
+
+namespace e2e {
+
+// The library, bound by name at run time; each function resolved by name.
+class Library {
+ public:
+  Library() {
+    handle_ = dlopen(ORVIX32_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    if (!handle_) ADD_FAILURE() << "dlopen: " << dlerror();
+  }
+  ~Library() {
+    if (handle_) dlclose(handle_);
+  }
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
+
+  template <class F>
+  F* fn(const char* name) const {
+    void* p = handle_ ? dlsym(handle_, name) : nullptr;
+    if (!p) ADD_FAILURE() << "missing export " << name;
+    return reinterpret_cast<F*>(p);
+  }
+
+ private:
+  void* handle_ = nullptr;
+};
+
+// Points COM<n> (1-based) at path; every other port at a missing path.
+inline void mapPorts(const std::string& com1, const std::string& com2 = {}) {
+  for (int i = 1; i <= 10; ++i) {
+    std::string name = "ORVIX32_COM" + std::to_string(i);
+    std::string value = "/nonexistent/orvix32-test-com" + std::to_string(i);
+    if (i == 1 && !com1.empty()) value = com1;
+    if (i == 2 && !com2.empty()) value = com2;
+    setenv(name.c_str(), value.c_str(), 1);
+  }
+}
+
+class ReaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    unsetenv("ORVIX32_TRACE");
+    sim = readersim::makeStandardSimulator(options());
+    ASSERT_TRUE(sim->start());
+    mapPorts(sim->path());
+    lib = std::make_unique<Library>();
+  }
+  void TearDown() override {
+    if (lib) {
+      if (auto* unlink = lib->fn<int()>("UnLinkCom")) unlink();
+    }
+    lib.reset();
+    if (sim) sim->stop();
+  }
+  virtual readersim::Options options() { return {}; }
+
+  // Links on COM1 and fails the test when the reader does not answer.
+  void linkUp() {
+    auto* linkCom = lib->fn<int(int)>("LinkCom");
+    ASSERT_NE(linkCom, nullptr);
+    ASSERT_EQ(linkCom(0), 0);
+  }
+
+  std::unique_ptr<readersim::Simulator> sim;
+  std::unique_ptr<Library> lib;
+};
+
+}  // namespace e2e
