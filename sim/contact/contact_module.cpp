@@ -298,14 +298,15 @@ bool ContactModule::control(const std::vector<std::string>& words, std::string& 
       out = describeSams();
       return true;
     }
-    const auto slot = words.size() > 2 ? parseInt(words[2], 1, 4) : std::nullopt;
+    // 0 = no valid slot number given.
+    const int slot = words.size() > 2 ? parseInt(words[2], 1, 4).value_or(0) : 0;
     if (verb == "insert" && slot && words.size() == 4 && (words[3] == "t0" || words[3] == "t1")) {
-      insertSam(*slot, makeSam(*slot, words[3] == "t1"));
+      insertSam(slot, makeSam(slot, words[3] == "t1"));
       out = describeSams();
       return true;
     }
     if (verb == "remove" && slot && words.size() == 3) {
-      removeSam(*slot);
+      removeSam(slot);
       out = describeSams();
       return true;
     }
@@ -358,12 +359,15 @@ bool ContactModule::control(const std::vector<std::string>& words, std::string& 
       MemoryCard card = MemoryCard::make(*type);
       for (std::size_t i = 3; i < words.size(); ++i) {
         std::string v;
-        std::optional<Bytes> b;
-        if (option(words[i], "code", v) && (b = parseHex(v)) && card.setCode(*b)) continue;
-        if (option(words[i], "counter", v) && (b = parseHex(v)) && b->size() == 1 &&
-            card.codeForm() != CodeForm::None) {
-          card.setCounter((*b)[0]);
-          continue;
+        if (option(words[i], "code", v)) {
+          const Bytes b = parseHex(v).value_or(Bytes{});
+          if (!b.empty() && card.setCode(b)) continue;
+        } else if (option(words[i], "counter", v)) {
+          const Bytes b = parseHex(v).value_or(Bytes{});
+          if (b.size() == 1 && card.codeForm() != CodeForm::None) {
+            card.setCounter(b[0]);
+            continue;
+          }
         }
         out =
             "error: contact insert <type 0-30> [code=<hex, the card's code length>] "
