@@ -34,6 +34,7 @@ void usage(std::FILE* to) {
                "\n"
                "options:\n"
                "  --speeds both|fast|slow  line speeds answered (57600 / 9600; default both)\n"
+               "  --fast-speed 57600|38400 the line speed taken as fast (38400: hosts under Wine)\n"
                "  --module N               module number answered to 0xA1 (default 17)\n"
                "  --paced                  each byte takes its wire time at the line speed\n"
                "  --link PATH              make the link at PATH (default: a fresh\n"
@@ -144,6 +145,13 @@ int main(int argc, char** argv) {
     std::string v;
     if (a == "--help" || a == "-h") {
       help = true;
+    } else if (a == "--fast-speed") {
+      if (!need(v)) return 2;
+      opt.fastSpeed = std::atoi(v.c_str());
+      if (opt.fastSpeed != 57600 && opt.fastSpeed != 38400) {
+        std::fprintf(stderr, "readersim: --fast-speed 57600|38400\n");
+        return 2;
+      }
     } else if (a == "--speeds") {
       if (!need(v)) return 2;
       if (v == "both")

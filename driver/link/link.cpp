@@ -60,6 +60,13 @@ int OpenComPort(int portIndex, int baud) {
   LinkState& s = link();
   s.PortIndex = portIndex;
   if (portIndex < 0 || portIndex >= kPortCount) return 1;
+  if (s.ComHandle) {
+    // A port the last UnLinkCom could not close (its line went away): drop
+    // it now rather than lose its handle under the new one.
+    s.ComHandle->close();
+    delete s.ComHandle;
+    s.ComHandle = nullptr;
+  }
   SerialPort* port = ports().open(portIndex);
   if (!port) return 1;
   s.ComHandle = port;

@@ -16,6 +16,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -122,7 +123,10 @@ class PosixPort final : public SerialPort {
     return fd_ >= 0 && inBytes > 0 && outBytes > 0;
   }
 
-  bool purge() override { return fd_ >= 0 && tcflush(fd_, TCIOFLUSH) == 0; }
+  bool purge() override {
+    rxHead_ = rxTail_ = 0;
+    return fd_ >= 0 && tcflush(fd_, TCIOFLUSH) == 0;
+  }
 
   bool clearErrors() override { return fd_ >= 0 && fcntl(fd_, F_GETFL) != -1; }
 
@@ -151,22 +155,13 @@ class PosixPort final : public SerialPort {
 
   std::size_t read(std::uint8_t* buffer, std::size_t count) override {
     if (fd_ < 0 || count == 0) return 0;
+    std::size_t got = takeQueued(buffer, count);
+    if (got == count) return got;
     const long long deadline =
         nowMs() + t_.readConstant + static_cast<long long>(count) * t_.readMultiplier;
-    long long lastByte = 0;
-    std::size_t got = 0;
+    long long lastByte = got ? nowMs() : 0;
     while (got < count) {
-      const ssize_t n = ::read(fd_, buffer + got, count - got);
-      if (n > 0) {
-        got += static_cast<std::size_t>(n);
-        lastByte = nowMs();
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
-        // Hang-up or a line that went away: nothing more will come.
-        if (n < 0 || hungUp()) break;
-      }
+      // Wait first: a byte that is already in makes poll return at once.
       const long long now = nowMs();
       long long wait = deadline - now;
       if (got > 0 && t_.readInterval > 0) wait = std::min(wait, lastByte + t_.readInterval - now);
@@ -175,7 +170,18 @@ class PosixPort final : public SerialPort {
       const int r = poll(&p, 1, static_cast<int>(wait));
       if (r < 0 && errno == EINTR) continue;
       if (r <= 0) break;
-      if ((p.revents & POLLIN) == 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) break;
+      // Take whatever has arrived into the receive queue, then hand out what
+      // was asked for; the rest waits for the next read (as in a driver queue).
+      const ssize_t n = ::read(fd_, rx_, sizeof rx_);
+      if (n > 0) {
+        rxHead_ = 0;
+        rxTail_ = static_cast<std::size_t>(n);
+        got += takeQueued(buffer + got, count - got);
+        lastByte = nowMs();
+        continue;
+      }
+      if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+      break;  // hang-up (0) or a line that went away (EIO)
     }
     return got;
   }
@@ -190,15 +196,20 @@ class PosixPort final : public SerialPort {
   }
 
  private:
-  bool hungUp() const {
-    pollfd p{fd_, POLLIN, 0};
-    return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) &&
-           !(p.revents & POLLIN);
+  std::size_t takeQueued(std::uint8_t* out, std::size_t want) {
+    const std::size_t n = std::min(want, rxTail_ - rxHead_);
+    std::memcpy(out, rx_ + rxHead_, n);
+    rxHead_ += n;
+    return n;
   }
 
   int fd_;
   termios tio_{};
   Timeouts t_{};
+  // Receive queue: bytes that came in with an earlier read, in order.
+  std::uint8_t rx_[512];
+  std::size_t rxHead_ = 0;
+  std::size_t rxTail_ = 0;
 };
 
 class PosixPorts final : public PortSystem {

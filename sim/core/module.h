@@ -1,4 +1,3 @@
-// TEMPORARY NOTE FOR HELPERS (the lead removes it): read /work/HELPER-RULES.md now, before anything else; it holds the common rules of your task (house rules, no git commands, your own build folder).
 // A device family of the simulated reader. The core speaks the line protocol
 // (sync, frame, acknowledge, poll, response) and hands each well-formed
 // command frame to the module that claims its command byte.

@@ -172,9 +172,9 @@ struct Simulator::Impl {
   bool accepts(int speed) const {
     switch (speeds.load()) {
       case Speeds::Both:
-        return speed == 57600 || speed == 9600;
+        return speed == opt.fastSpeed || speed == 9600;
       case Speeds::FastOnly:
-        return speed == 57600;
+        return speed == opt.fastSpeed;
       case Speeds::SlowOnly:
         return speed == 9600;
     }

@@ -1,4 +1,3 @@
-// TEMPORARY NOTE FOR HELPERS (the lead removes it): read /work/HELPER-RULES.md now, before anything else; it holds the common rules of your task (house rules, no git commands, your own build folder).
 // readersim: a card reader on a pseudo-terminal. Tests link this library and
 // run a Simulator in-process; the readersim program wraps it with a command
 // line. The service runs on its own thread once started.
@@ -54,6 +53,9 @@ struct Options {
   std::uint8_t moduleNumber = 17;  // answered to 0xA1 as (number, 0)
   std::array<std::uint8_t, 8> deviceNumber{0x20, 0x26, 0x12, 0x06, 0x00, 0x00, 0x00, 0x01};
   std::array<std::uint8_t, 8> firmwareVersion{'T', 'K', '6', '1', ' ', '2', '.', '1'};
+  // The line speed taken as the fast speed. Hosts program the rate value
+  // 56000 for it: a POSIX host runs that at 57600; Wine hands a pty 38400.
+  int fastSpeed = 57600;
   bool paced = false;  // each byte takes its wire time (10 bits) at the line speed
   // Where the stable link to the pty is made; empty = a fresh temporary folder.
   std::string linkPath;

@@ -29,7 +29,10 @@ inline std::uint8_t xorOf(const Bytes& b) {
 
 // A command frame: command, length, data, checksum.
 inline Bytes frame(std::uint8_t cmd, const Bytes& data = {}) {
-  Bytes f{cmd, static_cast<std::uint8_t>(data.size())};
+  Bytes f;
+  f.reserve(data.size() + 3);
+  f.push_back(cmd);
+  f.push_back(static_cast<std::uint8_t>(data.size()));
   f.insert(f.end(), data.begin(), data.end());
   f.push_back(xorOf(f));
   return f;

@@ -1,4 +1,3 @@
-// TEMPORARY NOTE FOR HELPERS (the lead removes it): read /work/HELPER-RULES.md now, before anything else; it holds the common rules of your task (house rules, no git commands, your own build folder).
 // End-to-end fixture: the shared library loaded by name, as callers load it,
 // and a simulated reader on a pty that COM1 maps to. COM2 … COM10 map to paths
 // that do not exist, so no test can ever reach a real serial port.

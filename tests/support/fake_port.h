@@ -73,7 +73,10 @@ struct Wire {
   }
   // Queues only a response frame (status, length, data, checksum).
   void frame(std::uint8_t status, const Bytes& data) {
-    Bytes f{status, static_cast<std::uint8_t>(data.size())};
+    Bytes f;
+    f.reserve(data.size() + 3);
+    f.push_back(status);
+    f.push_back(static_cast<std::uint8_t>(data.size()));
     f.insert(f.end(), data.begin(), data.end());
     f.push_back(xorOf(f));
     input.insert(input.end(), f.begin(), f.end());
@@ -82,7 +85,11 @@ struct Wire {
 
   // The host's command frame as it must appear on the line for one exchange.
   static Bytes expectedFrame(std::uint8_t cmd, const Bytes& data) {
-    Bytes f{0x23, cmd, static_cast<std::uint8_t>(data.size())};
+    Bytes f;
+    f.reserve(data.size() + 5);
+    f.push_back(0x23);
+    f.push_back(cmd);
+    f.push_back(static_cast<std::uint8_t>(data.size()));
     f.insert(f.end(), data.begin(), data.end());
     Bytes frame(f.begin() + 1, f.end());
     f.push_back(xorOf(frame));

@@ -81,9 +81,9 @@ TEST(KqFrames, PassThroughOfTheLongestFrame) {
   for (std::size_t i = 0; i < buffer.size(); ++i) buffer[i] = static_cast<unsigned char>(i);
   w->reply(0x00, Bytes(255, 0x5A));
   EXPECT_EQ(KQ_TransCmd(0xAB, 255, buffer.data()), 0);
-  Bytes data{0xAB};
-  data.insert(data.end(), buffer.begin(), buffer.begin() + 254);
-  // (buffer now holds the reply; compare against what it held before)
+  // The code, then the first 254 bytes the buffer held before the reply.
+  Bytes data(255);
+  data[0] = 0xAB;
   for (std::size_t i = 1; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i - 1);
   EXPECT_EQ(w->written, Wire::expectedFrame(0xC9, data));
   EXPECT_EQ(buffer[0], 255);

@@ -153,6 +153,22 @@ TEST(UnLinkCom, AFailingStepKeepsThePort) {
   }
 }
 
+TEST(LinkCom, DropsAPortThatUnLinkComCouldNotClose) {
+  // A line that went away refuses the purge, so UnLinkCom keeps the port;
+  // the next link must not lose that handle under the new one.
+  FakeReader fx;
+  auto w = fx.wire(0);
+  w->reply(0x00);
+  ASSERT_EQ(LinkCom(0), 0);
+  w->failPurge = true;
+  auto fresh = fx.wire(1);
+  fresh->reply(0x00);
+  EXPECT_EQ(LinkCom(1), 0);
+  EXPECT_EQ(w->closes, 1);
+  EXPECT_FALSE(w->open);
+  EXPECT_TRUE(fresh->open);
+}
+
 TEST(AutoLinkCom, OrderAndThePortVariable) {
   struct Case {
     int in;

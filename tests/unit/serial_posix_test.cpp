@@ -45,8 +45,8 @@ class Pty : public ::testing::Test {
       port->close();
       delete port;
     }
-    close(keeper);
-    close(master);
+    if (keeper >= 0) close(keeper);
+    if (master >= 0) close(master);
   }
   orvix::SerialPort* openConfigured(int rate = 56000, int m = 1) {
     orvix::SerialPort* p = orvix::systemPorts().open(0);
@@ -132,6 +132,33 @@ TEST_F(Pty, PurgeEmptiesWhatTheReaderSent) {
   EXPECT_TRUE(port->purge());
   std::uint8_t b = 0;
   EXPECT_EQ(port->read(&b, 1), 0u);
+}
+
+TEST_F(Pty, BytesBeyondARequestWaitForTheNextReadUntilPurged) {
+  port = openConfigured();
+  ASSERT_NE(port, nullptr);
+  readerSends({0x45, 0x67, 0x00});
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::uint8_t b = 0;
+  ASSERT_EQ(port->read(&b, 1), 1u);
+  EXPECT_EQ(b, 0x45);
+  ASSERT_EQ(port->read(&b, 1), 1u);
+  EXPECT_EQ(b, 0x67);
+  EXPECT_TRUE(port->purge());
+  EXPECT_EQ(port->read(&b, 1), 0u);
+}
+
+TEST_F(Pty, HungUpLineEndsAReadAtOnce) {
+  port = openConfigured(9600, 2);
+  ASSERT_NE(port, nullptr);
+  close(keeper);
+  keeper = -1;
+  close(master);
+  master = -1;
+  std::uint8_t b[64] = {};
+  auto t0 = Clock::now();
+  EXPECT_EQ(port->read(b, sizeof b), 0u);
+  EXPECT_LT(msSince(t0), 100);
 }
 
 TEST_F(Pty, WrittenBytesReachTheReader) {
