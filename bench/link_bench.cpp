@@ -95,7 +95,7 @@ Run measure(const Exchange& e, int n) {
 }
 
 // The floor this machine sets: the least a host can do for one DEVVER
-// exchange on the same line (five one-byte writes, as Part 1.2 requires, and
+// exchange on the same line (five one-byte writes, as the protocol requires, and
 // three waits of one poll and one read each). Thread CPU per exchange, in s.
 double referenceCpu(const std::string& path, int n) {
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);

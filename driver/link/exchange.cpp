@@ -102,9 +102,9 @@ std::uint8_t ExchangeFrame() {
   LinkState& s = link();
   if (!s.TraceChecked) {
     s.TraceChecked = true;
-    s.TraceSink = Trace::fromEnvironment();
+    s.Tracer.openFromEnvironment();
   }
-  Trace* trace = s.TraceSink;
+  Trace* trace = s.Tracer.enabled() ? &s.Tracer : nullptr;
   if (trace) trace->begin();
   Line line(trace);
   s.Status = exchange(s, line);

@@ -8,10 +8,9 @@
 
 #include "contact/contact_state.h"
 #include "link/serial_port.h"
+#include "link/trace.h"
 
 namespace orvix {
-
-class Trace;
 
 struct LinkState {
   // Serial link (owned: opened by OpenComPort, closed by UnLinkCom).
@@ -35,8 +34,8 @@ struct LinkState {
 
   // Where ports come from; nullptr = the operating system's.
   PortSystem* System = nullptr;
-  // Exchange trace; nullptr until the first exchange looks for it.
-  Trace* TraceSink = nullptr;
+  // Exchange trace (ORVIX32_TRACE), looked for at the first exchange.
+  Trace Tracer{};
   bool TraceChecked = false;
 };
 

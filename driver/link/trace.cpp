@@ -10,13 +10,11 @@
 
 namespace orvix {
 
-Trace* Trace::fromEnvironment() {
+bool Trace::openFromEnvironment() {
   const char* name = std::getenv("ORVIX32_TRACE");
-  if (!name || !*name) return nullptr;
-  std::FILE* f = std::strcmp(name, "-") == 0 ? stderr : std::fopen(name, "a");
-  if (!f) return nullptr;
-  // Kept for the life of the process: the library does no work at unload.
-  return new Trace(f);
+  if (!name || !*name) return false;
+  file_ = std::strcmp(name, "-") == 0 ? stderr : std::fopen(name, "a");
+  return file_ != nullptr;
 }
 
 const char* Trace::statusName(std::uint8_t status) {

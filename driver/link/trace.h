@@ -12,9 +12,10 @@ namespace orvix {
 
 class Trace {
  public:
-  // The trace named by ORVIX32_TRACE, or nullptr when tracing is off. Looked
-  // up once, at the first exchange.
-  static Trace* fromEnvironment();
+  // Opens the trace named by ORVIX32_TRACE; false when tracing is off.
+  // Looked up once, at the first exchange.
+  bool openFromEnvironment();
+  bool enabled() const { return file_ != nullptr; }
 
   void begin();
   void sent(std::uint8_t b) { push(sent_, sentLen_, b); }
@@ -31,12 +32,13 @@ class Trace {
   static const char* statusName(std::uint8_t status);
 
  private:
-  explicit Trace(std::FILE* f) : file_(f) {}
   static constexpr std::size_t kMax = 2 + 2 + 255 + 1 + 1;  // one direction
   static void push(std::uint8_t* buf, std::size_t& len, std::uint8_t b) {
     if (len < kMax) buf[len++] = b;
   }
-  std::FILE* file_;
+  // Kept open for the life of the process: the library does no work at
+  // unload. Trivially destructible, so it can live in the link state.
+  std::FILE* file_ = nullptr;
   std::uint8_t sent_[kMax]{};
   std::uint8_t recv_[kMax]{};
   std::size_t sentLen_ = 0;

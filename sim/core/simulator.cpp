@@ -1,4 +1,4 @@
-// The reader side of the line protocol (Parts 1.2 and 1.4), served on a pty.
+// The reader side of the line protocol, served on a pty.
 //
 // One exchange as the simulated reader sees it:
 //   idle     a byte other than 0x23 is ignored; 0x23 is answered 0x45

@@ -1,6 +1,6 @@
 // Reader status bytes: the first byte of every response frame. 0 = success;
 // anything else is the reader's error for the command, passed to the caller
-// of the library unchanged (Part 1.2).
+// of the library unchanged.
 //
 // One table for the whole simulated reader, so that values stay distinct.
 // Ranges:

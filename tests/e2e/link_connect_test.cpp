@@ -1,4 +1,4 @@
-// Linking, unlinking and finding the reader (Part 1.1) through the loaded
+// Linking, unlinking and finding the reader through the loaded
 // library against readersim.
 #include <dlfcn.h>
 #include <signal.h>

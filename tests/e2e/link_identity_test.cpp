@@ -1,4 +1,4 @@
-// Reader identity and signalling (Part 1.3) through the library and the reader.
+// Reader identity and signalling through the library and the reader.
 #include <cstring>
 
 #include "core/status.h"

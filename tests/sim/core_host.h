@@ -1,6 +1,6 @@
 // Host side of the line for simulator tests: opens the reader's path as the
 // library does (raw, 8N1, a programmed speed), writes bytes and reads bytes
-// with poll time-outs, and can run one whole exchange the way Part 1.2 does,
+// with poll time-outs, and can run one whole exchange the way the library does,
 // naming the link error the library would raise.
 #pragma once
 
@@ -106,7 +106,7 @@ class HostLine {
     Bytes data;               // response data (as many as came)
   };
 
-  // One exchange, as Part 1.2 runs it, with its read allowances in ms.
+  // One exchange, as the library runs it, with its read allowances in ms.
   Result exchange(std::uint8_t cmd, const Bytes& data = {}, int ackMs = -1) {
     Result r;
     if (ackMs < 0) ackMs = cmd == 0 ? 202 : 1010;

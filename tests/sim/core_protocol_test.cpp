@@ -87,7 +87,7 @@ TEST_F(CoreProtocol, DeviceNumberAndFirmwareVersionFromOptions) {
 }
 
 TEST_F(CoreProtocol, SignalOutputsTakeFourBytesAndAreLogged) {
-  // ALARM(7, 30, 30, 3): the frame of Part 1.3, checksum 0x7A.
+  // ALARM(7, 30, 30, 3): the signal frame, checksum 0x7A.
   Bytes f{0x7A, 0x04, 0x07, 0x1E, 0x1E, 0x03, 0x7A};
   EXPECT_EQ(frame(0x7A, {7, 30, 30, 3}), f);
   EXPECT_EQ(raw(f, 3), (Bytes{0x45, 0x67, 0x00, 0x00, 0x00}));
