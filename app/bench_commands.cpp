@@ -359,17 +359,21 @@ QString BenchCommands::dumpLine(int n) {
   return hexDumpLine(window_.dataBytes, n, window_.loopIndex);
 }
 
-void BenchCommands::command5() {
-  state_.dataDialogMode = kDataRead;
-  const bool mifare1 = isMifare1();
-  if (mifare1)
+bool BenchCommands::askBlock(std::int16_t mode, int& address) {
+  state_.dataDialogMode = mode;
+  if (isMifare1())
     dialogs_.inputData(false);
   else
     dialogs_.ml10Input(false);
-  if (state_.dialogOk == 0) return retypeLine();
-  const int address = mifare1 ? mifare1Address() : state_.sectorNo;
-  state_.blockAddr = address;
-  window_.cmdStatus = lib_.RFMifare_Read(address, window_.dataBytes.data());
+  if (state_.dialogOk == 0) {
+    retypeLine();
+    return false;
+  }
+  address = isMifare1() ? mifare1Address() : state_.sectorNo;
+  return true;
+}
+
+void BenchCommands::blockReadLines() {
   view_.clearList();
   view_.addLine(QStringLiteral("  "));
   if (window_.cmdStatus != 0) {
@@ -377,42 +381,31 @@ void BenchCommands::command5() {
     return;
   }
   view_.addLine(QStringLiteral(" 读数据块成功！"));
-  view_.addLine(dumpLine(mifare1 ? 16 : 8));
+  view_.addLine(dumpLine(isMifare1() ? 16 : 8));
+}
+
+void BenchCommands::command5() {
+  int address = 0;
+  if (!askBlock(kDataRead, address)) return;
+  state_.blockAddr = address;
+  window_.cmdStatus = lib_.RFMifare_Read(address, window_.dataBytes.data());
+  blockReadLines();
 }
 
 void BenchCommands::readData() {
-  state_.dataDialogMode = kDataRead;
-  const bool mifare1 = isMifare1();
-  if (mifare1)
-    dialogs_.inputData(false);
-  else
-    dialogs_.ml10Input(false);
-  if (state_.dialogOk == 0) return retypeLine();
-  const int address = mifare1 ? mifare1Address() : state_.sectorNo;
+  int address = 0;
+  if (!askBlock(kDataRead, address)) return;
   window_.cmdStatus = lib_.RFMifare_ReadBlock(address, state_.cardSerial, window_.dataBytes.data());
-  view_.clearList();
-  view_.addLine(QStringLiteral("  "));
-  if (window_.cmdStatus != 0) {
-    view_.addLine(QStringLiteral(" 读数据块失败！"));
-    return;
-  }
-  view_.addLine(QStringLiteral(" 读数据块成功！"));
-  view_.addLine(dumpLine(mifare1 ? 16 : 8));
+  blockReadLines();
 }
 
 void BenchCommands::command6() {
-  state_.dataDialogMode = kDataWrite;
-  const bool mifare1 = isMifare1();
-  if (mifare1)
-    dialogs_.inputData(false);
-  else
-    dialogs_.ml10Input(false);
-  if (state_.dialogOk == 0) return retypeLine();
-  const int address = mifare1 ? mifare1Address() : state_.sectorNo;
+  int address = 0;
+  if (!askBlock(kDataWrite, address)) return;
   state_.blockAddr = address;
   // A Mifare Light 10 page takes 4 bytes; bytes 4 … 15 go out as the last
   // block command left them.
-  dataBytesFromText(mifare1 ? 16 : 4);
+  dataBytesFromText(isMifare1() ? 16 : 4);
   window_.cmdStatus = lib_.RFMifare_Write(address, window_.dataBytes.data());
   view_.clearList();
   view_.addLine(QStringLiteral(" "));
@@ -422,29 +415,15 @@ void BenchCommands::command6() {
 
 void BenchCommands::writeData() {
   const bool mifare1 = isMifare1();
-  QString blankLine;
-  int width = 0;
   int address = 0;
-  if (mifare1) {
-    state_.dataDialogMode = kDataWrite;
-    dialogs_.inputData(false);
-    if (state_.dialogOk == 0) return retypeLine();
-    address = mifare1Address();
-    width = 16;
-    blankLine = QStringLiteral("   ");
-  } else {
-    state_.dataDialogMode = kDataText;  // the dialog checks no length
-    dialogs_.ml10Input(false);
-    if (state_.dialogOk == 0) return retypeLine();
-    address = state_.sectorNo;
-    width = 8;
-    blankLine = QStringLiteral(" ");
-  }
+  // Mifare Light text goes as it stands: that dialog mode checks no length.
+  if (!askBlock(mifare1 ? kDataWrite : kDataText, address)) return;
+  const int width = mifare1 ? 16 : 8;
   dataBytesFromText(width);
   window_.cmdStatus =
       lib_.RFMifare_WriteBlock(address, state_.cardSerial, window_.dataBytes.data());
   view_.clearList();
-  view_.addLine(blankLine);
+  view_.addLine(mifare1 ? QStringLiteral("   ") : QStringLiteral(" "));
   if (window_.cmdStatus != 0) {
     view_.addLine(QStringLiteral(" 写数据块失败！"));
     return;

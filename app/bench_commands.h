@@ -99,6 +99,10 @@ class BenchCommands {
   void keyResultLines(const QString& blankLine);
   void dataBytesFromText(int n);
   QString dumpLine(int n);
+  // Shows the block dialog of the card's family in the given mode and gives
+  // the block address; false (after the retype line) when it was left.
+  bool askBlock(std::int16_t mode, int& address);
+  void blockReadLines();
   // The purse amount typed in the dialog; false (after a message) when it
   // cannot be held in 32 bits.
   bool takeAmount();

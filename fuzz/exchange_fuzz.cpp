@@ -60,28 +60,62 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       orvix::setCommand(0xA1, nullptr, 0);
       orvix::ExchangeWithRelink();  // relinks on the same fake port
       break;
-    case 2: GetDeviceNumber(buf(8).get()); break;
-    case 3: DEVVER(buf(8).get()); break;
-    case 4: ALARM(choice & 7, 30, 30, 3); break;
+    case 2:
+      GetDeviceNumber(buf(8).get());
+      break;
+    case 3:
+      DEVVER(buf(8).get());
+      break;
+    case 4:
+      ALARM(choice & 7, 30, 30, 3);
+      break;
     case 5: {
       int port = choice & 1;
       AutoLinkCom(&port);
       break;
     }
-    case 6: RFMifare_Mcmno(buf(4).get()); break;
-    case 7: RFMifare_GetType(buf(4).get()); break;
-    case 8: RFMifare_AntiColl(buf(4).get()); break;
-    case 9: RFMifare_ReadBlock(5, 0x78563412, buf(16).get()); break;
-    case 10: RFMifare_WriteBlock(5, 0x78563412, buf(16).get()); break;
-    case 11: RFMifare_ReadValue(5, 0x78563412, &value); break;
-    case 12: RFMifare_IncrementValue(5, 0x78563412, &value); break;
-    case 13: RFMifare_Request(1, buf(4).get()); break;
-    case 14: RFMifare_Read(5, buf(16).get()); break;
-    case 15: RF5550_ReadBlk(1, buf(255).get()); break;
-    case 16: RF5550_WriteBlk(1, buf(4).get(), buf(4).get(), 0); break;
-    case 17: RF5550_ReadAfterWake(1, buf(4).get(), buf(255).get()); break;
-    case 18: RF5550_WriteAfterWake(1, buf(4).get(), buf(4).get(), 0); break;
-    case 19: RF5550_Mcmno(buf(4).get()); break;
+    case 6:
+      RFMifare_Mcmno(buf(4).get());
+      break;
+    case 7:
+      RFMifare_GetType(buf(4).get());
+      break;
+    case 8:
+      RFMifare_AntiColl(buf(4).get());
+      break;
+    case 9:
+      RFMifare_ReadBlock(5, 0x78563412, buf(16).get());
+      break;
+    case 10:
+      RFMifare_WriteBlock(5, 0x78563412, buf(16).get());
+      break;
+    case 11:
+      RFMifare_ReadValue(5, 0x78563412, &value);
+      break;
+    case 12:
+      RFMifare_IncrementValue(5, 0x78563412, &value);
+      break;
+    case 13:
+      RFMifare_Request(1, buf(4).get());
+      break;
+    case 14:
+      RFMifare_Read(5, buf(16).get());
+      break;
+    case 15:
+      RF5550_ReadBlk(1, buf(255).get());
+      break;
+    case 16:
+      RF5550_WriteBlk(1, buf(4).get(), buf(4).get(), 0);
+      break;
+    case 17:
+      RF5550_ReadAfterWake(1, buf(4).get(), buf(255).get());
+      break;
+    case 18:
+      RF5550_WriteAfterWake(1, buf(4).get(), buf(4).get(), 0);
+      break;
+    case 19:
+      RF5550_Mcmno(buf(4).get());
+      break;
     case 20: {
       int type = 0, second = 0, power = 0;
       Inquire(&type, &second, &power);
@@ -99,8 +133,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       orvix::link().Contact.SelectedCardType = arg % 32;
       ModifySecret(n % 9, buf(static_cast<std::size_t>(n % 9) + 1).get());
       break;
-    case 24: ReadCard(18, 0, arg, n, buf(static_cast<std::size_t>(n)).get()); break;
-    case 25: WriteCard(18, 0, arg, n, buf(static_cast<std::size_t>(n)).get()); break;
+    case 24:
+      ReadCard(18, 0, arg, n, buf(static_cast<std::size_t>(n)).get());
+      break;
+    case 25:
+      WriteCard(18, 0, arg, n, buf(static_cast<std::size_t>(n)).get());
+      break;
     case 26:
       orvix::link().Contact.SelectedCardType = arg % 32;
       CheckEraseSecret(4 + (arg & 1), buf(6).get());
@@ -117,11 +155,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       orvix::link().Contact.SelectedCardType = 21 + (arg & 1);
       WriteMemCard(arg * 7, n, buf(static_cast<std::size_t>(n)).get());
       break;
-    case 30: AT1608_Read(1, 0, n % 161, buf(static_cast<std::size_t>(n % 161) + 1).get()); break;
-    case 31: AT1608_Psw(arg % 16, buf(4).get()); break;
-    case 32: AT1608_Authentic(buf(8).get(), buf(8).get()); break;
-    case 33: AT1608_ReadFuse(buf(1).get()); break;
-    case 34: CpuCardReset(buf(256).get()); break;
+    case 30:
+      AT1608_Read(1, 0, n % 161, buf(static_cast<std::size_t>(n % 161) + 1).get());
+      break;
+    case 31:
+      AT1608_Psw(arg % 16, buf(4).get());
+      break;
+    case 32:
+      AT1608_Authentic(buf(8).get(), buf(8).get());
+      break;
+    case 33:
+      AT1608_ReadFuse(buf(1).get());
+      break;
+    case 34:
+      CpuCardReset(buf(256).get());
+      break;
     case 35: {
       auto command = buf(134);
       command[4] = static_cast<unsigned char>(arg % 84);
@@ -139,8 +187,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       KQ_GetCurrentPos(&first, buf(4).get());
       break;
     }
-    case 38: KQ_ReadRecord(0, 0, 1 + arg % 31, buf(255).get()); break;
-    default: KQ_TransCmd(0x10, n, buf(256).get()); break;
+    case 38:
+      KQ_ReadRecord(0, 0, 1 + arg % 31, buf(255).get());
+      break;
+    default:
+      KQ_TransCmd(0x10, n, buf(256).get());
+      break;
   }
   return 0;
 }

@@ -444,15 +444,13 @@ ORVIX32_API int ORVIX32_CALL EraseMemCard(int address, int length, unsigned char
 /* AT1608_Write: write a zone (command 0x28: zone, address, length, data).
  *   zone 0 … 8, address 0 … 255, length 0 … 160; data in, length bytes.
  * Returns the status, or 4 for an argument out of range. */
-ORVIX32_API int ORVIX32_CALL AT1608_Write(int zone, int address, int length,
-                                          unsigned char* data);
+ORVIX32_API int ORVIX32_CALL AT1608_Write(int zone, int address, int length, unsigned char* data);
 
 /* AT1608_Read: read a zone (command 0x29: zone, address, length).
  *   buffer  out, length bytes: on status 0 exactly length bytes of the reply
  *           area (bytes the reader did not send hold earlier data).
  * Arguments and results as AT1608_Write. */
-ORVIX32_API int ORVIX32_CALL AT1608_Read(int zone, int address, int length,
-                                         unsigned char* buffer);
+ORVIX32_API int ORVIX32_CALL AT1608_Read(int zone, int address, int length, unsigned char* buffer);
 
 /* AT1608_Psw: verify a password (command 0x2A: index, password[0..2]).
  *   index     0 … 15

@@ -27,15 +27,21 @@ ensure_packages() {
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# configure_and_build DIR [cmake options…]
+# configure_and_build DIR [cmake options…] [-- ninja targets…]
 configure_and_build() {
   local dir=$1
   shift
-  cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1 || {
+  local -a opts=() targets=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do
+    opts+=("$1")
+    shift
+  done
+  [ "${1:-}" = "--" ] && shift && targets=("$@")
+  cmake -S "$ROOT" -B "$dir" -G Ninja "${opts[@]}" >"$dir.configure.log" 2>&1 || {
     cat "$dir.configure.log"
     return 1
   }
-  ninja -C "$dir" -j "$JOBS"
+  ninja -C "$dir" -j "$JOBS" "${targets[@]}"
 }
 
 # No run may reach a real serial port: until a simulator is named, every COM

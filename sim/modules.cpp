@@ -1,9 +1,9 @@
 // The reader's device families. Each family adds its module here.
-#include "core/simulator.h"
-#include "rf5550/rf5550_module.h"
 #include "attendance/terminal.h"
-#include "mifare/mifare_module.h"
 #include "contact/contact_module.h"
+#include "core/simulator.h"
+#include "mifare/mifare_module.h"
+#include "rf5550/rf5550_module.h"
 
 namespace readersim {
 

@@ -6,7 +6,9 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QStringList>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -46,7 +48,8 @@ class Reader {
   // The reader logs an exchange just after its answer has gone out, so the
   // line may trail the host's return by a moment.
   QString lastSent(std::uint8_t cmd) {
-    const std::string tag = " cmd " + hexByte(cmd) + " [";
+    char tag[16];
+    std::snprintf(tag, sizeof tag, " cmd %02X [", cmd);
     for (int tries = 0; tries < 50; ++tries) {
       {
         std::lock_guard lock(mutex_);
@@ -54,7 +57,7 @@ class Reader {
           const std::string& line = log_[i];
           const auto at = line.find(tag);
           if (at == std::string::npos) continue;
-          const auto from = at + tag.size();
+          const auto from = at + std::strlen(tag);
           return QString::fromStdString(line.substr(from, line.find(']', from) - from));
         }
       }
@@ -99,10 +102,6 @@ class Reader {
   bool started = false;
 
  private:
-  static std::string hexByte(std::uint8_t b) {
-    static const char* digits = "0123456789ABCDEF";
-    return {digits[b >> 4], digits[b & 15]};
-  }
   std::mutex mutex_;
   std::vector<std::string> log_;
   std::size_t mark_ = 0;

@@ -13,6 +13,7 @@
 
 using namespace cardbench;
 using namespace cbtest;
+using Steps = std::vector<ModalDriver::Step>;
 
 namespace {
 
@@ -28,7 +29,36 @@ QString text(QWidget* d, const QString& name) {
   auto* e = child<QLineEdit>(d, name);
   return e ? e->text() : QStringLiteral("<missing>");
 }
+std::unique_ptr<QDialog> makeDialog(const QString& name, Module1& m, bool amount = false) {
+  if (name == "mima") return std::make_unique<MimaDialog>(m);
+  if (name == "ML10MIMA") return std::make_unique<Ml10MimaDialog>(m);
+  if (name == "inputdata") return std::make_unique<InputDataDialog>(m, amount);
+  return std::make_unique<Ml10InputDialog>(m, amount);
+}
+// Runs the dialog with the steps; true when every step ran.
+bool run(QDialog& d, Steps steps) {
+  ModalDriver driver(std::move(steps));
+  d.exec();
+  return driver.finished() && driver.unexpected() == 0;
+}
+// Leaves the dialog by the exit button, the close box or Escape.
+ModalDriver::Step leaveBy(const QString& how, std::function<void(QWidget*)> before = {}) {
+  return [how, before](QWidget* w) {
+    if (before) before(w);
+    if (how == "exit") clickLater(w, "cmdEXIT");
+    if (how == "close") QTimer::singleShot(0, w, &QWidget::close);
+    if (how == "escape") QTest::keyClick(w->focusWidget() ? w->focusWidget() : w, Qt::Key_Escape);
+  };
+}
+void expectError(const MessageSeen& box, const QString& text) {
+  QVERIFY(box.seen);
+  QCOMPARE(box.title, QStringLiteral("错误信息"));
+  QCOMPARE(box.text, text);
+  QCOMPARE(box.icon, QMessageBox::Critical);
+  QCOMPARE(box.buttons, 1);
+}
 const QString kTitle = QStringLiteral("TK61系列MIFARE模块应用程序");
+const QString kKeyLength = QStringLiteral("密码长度必须为6个字节!");
 
 }  // namespace
 
@@ -39,38 +69,26 @@ class DialogsTest : public QObject {
   void callModeChoices();
   void mimaDefaultsPerMode_data();
   void mimaDefaultsPerMode();
-  void keyFilterAndLength_data();
-  void keyFilterAndLength();
-  void mimaRefusesShortKeyThenTakesIt();
-  void mimaAuthenticateTakesNoKey();
-  void mimaLeavesWithResets_data();
-  void mimaLeavesWithResets();
-  void ml10MimaLengthOnlyInMode2_data();
-  void ml10MimaLengthOnlyInMode2();
-  void ml10MimaUpperCaseOnLeaving();
-  void ml10MimaExitResets();
+  void ml10MimaDefaultsAndUpperCase();
   void inputDataDefaultsPerMode_data();
   void inputDataDefaultsPerMode();
-  void inputDataWriteLength();
-  void inputDataReadKeepsText();
-  void inputDataExitKeepsOutputs();
-  void amountRange_data();
+  void keyFilterAndLength_data();
+  void keyFilterAndLength();
+  void lengthChecks_data();
+  void lengthChecks();
+  void keyDialogsLeaveWithResets_data();
+  void keyDialogsLeaveWithResets();
+  void inputDataCloseKeepsOutputs();
   void amountRange();
-  void ml10InputPagesAndLength();
-  void ml10InputLayout();
 };
-
-// ---- CALLMODE ----------------------------------------------------------------
 
 void DialogsTest::callModeChoices_data() {
   QTest::addColumn<QString>("action");
   QTest::addColumn<int>("dialogOk");
   QTest::addColumn<int>("modeChoice");
-  QTest::newRow("ALL") << "all" << 1 << 1;
-  QTest::newRow("IDLE") << "idle" << 1 << 0;
-  QTest::newRow("exit button") << "exit" << 0 << 2;
-  QTest::newRow("close box") << "close" << 0 << 2;
-  QTest::newRow("escape") << "escape" << 0 << 2;
+  for (const auto& [action, ok, mode] :
+       {std::tuple{"all", 1, 1}, {"idle", 1, 0}, {"exit", 0, 2}, {"close", 0, 2}, {"escape", 0, 2}})
+    QTest::newRow(action) << QString(action) << ok << mode;
 }
 
 void DialogsTest::callModeChoices() {
@@ -83,43 +101,33 @@ void DialogsTest::callModeChoices() {
   CallModeDialog dialog(m);
   QCOMPARE(dialog.windowTitle(), kTitle);
   bool allAtStart = false;
-  ModalDriver driver({[&](QWidget* w) {
-    allAtStart = checked(w, "Option1") && !checked(w, "Option2");
-    if (action == "idle") choose(w, "Option2");
-    if (action == "all" || action == "idle") clickLater(w, "cmdadd");
-    if (action == "exit") clickLater(w, "cmdEXIT");
-    if (action == "close") QTimer::singleShot(0, w, &QWidget::close);
-    if (action == "escape") QTest::keyClick(w, Qt::Key_Escape);
-  }});
-  dialog.exec();
-  QVERIFY(driver.finished());
+  QVERIFY(run(dialog, {leaveBy(action, [&](QWidget* w) {
+                allAtStart = checked(w, "Option1") && !checked(w, "Option2");
+                if (action == "idle") choose(w, "Option2");
+                if (action == "all" || action == "idle") clickLater(w, "cmdadd");
+              })}));
   QVERIFY(allAtStart);
   QCOMPARE(int(m.dialogOk), dialogOk);
   QCOMPARE(m.modeChoice, modeChoice);
 }
 
-// ---- mima --------------------------------------------------------------------
-
 void DialogsTest::mimaDefaultsPerMode_data() {
   QTest::addColumn<int>("mode");
   QTest::addColumn<bool>("keyFrame");
   QTest::addColumn<QString>("selectedKey");
-  QTest::addColumn<bool>("a");
-  QTest::addColumn<bool>("b");
-  QTest::addColumn<bool>("ab");
-  QTest::newRow("0 authenticate") << 0 << false << "Option17" << true << true << false;
-  QTest::newRow("1 load") << 1 << true << "Option17" << true << true << false;
-  QTest::newRow("2 transfer") << 2 << true << "Option19" << false << false << true;
-  QTest::newRow("other") << 5 << true << "Option17" << true << true << true;
+  QTest::addColumn<QString>("enabledKeys");  // of Option17, Option18, Option19
+  for (const auto& [mode, frame, selected, keys] : {std::tuple{0, false, "Option17", "AB-"},
+                                                    {1, true, "Option17", "AB-"},
+                                                    {2, true, "Option19", "--C"},
+                                                    {5, true, "Option17", "ABC"}})
+    QTest::addRow("mode %d", mode) << mode << frame << QString(selected) << QString(keys);
 }
 
 void DialogsTest::mimaDefaultsPerMode() {
   QFETCH(int, mode);
   QFETCH(bool, keyFrame);
   QFETCH(QString, selectedKey);
-  QFETCH(bool, a);
-  QFETCH(bool, b);
-  QFETCH(bool, ab);
+  QFETCH(QString, enabledKeys);
   Module1 m;
   m.keyDialogMode = static_cast<std::int16_t>(mode);
   MimaDialog d(m);
@@ -128,197 +136,24 @@ void DialogsTest::mimaDefaultsPerMode() {
   QCOMPARE(enabled(&d, "Frame3"), keyFrame);
   QVERIFY(checked(&d, selectedKey));
   QVERIFY(checked(&d, "Option1"));
-  QCOMPARE(enabled(&d, "Option17"), a);
-  QCOMPARE(enabled(&d, "Option18"), b);
-  QCOMPARE(enabled(&d, "Option19"), ab);
+  for (int i = 0; i < 3; ++i)
+    QCOMPARE(enabled(&d, QStringLiteral("Option%1").arg(17 + i)), enabledKeys[i] != u'-');
   QCOMPARE(text(&d, "mima"), QString());
   QCOMPARE(text(&d, "mimalength"), QStringLiteral("0"));
   QVERIFY(child<QLineEdit>(&d, "mimalength")->isReadOnly());
   QCOMPARE(child<QLineEdit>(&d, "mima")->maxLength(), 12);
-  // Sixteen sectors in four columns of four: 0-3 down the first column.
-  for (int i = 0; i < 16; ++i) {
-    auto* o = child<QRadioButton>(&d, QStringLiteral("Option%1").arg(i + 1));
-    QVERIFY(o);
-    QCOMPARE(o->text(), QStringLiteral("扇区%1").arg(i));
-    auto* first = child<QRadioButton>(&d, QStringLiteral("Option%1").arg((i / 4) * 4 + 1));
-    QCOMPARE(o->x(), first->x());
-    if (i % 4) QVERIFY(o->y() > child<QRadioButton>(&d, QStringLiteral("Option%1").arg(i))->y());
-  }
+  QCOMPARE(child<QRadioButton>(&d, "Option16")->text(), QStringLiteral("扇区15"));
   QCOMPARE(child<QRadioButton>(&d, "Option19")->text(), QStringLiteral("密码A、B"));
 }
 
-void DialogsTest::keyFilterAndLength_data() {
-  QTest::addColumn<QString>("dialog");
-  QTest::addColumn<QString>("box");
-  QTest::addColumn<QString>("length");
-  QTest::newRow("mima") << "mima"
-                        << "mima"
-                        << "mimalength";
-  QTest::newRow("ML10MIMA") << "ML10MIMA"
-                            << "mima"
-                            << "mimalength";
-  QTest::newRow("inputdata") << "inputdata"
-                             << "dataa"
-                             << "length";
-  QTest::newRow("ml10input") << "ml10input"
-                             << "dataa"
-                             << "length";
-}
-
-void DialogsTest::keyFilterAndLength() {
-  QFETCH(QString, dialog);
-  QFETCH(QString, box);
-  QFETCH(QString, length);
+void DialogsTest::ml10MimaDefaultsAndUpperCase() {
   Module1 m;
   m.keyDialogMode = kKeyTransfer;
-  m.dataDialogMode = kDataWrite;
-  std::unique_ptr<QDialog> d;
-  if (dialog == "mima") d = std::make_unique<MimaDialog>(m);
-  if (dialog == "ML10MIMA") d = std::make_unique<Ml10MimaDialog>(m);
-  if (dialog == "inputdata") d = std::make_unique<InputDataDialog>(m, false);
-  if (dialog == "ml10input") d = std::make_unique<Ml10InputDialog>(m, false);
-  d->show();
-  auto* edit = child<QLineEdit>(d.get(), box);
-  QVERIFY(edit);
-  QTest::keyClicks(edit, QStringLiteral("1g-& 2aB"));
-  QCOMPARE(edit->text(), QStringLiteral("12aB"));  // lower case stays as typed
-  QCOMPARE(text(d.get(), length), QStringLiteral("2"));
-  QTest::keyClick(edit, Qt::Key_Backspace);
-  QCOMPARE(edit->text(), QStringLiteral("12a"));
-  QCOMPARE(text(d.get(), length), QStringLiteral("1"));
-  QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);  // typed control keys are kept out
-  QCOMPARE(edit->text(), QStringLiteral("12a"));
-  QTest::keyClicks(edit, QStringLiteral("F"));
-  QCOMPARE(text(d.get(), length), QStringLiteral("2"));
-}
-
-void DialogsTest::mimaRefusesShortKeyThenTakesIt() {
-  for (int mode : {1, 2}) {
-    Module1 m;
-    m.keyDialogMode = static_cast<std::int16_t>(mode);
-    m.sectorNo = 9;
-    m.keyChoice = 9;
-    MimaDialog d(m);
-    MessageSeen box;
-    bool stillOpen = false;
-    ModalDriver driver({confirmWith([](QWidget* w) {
-                          choose(w, "Option6");  // sector 5
-                          if (checked(w, "Option17")) choose(w, "Option18");
-                          typeInto(w, "mima", "0123456789a");  // 11 digits
-                        }),
-                        acceptMessage(&box), confirmWith([&](QWidget* w) {
-                          stillOpen =
-                              w == &d && m.sectorNo == 9 && m.keyChoice == 9 && m.dialogOk == 0;
-                          typeInto(w, "mima", "b");
-                        })});
-    QCOMPARE(d.exec(), int(QDialog::Accepted));
-    QVERIFY(driver.finished());
-    QVERIFY(box.seen);
-    QCOMPARE(box.title, QStringLiteral("错误信息"));
-    QCOMPARE(box.text, QStringLiteral("密码长度必须为6个字节!"));
-    QCOMPARE(box.icon, QMessageBox::Critical);
-    QCOMPARE(box.buttons, 1);
-    QVERIFY(stillOpen);
-    QCOMPARE(int(m.dialogOk), 1);
-    QCOMPARE(m.keyText.text(), QStringLiteral("0123456789ab"));
-    QCOMPARE(m.sectorNo, 5);
-    QCOMPARE(m.keyChoice, mode == 1 ? 1 : 2);
-  }
-}
-
-void DialogsTest::mimaAuthenticateTakesNoKey() {
-  Module1 m;
-  m.keyDialogMode = kKeyAuthenticate;
-  MimaDialog d(m);
-  ModalDriver driver({confirmWith([](QWidget* w) {
-    typeInto(w, "mima", "12");  // the key frame is disabled: nothing arrives
-    choose(w, "Option16");
-    choose(w, "Option18");
-  })});
-  d.exec();
-  QVERIFY(driver.finished());
-  QCOMPARE(driver.unexpected(), 0);
-  QCOMPARE(int(m.dialogOk), 1);
-  QCOMPARE(m.sectorNo, 15);
-  QCOMPARE(m.keyChoice, 1);
-  QCOMPARE(m.keyText.text(), QString(12, u' '));
-}
-
-void DialogsTest::mimaLeavesWithResets_data() {
-  QTest::addColumn<QString>("how");
-  QTest::newRow("exit button") << "exit";
-  QTest::newRow("close box") << "close";
-  QTest::newRow("escape") << "escape";
-}
-
-void DialogsTest::mimaLeavesWithResets() {
-  QFETCH(QString, how);
-  Module1 m;
-  m.keyDialogMode = kKeyLoad;
-  m.dialogOk = 1;
-  m.keyChoice = 1;
-  m.sectorNo = 7;
-  m.keyText = QStringLiteral("A0A1A2A3A4A5");
-  MimaDialog d(m);
-  ModalDriver driver({[&](QWidget* w) {
-    typeInto(w, "mima", "FFFF");
-    if (how == "exit") clickLater(w, "cmdEXIT");
-    if (how == "close") QTimer::singleShot(0, w, &QWidget::close);
-    if (how == "escape") QTest::keyClick(child<QLineEdit>(w, "mima"), Qt::Key_Escape);
-  }});
-  QCOMPARE(d.exec(), int(QDialog::Rejected));
-  QVERIFY(driver.finished());
-  QCOMPARE(int(m.dialogOk), 0);
-  QCOMPARE(m.keyChoice, 0);
-  QCOMPARE(m.sectorNo, 0);
-  QCOMPARE(m.keyText.text(), QString(12, u' '));
-}
-
-// ---- ML10MIMA ----------------------------------------------------------------
-
-void DialogsTest::ml10MimaLengthOnlyInMode2_data() {
-  QTest::addColumn<int>("mode");
-  QTest::addColumn<bool>("refused");
-  QTest::newRow("2 checks") << 2 << true;
-  QTest::newRow("1 does not") << 1 << false;
-  QTest::newRow("0 does not") << 0 << false;
-}
-
-void DialogsTest::ml10MimaLengthOnlyInMode2() {
-  QFETCH(int, mode);
-  QFETCH(bool, refused);
-  Module1 m;
-  m.keyDialogMode = static_cast<std::int16_t>(mode);
-  m.keyChoice = 2;
   Ml10MimaDialog d(m);
   QVERIFY(checked(&d, "Option17"));
   QCOMPARE(child<QRadioButton>(&d, "Option18")->text(), QStringLiteral("密码B"));
   QVERIFY(!child<QWidget>(&d, "fra_Cdate"));  // no sector choice
-  MessageSeen box;
-  std::vector<ModalDriver::Step> steps{confirmWith([](QWidget* w) {
-    choose(w, "Option18");
-    typeInto(w, "mima", "0123456789A");
-  })};
-  if (refused) {
-    steps.push_back(acceptMessage(&box));
-    steps.push_back(confirmWith([](QWidget* w) { typeInto(w, "mima", "B"); }));
-  }
-  ModalDriver driver(steps);
-  d.exec();
-  QVERIFY(driver.finished());
-  QCOMPARE(box.seen, refused);
-  if (refused) QCOMPARE(box.text, QStringLiteral("密码长度必须为6个字节!"));
-  QCOMPARE(int(m.dialogOk), 1);
-  QCOMPARE(m.sectorNo, 1);   // key B
-  QCOMPARE(m.keyChoice, 2);  // not written by this dialog
-  QCOMPARE(m.keyText.text().trimmed(),
-           refused ? QStringLiteral("0123456789AB") : QStringLiteral("0123456789A"));
-}
-
-void DialogsTest::ml10MimaUpperCaseOnLeaving() {
-  Module1 m;
-  m.keyDialogMode = kKeyTransfer;
-  Ml10MimaDialog d(m);
+  // The key turns upper case when the box loses the focus.
   d.show();
   QVERIFY(QTest::qWaitForWindowExposed(&d));
   auto* edit = child<QLineEdit>(&d, "mima");
@@ -329,22 +164,6 @@ void DialogsTest::ml10MimaUpperCaseOnLeaving() {
   QCoreApplication::sendEvent(edit, &out);
   QCOMPARE(edit->text(), QStringLiteral("ABCDEF012345"));
 }
-
-void DialogsTest::ml10MimaExitResets() {
-  Module1 m;
-  m.keyChoice = 2;
-  m.sectorNo = 1;
-  m.keyText = QStringLiteral("112233445566");
-  Ml10MimaDialog d(m);
-  ModalDriver driver({leaveWithExit()});
-  d.exec();
-  QCOMPARE(int(m.dialogOk), 0);
-  QCOMPARE(m.keyChoice, 0);
-  QCOMPARE(m.sectorNo, 0);
-  QCOMPARE(m.keyText.text(), QString(12, u' '));
-}
-
-// ---- inputdata and ml10input -------------------------------------------------
 
 void DialogsTest::inputDataDefaultsPerMode_data() {
   QTest::addColumn<int>("mode");
@@ -360,67 +179,154 @@ void DialogsTest::inputDataDefaultsPerMode() {
   for (bool ml10 : {false, true}) {
     Module1 m;
     m.dataDialogMode = static_cast<std::int16_t>(mode);
-    std::unique_ptr<QDialog> d;
-    if (ml10)
-      d = std::make_unique<Ml10InputDialog>(m, false);
-    else
-      d = std::make_unique<InputDataDialog>(m, false);
+    std::unique_ptr<QDialog> d = makeDialog(ml10 ? "ml10input" : "inputdata", m);
     QCOMPARE(d->windowTitle(), kTitle);
     QCOMPARE(enabled(d.get(), "Frame3"), dataFrame);
     QVERIFY(checked(d.get(), "Option1"));
-    if (!ml10) QVERIFY(checked(d.get(), "Option17"));
+    QCOMPARE(checked(d.get(), "Option17"), !ml10);
     QCOMPARE(text(d.get(), "dataa"), QString());
     QCOMPARE(text(d.get(), "length"), QStringLiteral("0"));
     QCOMPARE(child<QLineEdit>(d.get(), "dataa")->maxLength(), ml10 ? 8 : 32);
     QCOMPARE(child<QGroupBox>(d.get(), "fra_Cdate")->title(),
              ml10 ? QStringLiteral(" 页 号 ") : QStringLiteral(" 扇区号 "));
+    // ml10input: twelve pages and no block frame.
+    QCOMPARE(child<QRadioButton>(d.get(), "Option12")->text(),
+             ml10 ? QStringLiteral("页号11") : QStringLiteral("扇区11"));
+    QCOMPARE(!child<QWidget>(d.get(), "Frame1"), ml10);
+    QCOMPARE(!child<QWidget>(d.get(), "Option13"), ml10);
   }
 }
 
-void DialogsTest::inputDataWriteLength() {
+void DialogsTest::keyFilterAndLength_data() {
+  QTest::addColumn<QString>("dialog");
+  for (const char* dialog : {"mima", "ML10MIMA", "inputdata", "ml10input"})
+    QTest::newRow(dialog) << QString(dialog);
+}
+
+void DialogsTest::keyFilterAndLength() {
+  QFETCH(QString, dialog);
+  const bool key = dialog.contains("mima", Qt::CaseInsensitive);
+  const QString box = key ? "mima" : "dataa", length = key ? "mimalength" : "length";
   Module1 m;
+  m.keyDialogMode = kKeyTransfer;
   m.dataDialogMode = kDataWrite;
-  InputDataDialog d(m, false);
-  QCOMPARE(child<QRadioButton>(&d, "Option20")->text(), QStringLiteral("控制块"));
-  MessageSeen box;
-  QString shownLength;
-  ModalDriver driver({confirmWith([&](QWidget* w) {
-                        choose(w, "Option6");   // sector 5
-                        choose(w, "Option20");  // control block
-                        typeInto(w, "dataa", QString(31, u'a'));
-                        shownLength = text(w, "length");
-                      }),
-                      acceptMessage(&box),
-                      confirmWith([](QWidget* w) { typeInto(w, "dataa", "b"); })});
-  d.exec();
-  QVERIFY(driver.finished());
-  QCOMPARE(shownLength, QStringLiteral("15"));
-  QCOMPARE(box.title, QStringLiteral("错误信息"));
-  QCOMPARE(box.text, QStringLiteral("数据长度必须为16个字节!"));
-  QCOMPARE(box.icon, QMessageBox::Critical);
-  QCOMPARE(int(m.dialogOk), 1);
-  QCOMPARE(m.sectorNo, 5);
-  QCOMPARE(m.blockNo, 3);
-  QCOMPARE(m.dataText.text(), QString(31, u'a') + u'b');
+  std::unique_ptr<QDialog> d = makeDialog(dialog, m);
+  d->show();
+  auto* edit = child<QLineEdit>(d.get(), box);
+  QVERIFY(edit);
+  QTest::keyClicks(edit, QStringLiteral("1g-& 2aB"));
+  QCOMPARE(edit->text(), QStringLiteral("12aB"));  // lower case stays as typed
+  QCOMPARE(text(d.get(), length), QStringLiteral("2"));
+  QTest::keyClick(edit, Qt::Key_Backspace);
+  QCOMPARE(edit->text(), QStringLiteral("12a"));
+  QCOMPARE(text(d.get(), length), QStringLiteral("1"));
+  QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);  // typed control keys are kept out
+  QCOMPARE(edit->text(), QStringLiteral("12a"));
+  QTest::keyClicks(edit, QStringLiteral("F"));
+  QCOMPARE(text(d.get(), length), QStringLiteral("2"));
 }
 
-void DialogsTest::inputDataReadKeepsText() {
+// The confirm button checks the length of the key or data; after the message
+// the dialog stays open with its outputs untouched, and takes the longer text.
+void DialogsTest::lengthChecks_data() {
+  QTest::addColumn<QString>("dialog");
+  QTest::addColumn<int>("mode");
+  QTest::addColumn<QStringList>("clicks");
+  QTest::addColumn<QString>("typed");
+  QTest::addColumn<QString>("message");     // empty: taken at once
+  QTest::addColumn<QString>("more");        // typed after the message
+  QTest::addColumn<QList<int>>("outputs");  // sectorNo, keyChoice, blockNo
+  QTest::addColumn<QString>("taken");
+  const QString key = "0123456789A", data = "数据长度必须为%1个字节!";
+  QTest::newRow("mima load") << "mima" << 1 << QStringList{"Option6", "Option18"} << key.toLower()
+                             << kKeyLength << "b" << QList<int>{5, 1, 9} << "0123456789ab";
+  QTest::newRow("mima transfer") << "mima" << 2 << QStringList{"Option6"} << key << kKeyLength
+                                 << "B" << QList<int>{5, 2, 9} << "0123456789AB";
+  // ML10MIMA writes key B as sector 1 and checks the length in mode 2 only.
+  QTest::newRow("ML10MIMA transfer") << "ML10MIMA" << 2 << QStringList{"Option18"} << key
+                                     << kKeyLength << "B" << QList<int>{1, 9, 9} << key + "B";
+  QTest::newRow("ML10MIMA load") << "ML10MIMA" << 1 << QStringList{"Option18"} << key << ""
+                                 << "" << QList<int>{1, 9, 9} << key;
+  QTest::newRow("ML10MIMA authenticate") << "ML10MIMA" << 0 << QStringList{"Option18"} << key << ""
+                                         << "" << QList<int>{1, 9, 9} << key;
+  QTest::newRow("inputdata control block")
+      << "inputdata" << int(kDataWrite) << QStringList{"Option6", "Option20"} << QString(31, u'a')
+      << data.arg(16) << "b" << QList<int>{5, 9, 3} << QString(31, u'a') + u'b';
+  // At most 8 digits; the block number is left alone.
+  QTest::newRow("ml10input page 11")
+      << "ml10input" << int(kDataWrite) << QStringList{"Option12"} << "123456" << data.arg(4)
+      << "789ABC" << QList<int>{11, 9, 9} << "12345678";
+}
+
+void DialogsTest::lengthChecks() {
+  QFETCH(QString, dialog);
+  QFETCH(int, mode);
+  QFETCH(QStringList, clicks);
+  QFETCH(QString, typed);
+  QFETCH(QString, message);
+  QFETCH(QString, more);
+  QFETCH(QList<int>, outputs);
+  QFETCH(QString, taken);
   Module1 m;
-  m.dataDialogMode = kDataRead;
-  m.dataText = QStringLiteral("1234");
-  InputDataDialog d(m, false);
-  ModalDriver driver({confirmWith([](QWidget* w) {
-    choose(w, "Option16");
-    choose(w, "Option19");
-  })});
-  d.exec();
+  m.keyDialogMode = m.dataDialogMode = static_cast<std::int16_t>(mode);
+  m.sectorNo = m.keyChoice = m.blockNo = 9;
+  std::unique_ptr<QDialog> d = makeDialog(dialog, m);
+  const QString box = dialog.contains("mima", Qt::CaseInsensitive) ? "mima" : "dataa";
+  MessageSeen seen;
+  bool untouched = false;
+  Steps steps{confirmWith([&](QWidget* w) {
+    for (const QString& c : clicks) choose(w, c);
+    typeInto(w, box, typed);
+  })};
+  if (!message.isEmpty()) {
+    steps.push_back(acceptMessage(&seen));
+    steps.push_back(confirmWith([&](QWidget* w) {
+      untouched = w == d.get() && m.sectorNo == 9 && m.dialogOk == 0;
+      typeInto(w, box, more);
+    }));
+  }
+  QVERIFY(run(*d, steps));
+  if (!message.isEmpty()) {
+    expectError(seen, message);
+    QVERIFY(untouched);
+  }
+  QCOMPARE(seen.seen, !message.isEmpty());
+  QCOMPARE(d->result(), int(QDialog::Accepted));
   QCOMPARE(int(m.dialogOk), 1);
-  QCOMPARE(m.sectorNo, 15);
-  QCOMPARE(m.blockNo, 2);  // sector 15, block 2: address 62
-  QCOMPARE(m.dataText.text().trimmed(), QStringLiteral("1234"));
+  QCOMPARE(QList<int>({m.sectorNo, m.keyChoice, m.blockNo}), outputs);
+  QCOMPARE((box == "mima" ? m.keyText.text() : m.dataText.text()).trimmed(), taken);
 }
 
-void DialogsTest::inputDataExitKeepsOutputs() {
+void DialogsTest::keyDialogsLeaveWithResets_data() {
+  QTest::addColumn<QString>("dialog");
+  QTest::addColumn<QString>("how");
+  for (const auto& [dialog, how] :
+       {std::pair{"mima", "exit"}, {"mima", "close"}, {"mima", "escape"}, {"ML10MIMA", "exit"}})
+    QTest::addRow("%s %s", dialog, how) << QString(dialog) << QString(how);
+}
+
+void DialogsTest::keyDialogsLeaveWithResets() {
+  QFETCH(QString, dialog);
+  QFETCH(QString, how);
+  Module1 m;
+  m.keyDialogMode = kKeyLoad;
+  m.dialogOk = 1;
+  m.keyChoice = 1;
+  m.sectorNo = 7;
+  m.keyText = QStringLiteral("A0A1A2A3A4A5");
+  std::unique_ptr<QDialog> d = makeDialog(dialog, m);
+  QVERIFY(run(*d, {leaveBy(how, [](QWidget* w) {
+    typeInto(w, "mima", "FFFF");
+    child<QLineEdit>(w, "mima")->setFocus();
+  })}));
+  QCOMPARE(d->result(), int(QDialog::Rejected));
+  QCOMPARE(int(m.dialogOk), 0);
+  QCOMPARE(m.keyChoice, 0);
+  QCOMPARE(m.sectorNo, 0);
+  QCOMPARE(m.keyText.text(), QString(12, u' '));
+}
+
+void DialogsTest::inputDataCloseKeepsOutputs() {
   Module1 m;
   m.dataDialogMode = kDataWrite;
   m.sectorNo = 4;
@@ -428,98 +334,40 @@ void DialogsTest::inputDataExitKeepsOutputs() {
   m.dataText = QStringLiteral("AB");
   m.dialogOk = 1;
   InputDataDialog d(m, false);
-  ModalDriver driver({[](QWidget* w) {
-    choose(w, "Option9");
-    typeInto(w, "dataa", "FF");
-    QTimer::singleShot(0, w, &QWidget::close);  // the close box
-  }});
-  d.exec();
+  QVERIFY(run(d, {leaveBy("close", [](QWidget* w) {
+                choose(w, "Option9");
+                typeInto(w, "dataa", "FF");
+              })}));
   QCOMPARE(int(m.dialogOk), 0);
   QCOMPARE(m.sectorNo, 4);
   QCOMPARE(m.blockNo, 2);
   QCOMPARE(m.dataText.text().trimmed(), QStringLiteral("AB"));
 }
 
-void DialogsTest::amountRange_data() {
-  QTest::addColumn<bool>("ml10");
-  QTest::addColumn<bool>("amountEntry");
-  QTest::addColumn<QString>("typed");
-  QTest::addColumn<bool>("refused");
-  QTest::newRow("inputdata eleven digits") << false << true << "99999999999" << true;
-  QTest::newRow("inputdata largest") << false << true << "2147483647" << false;
-  QTest::newRow("inputdata one past largest") << false << true << "2147483648" << true;
-  QTest::newRow("ml10input exponent") << true << true << "9e9" << true;
-  QTest::newRow("ml10input fits") << true << true << "9e8" << false;
-  QTest::newRow("ml10input block data, not an amount") << true << false << "9e9" << false;
-}
-
 void DialogsTest::amountRange() {
-  QFETCH(bool, ml10);
-  QFETCH(bool, amountEntry);
-  QFETCH(QString, typed);
-  QFETCH(bool, refused);
-  Module1 m;
-  m.dataDialogMode = kDataText;
-  std::unique_ptr<QDialog> d;
-  if (ml10)
-    d = std::make_unique<Ml10InputDialog>(m, amountEntry);
-  else
-    d = std::make_unique<InputDataDialog>(m, amountEntry);
-  MessageSeen box;
-  std::vector<ModalDriver::Step> steps{
-      confirmWith([&](QWidget* w) { typeInto(w, "dataa", typed); })};
-  if (refused) {
-    steps.push_back(acceptMessage(&box));
-    steps.push_back(leaveWithExit());
-  }
-  ModalDriver driver(steps);
-  d->exec();
-  QVERIFY(driver.finished());
-  QCOMPARE(box.seen, refused);
-  if (refused) {
-    QCOMPARE(box.title, QStringLiteral("错误信息"));
-    QVERIFY(box.text.contains(QStringLiteral("金额超出范围")));
-    QCOMPARE(box.icon, QMessageBox::Critical);
-    QCOMPARE(int(m.dialogOk), 0);
-  } else {
-    QCOMPARE(int(m.dialogOk), 1);
-    QCOMPARE(m.dataText.text().trimmed(), typed);
-  }
-}
-
-void DialogsTest::ml10InputPagesAndLength() {
-  Module1 m;
-  m.dataDialogMode = kDataWrite;
-  m.blockNo = 3;
-  Ml10InputDialog d(m, false);
-  MessageSeen box;
-  ModalDriver driver({confirmWith([](QWidget* w) {
-                        choose(w, "Option12");  // page 11
-                        typeInto(w, "dataa", "123456");
-                      }),
-                      acceptMessage(&box),
-                      confirmWith([](QWidget* w) { typeInto(w, "dataa", "789ABC"); })});
-  d.exec();
-  QVERIFY(driver.finished());
-  QCOMPARE(box.text, QStringLiteral("数据长度必须为4个字节!"));
-  QCOMPARE(int(m.dialogOk), 1);
-  QCOMPARE(m.sectorNo, 11);
-  QCOMPARE(m.blockNo, 3);                                             // left alone
-  QCOMPARE(m.dataText.text().trimmed(), QStringLiteral("12345678"));  // at most 8 digits
-}
-
-void DialogsTest::ml10InputLayout() {
-  Module1 m;
-  Ml10InputDialog d(m, false);
-  QVERIFY(!child<QWidget>(&d, "Frame1"));  // no block frame
-  QVERIFY(!child<QWidget>(&d, "Option13"));
-  // Three rows of four: pages 0-3 in the first row.
-  for (int i = 0; i < 12; ++i) {
-    auto* o = child<QRadioButton>(&d, QStringLiteral("Option%1").arg(i + 1));
-    QCOMPARE(o->text(), QStringLiteral("页号%1").arg(i));
-    auto* rowStart = child<QRadioButton>(&d, QStringLiteral("Option%1").arg((i / 4) * 4 + 1));
-    QCOMPARE(o->y(), rowStart->y());
-    if (i % 4) QVERIFY(o->x() > child<QRadioButton>(&d, QStringLiteral("Option%1").arg(i))->x());
+  // An amount that does not fit 32 bits is refused where the dialog asks for
+  // one; leaving then reports nothing taken.
+  for (const auto& [dialog, amountEntry, typed, refused] :
+       {std::tuple{"inputdata", true, "99999999999", true},
+        {"inputdata", true, "2147483647", false},
+        {"ml10input", true, "9e9", true},
+        {"ml10input", false, "9e9", false}}) {
+    Module1 m;
+    m.dataDialogMode = kDataText;
+    std::unique_ptr<QDialog> d = makeDialog(dialog, m, amountEntry);
+    MessageSeen box;
+    Steps steps{confirmWith([&](QWidget* w) { typeInto(w, "dataa", typed); })};
+    if (refused) steps.insert(steps.end(), {acceptMessage(&box), leaveBy("exit")});
+    QVERIFY(run(*d, steps));
+    QCOMPARE(box.seen, refused);
+    if (refused) {
+      QCOMPARE(box.title, QStringLiteral("错误信息"));
+      QVERIFY(box.text.contains(QStringLiteral("金额超出范围")));
+      QCOMPARE(box.icon, QMessageBox::Critical);
+    } else {
+      QCOMPARE(m.dataText.text().trimmed(), QString(typed));
+    }
+    QCOMPARE(int(m.dialogOk), refused ? 0 : 1);
   }
 }
 

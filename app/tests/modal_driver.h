@@ -106,11 +106,4 @@ inline ModalDriver::Step confirmWith(std::function<void(QWidget*)> setup = {}) {
   };
 }
 
-inline ModalDriver::Step leaveWithExit(QString* name = nullptr) {
-  return [name](QWidget* w) {
-    if (name) *name = w->objectName();
-    clickLater(w, QStringLiteral("cmdEXIT"));
-  };
-}
-
 }  // namespace cbtest

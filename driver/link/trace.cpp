@@ -19,14 +19,11 @@ bool Trace::openFromEnvironment() {
 
 const char* Trace::statusName(std::uint8_t status) {
   static const char* const kNames[] = {
-      "e sync byte not written",     "f no answer to sync",
-      "g answer to sync not 0x45",   "h command byte not written",
-      "i length byte not written",   "j command data not written",
-      "k checksum byte not written", "l no acknowledge",
-      "m acknowledge not 0x67",      "n poll byte not written",
-      "o no status byte",            "p no length byte",
-      "q response data short",       "r no checksum byte",
-      "s checksum mismatch",
+      "e sync byte not written",     "f no answer to sync",       "g answer to sync not 0x45",
+      "h command byte not written",  "i length byte not written", "j command data not written",
+      "k checksum byte not written", "l no acknowledge",          "m acknowledge not 0x67",
+      "n poll byte not written",     "o no status byte",          "p no length byte",
+      "q response data short",       "r no checksum byte",        "s checksum mismatch",
   };
   if (status == 0) return "ok";
   if (isLinkError(status)) return kNames[status - kSyncNotWritten];

@@ -22,18 +22,18 @@ enum class Speeds { Both, FastOnly, SlowOnly };
 
 // Reader-side faults, each one behind one of the host's link errors.
 enum class FaultKind {
-  SilentOnSync,   // 102: no answer to the sync byte
-  WrongReady,     // 103: answers the sync byte with a byte other than 0x45
-  NoAck,          // 108: takes the frame, never acknowledges
-  WrongAck,       // 109: acknowledges with a byte other than 0x67
-  NoStatus,       // 111: silent after the poll byte
-  NoLength,       // 112: sends the status byte only
-  ShortData,      // 113: sends one data byte less than announced
-  NoChecksum,     // 114: leaves out the checksum byte
-  BadChecksum,    // 115: sends a wrong checksum byte
-  Delay,          // waits delayMs before the acknowledge (and otherwise answers)
-  Status,         // answers with the given nonzero status (and no data)
-  Unplug,         // the line goes away at the sync byte of this exchange
+  SilentOnSync,  // 102: no answer to the sync byte
+  WrongReady,    // 103: answers the sync byte with a byte other than 0x45
+  NoAck,         // 108: takes the frame, never acknowledges
+  WrongAck,      // 109: acknowledges with a byte other than 0x67
+  NoStatus,      // 111: silent after the poll byte
+  NoLength,      // 112: sends the status byte only
+  ShortData,     // 113: sends one data byte less than announced
+  NoChecksum,    // 114: leaves out the checksum byte
+  BadChecksum,   // 115: sends a wrong checksum byte
+  Delay,         // waits delayMs before the acknowledge (and otherwise answers)
+  Status,        // answers with the given nonzero status (and no data)
+  Unplug,        // the line goes away at the sync byte of this exchange
 };
 
 // A queued fault. Faults are taken in queue order, at most one per exchange;

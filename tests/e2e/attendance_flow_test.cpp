@@ -48,7 +48,7 @@ class AttendanceFlow : public e2e::ReaderTest {
   std::vector<std::string> logLines;
 };
 
-TEST_F(AttendanceFlow, ClockSetAndRead) {
+TEST_F(AttendanceFlow, ClockRecordsDisplayPasswords) {
   auto* setTime = fn<int(const int*)>("KQ_SetTime");
   auto* getTime = fn<int(int*)>("KQ_GetTime");
   const int clock[7] = {24, 12, 31, 23, 59, 0, 0};
@@ -60,9 +60,8 @@ TEST_F(AttendanceFlow, ClockSetAndRead) {
   EXPECT_EQ(now[6], 2) << "31 December of year 24 is a Tuesday";
   const int impossible[7] = {24, 2, 30, 0, 0, 0, 0};
   EXPECT_EQ(setTime(impossible), st::kKqBadClock);
-}
 
-TEST_F(AttendanceFlow, RecordsOfADateByPosition) {
+  // Records of a date, by position.
   control({"kq", "record", "1001", "24-6-14", "17:30"});
   control({"kq", "record", "1001", "24-6-15", "8:02"});
   control({"kq", "record", "1002", "24-6-15", "8:10"});
@@ -116,9 +115,8 @@ TEST_F(AttendanceFlow, RecordsOfADateByPosition) {
   ASSERT_EQ(sysInit(), 0);
   ASSERT_EQ(currentPos(&first, position), 0);
   EXPECT_EQ(first, 0);
-}
 
-TEST_F(AttendanceFlow, DisplayPasswordsAndEndOfTransfer) {
+  // Display, passwords and the end of a transfer.
   auto* display = fn<int(const unsigned char*)>("KQ_Display");
   auto* password = fn<int(int, const unsigned char*)>("KQ_DownloadPSW");
   auto* endTrans = fn<int()>("KQ_EndTrans");

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,16 +25,9 @@ class ContactRoad : public e2e::ReaderTest {
     linkUp();
   }
   void control(const std::string& line) {
+    std::istringstream in(line);
     std::vector<std::string> words;
-    std::string w;
-    for (char c : line + " ") {
-      if (c != ' ') {
-        w += c;
-      } else if (!w.empty()) {
-        words.push_back(w);
-        w.clear();
-      }
-    }
+    for (std::string w; in >> w;) words.push_back(w);
     std::string out;
     ASSERT_TRUE(sim->control(words, out));
     ASSERT_NE(out.rfind("error:", 0), 0u) << out;
@@ -44,7 +38,7 @@ class ContactRoad : public e2e::ReaderTest {
   }
 };
 
-TEST_F(ContactRoad, SecurityAreaCardSelectVerifyReadWriteChangeCode) {
+TEST_F(ContactRoad, MemoryCards) {
   auto SelectCard = fn<int(int)>("SelectCard");
   auto PowerOn = fn<int()>("PowerOn");
   auto PowerOff = fn<int()>("PowerOff");
@@ -101,76 +95,55 @@ TEST_F(ContactRoad, SecurityAreaCardSelectVerifyReadWriteChangeCode) {
   // Another type selected over this card: its identity does not match.
   ASSERT_EQ(SelectCard(4), 0);
   EXPECT_EQ(VerifyIC(), 19);
-}
 
-TEST_F(ContactRoad, CodeInMemoryIsChangedByEraseAndWrite) {
-  auto SelectCard = fn<int(int)>("SelectCard");
-  auto PowerOn = fn<int()>("PowerOn");
-  auto VerifyIC = fn<int()>("VerifyIC");
-  auto CheckSecret = fn<int(int, unsigned char*)>("CheckSecret");
-  auto ReadSecret = fn<int(unsigned char*, unsigned char*)>("ReadSecret");
-  auto ModifySecret = fn<int(int, unsigned char*)>("ModifySecret");
+  // The rack again; the code in memory (type 0): check, change, erase.
+  control("contact rack");
   auto EraseCard = fn<int(int, int, int, int, unsigned char*)>("EraseCard");
-  auto ReadCard = fn<int(int, int, int, int, unsigned char*)>("ReadCard");
-
   ASSERT_EQ(SelectCard(0), 0);
   ASSERT_EQ(PowerOn(), 0);
   EXPECT_EQ(VerifyIC(), 0);
-  unsigned char code[4] = {0xF0, 0xF0, 0, 0};
-  ASSERT_EQ(CheckSecret(4, code), 0);
-  EXPECT_EQ(Bytes(code, code + 4), Bytes({0xF0, 0xF0, 0x0F, 0x00}));  // code, then counter
-
-  unsigned char next[4] = {0x12, 0x34, 0xEE, 0xEE};
-  ASSERT_EQ(ModifySecret(4, next), 0);
-  EXPECT_EQ(Bytes(next, next + 4), Bytes({0x0F, 0x00, 0x12, 0x34}));
-  unsigned char counter[2] = {}, shown[8] = {};
+  unsigned char code4[4] = {0xF0, 0xF0, 0, 0};
+  ASSERT_EQ(CheckSecret(4, code4), 0);
+  EXPECT_EQ(Bytes(code4, code4 + 4), Bytes({0xF0, 0xF0, 0x0F, 0x00}));  // code, then counter
+  unsigned char next4[4] = {0x12, 0x34, 0xEE, 0xEE};
+  ASSERT_EQ(ModifySecret(4, next4), 0);
+  EXPECT_EQ(Bytes(next4, next4 + 4), Bytes({0x0F, 0x00, 0x12, 0x34}));
   ASSERT_EQ(ReadSecret(counter, shown), 0);
   EXPECT_EQ(Bytes(shown, shown + 2), Bytes({0x12, 0x34}));
-
   // Erase 70 bytes from address 40 (two pieces through the erase command).
-  Bytes buf(70, 0x00);
-  ASSERT_EQ(EraseCard(5, 0, 40, 70, buf.data()), 0);
-  EXPECT_EQ(buf, Bytes(70, 0xFF));
-  Bytes back(70, 0x00);
-  ASSERT_EQ(ReadCard(18, 0, 40, 70, back.data()), 0);
-  EXPECT_EQ(back, Bytes(70, 0xFF));
-}
+  Bytes erased(70, 0x00);
+  ASSERT_EQ(EraseCard(5, 0, 40, 70, erased.data()), 0);
+  EXPECT_EQ(erased, Bytes(70, 0xFF));
+  erased.assign(70, 0x00);
+  ASSERT_EQ(ReadCard(18, 0, 40, 70, erased.data()), 0);
+  EXPECT_EQ(erased, Bytes(70, 0xFF));
 
-TEST_F(ContactRoad, BlockTransferAcrossPagesOf264) {
-  auto SelectCard = fn<int(int)>("SelectCard");
-  auto PowerOn = fn<int()>("PowerOn");
+  // Blocks across pages of 264 bytes (type 21).
   auto ReadMemCard = fn<int(int, int, unsigned char*)>("ReadMemCard");
   auto WriteMemCard = fn<int(int, int, unsigned char*)>("WriteMemCard");
   auto EraseMemCard = fn<int(int, int, unsigned char*)>("EraseMemCard");
-
   ASSERT_EQ(SelectCard(21), 0);
   ASSERT_EQ(PowerOn(), 0);
-  Bytes data(600);
-  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i % 251);
-  Bytes w = data;
+  Bytes pages(600);
+  for (std::size_t i = 0; i < pages.size(); ++i) pages[i] = static_cast<unsigned char>(i % 251);
+  w = pages;
   const int address = 300 * 264 - 10;
   ASSERT_EQ(WriteMemCard(address, 600, w.data()), 0);
-  EXPECT_EQ(w, data);
-  Bytes r(600, 0);
+  EXPECT_EQ(w, pages);
+  r.assign(600, 0);
   ASSERT_EQ(ReadMemCard(address, 600, r.data()), 0);
-  EXPECT_EQ(r, data);
-  {
-    std::lock_guard<std::mutex> lk(sim->mutex());
-    auto* m = sim->find<readersim::contact::ContactModule>();
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->memoryCard()->pageSize(), 264);
-  }
+  EXPECT_EQ(r, pages);
   Bytes e(20, 0);
   ASSERT_EQ(EraseMemCard(address, 20, e.data()), 0);
   ASSERT_EQ(ReadMemCard(address, 600, r.data()), 0);
   EXPECT_EQ(Bytes(r.begin(), r.begin() + 20), Bytes(20, 0xFF));
-  EXPECT_EQ(r[20], data[20]);
+  EXPECT_EQ(r[20], pages[20]);
   // A card without pages refuses the transfer with the reader's status.
   ASSERT_EQ(SelectCard(2), 0);
   EXPECT_EQ(ReadMemCard(0, 10, r.data()), st::kContactWrongCard);
 }
 
-TEST_F(ContactRoad, At1608PasswordsZonesAndAuthentication) {
+TEST_F(ContactRoad, At1608CpuCardAndSams) {
   auto Psw = fn<int(int, unsigned char*)>("AT1608_Psw");
   auto Write = fn<int(int, int, int, unsigned char*)>("AT1608_Write");
   auto Read = fn<int(int, int, int, unsigned char*)>("AT1608_Read");
@@ -207,9 +180,9 @@ TEST_F(ContactRoad, At1608PasswordsZonesAndAuthentication) {
   EXPECT_EQ(Authentic(challenge2, bad), st::kContactAuthFailed);
   EXPECT_EQ(challenge2[0], 7);
   EXPECT_EQ(challenge2[1], '7');
-}
 
-TEST_F(ContactRoad, CpuCardAndSamsShareTheProtocolAndSequenceBit) {
+  // The CPU card and SAMs share the protocol and the sequence bit.
+  control("contact rack");
   auto CpuCardReset = fn<int(unsigned char*)>("CpuCardReset");
   auto ProCpuCardCmd = fn<int(unsigned char*, unsigned char*)>("ProCpuCardCmd");
   auto ProCpuCard = fn<int(unsigned char*, unsigned char*)>("ProCpuCard");
@@ -241,10 +214,10 @@ TEST_F(ContactRoad, CpuCardAndSamsShareTheProtocolAndSequenceBit) {
   // SAM 2 answers T=1: every slot now frames T=1 blocks.
   ASSERT_EQ(Sam2Reset(atr.data()), 0);
   EXPECT_EQ(Protocol(), 1);
-  std::array<unsigned char, 93> challenge{0x00, 0x84, 0x00, 0x00, 0x00, 0x08};
-  EXPECT_EQ(ProSam2(challenge.data(), resp.data()), 0x9000);
+  std::array<unsigned char, 93> samChallenge{0x00, 0x84, 0x00, 0x00, 0x00, 0x08};
+  EXPECT_EQ(ProSam2(samChallenge.data(), resp.data()), 0x9000);
   EXPECT_EQ(resp[0], 8);
-  EXPECT_EQ(Bytes(challenge.begin(), challenge.begin() + 4), Bytes({9, 0x00, 0x00, 0x05}));
+  EXPECT_EQ(Bytes(samChallenge.begin(), samChallenge.begin() + 4), Bytes({9, 0x00, 0x00, 0x05}));
   std::array<unsigned char, 134> unknown{0x00, 0xCA, 0x00, 0x00, 0x00};
   EXPECT_EQ(ProSam2Cmd(unknown.data(), resp.data()), 0x6D00);
   {

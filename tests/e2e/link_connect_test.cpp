@@ -59,49 +59,10 @@ using linke2e::fault;
 using linke2e::LinkTest;
 using linke2e::msSince;
 
-TEST_F(LinkTest, LinksAtTheFastSpeed) {
+// Out-of-range ports, the first link, a second process shut out, LinkCom
+// while linked, UnLinkCom's pause and its second call.
+TEST_F(LinkTest, LinkRelinkUnlinkAndTheExclusiveOpen) {
   EXPECT_EQ(api->ComBaudRate(), 0);  // a freshly loaded library
-  auto t0 = Clock::now();
-  ASSERT_EQ(api->LinkCom(0), 0);
-  EXPECT_LT(msSince(t0), 500);  // no port was open: no pause
-  EXPECT_EQ(api->ComBaudRate(), 57600);
-  EXPECT_EQ(sim->hostSpeed(), 57600);  // the rate value 56000 is realised as 57600
-  EXPECT_EQ(sim->exchanges(), 1u);
-  EXPECT_EQ(sim->lastCommand(), 0x00);
-}
-
-class LinkSlowOnly : public LinkTest {
-  readersim::Options options() override {
-    readersim::Options o;
-    o.speeds = readersim::Speeds::SlowOnly;
-    return o;
-  }
-};
-
-TEST_F(LinkSlowOnly, LinksAt9600WhenTheReaderAnswersOnlyThere) {
-  auto t0 = Clock::now();
-  ASSERT_EQ(api->LinkCom(0), 0);
-  double ms = msSince(t0);
-  // The fast probe gets nothing (2 empty reads), then the 1000 ms close.
-  EXPECT_GE(ms, 1150);
-  EXPECT_LT(ms, 2500);
-  EXPECT_EQ(api->ComBaudRate(), 9600);
-  EXPECT_EQ(sim->hostSpeed(), 9600);
-  unsigned char v[8] = {};
-  EXPECT_EQ(api->DEVVER(v), 0);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(v), 8), "TK61 2.1");
-}
-
-TEST_F(LinkTest, NoLinkWhenTheReaderNeverAnswers) {
-  fault(*sim, "silent count=all");
-  ASSERT_EQ(api->LinkCom(0), 1);
-  EXPECT_EQ(api->ComBaudRate(), 0);
-  EXPECT_EQ(sim->exchanges(), 0u);
-  // The port stays open at 9600: UnLinkCom closes it (TearDown pays the pause).
-  EXPECT_EQ(sim->hostSpeed(), 9600);
-}
-
-TEST_F(LinkTest, PortIndexOutOfRangeOpensNothing) {
   EXPECT_EQ(api->LinkCom(10), 1);
   EXPECT_EQ(api->LinkCom(-1), 1);
   EXPECT_EQ(api->ComBaudRate(), 0);
@@ -109,15 +70,30 @@ TEST_F(LinkTest, PortIndexOutOfRangeOpensNothing) {
   EXPECT_EQ(api->UnLinkCom(), 1);
   EXPECT_LT(msSince(t0), 100);
   EXPECT_EQ(sim->exchanges(), 0u);
-}
 
-TEST_F(LinkTest, UnLinkComPausesAndASecondCallReturnsOneAtOnce) {
+  t0 = Clock::now();
   ASSERT_EQ(api->LinkCom(0), 0);
-  auto t0 = Clock::now();
+  EXPECT_LT(msSince(t0), 500);  // no port was open: no pause
+  EXPECT_EQ(api->ComBaudRate(), 57600);
+  EXPECT_EQ(sim->hostSpeed(), 57600);  // the rate value 56000 is realised as 57600
+  EXPECT_EQ(sim->exchanges(), 1u);
+  EXPECT_EQ(sim->lastCommand(), 0x00);
+
+  EXPECT_EQ(linkComInAnotherProcess(), 1);
+  EXPECT_EQ(sim->exchanges(), 1u);  // the other process never reached the reader
+  unsigned char v[8];
+  EXPECT_EQ(api->DEVVER(v), 0);  // and this link is unharmed
+
+  t0 = Clock::now();
+  EXPECT_EQ(api->LinkCom(0), 0);
+  EXPECT_GE(msSince(t0), 990);
+  EXPECT_EQ(api->ComBaudRate(), 57600);
+  EXPECT_EQ(sim->exchanges(), 3u);
+
+  t0 = Clock::now();
   EXPECT_EQ(api->UnLinkCom(), 0);
-  double ms = msSince(t0);
-  EXPECT_GE(ms, 990);
-  EXPECT_LT(ms, 1500);
+  EXPECT_GE(msSince(t0), 990);
+  EXPECT_LT(msSince(t0), 1500);
   EXPECT_EQ(api->ComBaudRate(), 57600);  // UnLinkCom leaves the speed
   t0 = Clock::now();
   EXPECT_EQ(api->UnLinkCom(), 1);
@@ -127,88 +103,70 @@ TEST_F(LinkTest, UnLinkComPausesAndASecondCallReturnsOneAtOnce) {
   std::memset(n, 0xEE, sizeof n);
   EXPECT_EQ(api->GetDeviceNumber(n), 101);
   for (auto b : n) EXPECT_EQ(b, 0);
-}
-
-TEST_F(LinkTest, LinkComWhileLinkedPausesAndLinksAgain) {
-  ASSERT_EQ(api->LinkCom(0), 0);
-  auto t0 = Clock::now();
-  EXPECT_EQ(api->LinkCom(0), 0);
-  EXPECT_GE(msSince(t0), 990);
-  EXPECT_EQ(api->ComBaudRate(), 57600);
-  EXPECT_EQ(sim->exchanges(), 2u);
-}
-
-TEST_F(LinkTest, AutoLinkComTriesCom1FirstForAnyValueButOne) {
-  sim2 = startSecond();
-  e2e::mapPorts(sim->path(), sim2->path());
-  int port = 5;
-  EXPECT_EQ(api->AutoLinkCom(&port), 0);
-  EXPECT_EQ(port, 0);
-  EXPECT_EQ(sim->exchanges(), 1u);
-  EXPECT_EQ(sim2->exchanges(), 0u);
-  EXPECT_EQ(api->ComBaudRate(), 57600);
-}
-
-TEST_F(LinkTest, AutoLinkComWithOneTriesCom2First) {
-  sim2 = startSecond();
-  e2e::mapPorts(sim->path(), sim2->path());
-  int port = 1;
-  EXPECT_EQ(api->AutoLinkCom(&port), 0);
-  EXPECT_EQ(port, 1);
-  EXPECT_EQ(sim->exchanges(), 0u);
-  EXPECT_EQ(sim2->exchanges(), 1u);
-}
-
-TEST_F(LinkTest, AutoLinkComFallsBackToCom1WhenCom2IsMissing) {
-  int port = 1;  // COM2 maps to a path that does not exist
-  EXPECT_EQ(api->AutoLinkCom(&port), 0);
-  EXPECT_EQ(port, 0);
-  EXPECT_EQ(sim->exchanges(), 1u);
-}
-
-TEST_F(LinkTest, AutoLinkComFallsBackToCom2WhenCom1IsSilent) {
-  readersim::Options o;
-  o.speeds = readersim::Speeds::FastOnly;
-  sim2 = startSecond(o);
-  e2e::mapPorts(sim->path(), sim2->path());
-  fault(*sim, "silent count=all");
-  int port = 0;
-  EXPECT_EQ(api->AutoLinkCom(&port), 0);
-  EXPECT_EQ(port, 1);
-  EXPECT_EQ(sim2->exchanges(), 1u);
-  EXPECT_EQ(api->ComBaudRate(), 57600);
-}
-
-TEST_F(LinkTest, AutoLinkComWithNeitherPortOpenableReturnsOne) {
-  e2e::mapPorts("");  // COM1 and COM2 both missing
-  int port = 7;
-  auto t0 = Clock::now();
-  EXPECT_EQ(api->AutoLinkCom(&port), 1);
-  EXPECT_LT(msSince(t0), 100);  // nothing opened, nothing probed, no pause
-  EXPECT_EQ(port, 7);
-  EXPECT_EQ(api->ComBaudRate(), 0);
-}
-
-TEST_F(LinkTest, AutoLinkComWithNoReaderOnEitherPortReturnsTheLastProbeStatus) {
-  sim2 = startSecond();
-  e2e::mapPorts(sim->path(), sim2->path());
-  fault(*sim, "silent count=all");
-  fault(*sim2, "silent count=all");
-  int port = 0;
-  EXPECT_EQ(api->AutoLinkCom(&port), 102);
-  EXPECT_EQ(port, 0);
-  EXPECT_EQ(api->ComBaudRate(), 0);
-}
-
-TEST_F(LinkTest, ASecondProcessCannotOpenALinkedPort) {
-  ASSERT_EQ(api->LinkCom(0), 0);
-  EXPECT_EQ(linkComInAnotherProcess(), 1);
-  EXPECT_EQ(sim->exchanges(), 1u);  // the other process never reached the reader
-  unsigned char v[8];
-  EXPECT_EQ(api->DEVVER(v), 0);  // and this link is unharmed
   // Once this process lets go, the other one links.
-  ASSERT_EQ(api->UnLinkCom(), 0);
   EXPECT_EQ(linkComInAnotherProcess(), 0);
+}
+
+// No answer at all, a reader that answers only at 9600, and one too slow
+// for the fast probe's allowance.
+TEST_F(LinkTest, LinkComFallsBackTo9600) {
+  fault(*sim, "silent count=all");
+  ASSERT_EQ(api->LinkCom(0), 1);
+  EXPECT_EQ(api->ComBaudRate(), 0);
+  EXPECT_EQ(sim->exchanges(), 0u);
+  EXPECT_EQ(sim->hostSpeed(), 9600);  // the port stays open at 9600
+  sim->clearFaults();
+
+  sim->setSpeeds(readersim::Speeds::SlowOnly);
+  auto t0 = Clock::now();
+  ASSERT_EQ(api->LinkCom(0), 0);
+  // The close's pause, the fast probe gets nothing, then another close.
+  EXPECT_GE(msSince(t0), 1150);
+  EXPECT_LT(msSince(t0), 3500);
+  EXPECT_EQ(api->ComBaudRate(), 9600);
+  EXPECT_EQ(sim->hostSpeed(), 9600);
+  unsigned char v[8] = {};
+  EXPECT_EQ(api->DEVVER(v), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(v), 8), "TK61 2.1");
+
+  sim->setSpeeds(readersim::Speeds::Both);
+  fault(*sim, "delay ms=400 cmd=00");
+  EXPECT_EQ(api->LinkCom(0), 0);  // the probe gives the reader only about 0.2 s
+  EXPECT_EQ(api->ComBaudRate(), 9600);
+  EXPECT_EQ(sim->pendingFaults(), 0u);
+}
+
+TEST_F(LinkTest, AutoLinkComOrderFallbacksAndResults) {
+  struct Step {
+    int port, result, portAfter, com1, com2, baud;  // com1/com2: probes each reader got
+  };
+  auto step = [&](const char* what, Step s) {
+    SCOPED_TRACE(what);
+    const auto e1 = sim->exchanges(), e2 = sim2 ? sim2->exchanges() : 0;
+    int port = s.port;
+    EXPECT_EQ(api->AutoLinkCom(&port), s.result);
+    EXPECT_EQ(port, s.portAfter);
+    EXPECT_EQ(sim->exchanges() - e1, static_cast<unsigned>(s.com1));
+    if (sim2) {
+      EXPECT_EQ(sim2->exchanges() - e2, static_cast<unsigned>(s.com2));
+    }
+    EXPECT_EQ(api->ComBaudRate(), s.baud);
+  };
+  e2e::mapPorts("");  // COM1 and COM2 both missing: nothing opened, nothing probed
+  auto t0 = Clock::now();
+  step("no port", {7, 1, 7, 0, 0, 0});
+  EXPECT_LT(msSince(t0), 100);
+  e2e::mapPorts(sim->path());
+  step("COM2 missing", {1, 0, 0, 1, 0, 57600});
+
+  sim2 = startSecond();
+  e2e::mapPorts(sim->path(), sim2->path());
+  step("any value but one: COM1 first", {5, 0, 0, 1, 0, 57600});
+  step("one: COM2 first", {1, 0, 1, 0, 1, 57600});
+  fault(*sim, "silent count=all");
+  step("COM1 silent", {0, 0, 1, 0, 1, 57600});
+  fault(*sim2, "silent count=all");
+  step("no reader: the last probe's status", {0, 102, 0, 0, 0, 0});
 }
 
 }  // namespace

@@ -40,9 +40,9 @@ struct LinkApi {
 };
 
 // Queues a fault with the control word ("noack cmd=22 count=2").
-inline void fault(readersim::Simulator& sim, const std::string& spec) {
+inline void fault(readersim::Simulator& sim, const std::string& what) {
   std::vector<std::string> words{"fault"};
-  std::istringstream in(spec);
+  std::istringstream in(what);
   for (std::string w; in >> w;) words.push_back(w);
   std::string out;
   ASSERT_TRUE(sim.control(words, out));

@@ -98,18 +98,4 @@ TEST_F(LinkTrace, DashMeansStandardError) {
   EXPECT_NE(err.find("COM1 cmd 22 > 23 22 00 22 89 < 45 67 00 08"), std::string::npos) << err;
 }
 
-TEST_F(LinkTrace, NothingIsRecordedWithoutTheVariable) {
-  char tmpl[] = "/tmp/orvix32-trace-XXXXXX";
-  int fd = mkstemp(tmpl);
-  ASSERT_GE(fd, 0);
-  close(fd);
-  file = tmpl;
-  linkUp();
-  setenv("ORVIX32_TRACE", file.c_str(), 1);  // too late: looked up once
-  unsigned char v[8];
-  EXPECT_EQ(api->DEVVER(v), 0);
-  unsetenv("ORVIX32_TRACE");
-  EXPECT_TRUE(readLines(file).empty());
-}
-
 }  // namespace

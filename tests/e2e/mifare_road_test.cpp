@@ -1,13 +1,12 @@
 // Mifare cards through the shared library, as a caller sees them, against the
-// simulated reader on a pty: the test bench's typical road, the one-shot
-// commands, and a link error the family relinks through.
+// simulated reader on a pty: the test bench's typical road, then the one-shot
+// commands that name the card by serial.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <mutex>
 #include <vector>
 
-#include "core/simulator.h"
 #include "core/status.h"
 #include "e2e.h"
 #include "mifare/mifare_module.h"
@@ -40,7 +39,7 @@ class MifareRoad : public e2e::ReaderTest {
 
 const unsigned char kTransport[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
-TEST_F(MifareRoad, RequestSelectAuthenticateReadWriteValueHalt) {
+TEST_F(MifareRoad, TypicalRoadThenOneShotCommands) {
   auto request = fn<int(int, unsigned char*)>("RFMifare_Request");
   auto antiColl = fn<int(unsigned char*)>("RFMifare_AntiColl");
   auto select = fn<int(int)>("RFMifare_Select");
@@ -61,10 +60,10 @@ TEST_F(MifareRoad, RequestSelectAuthenticateReadWriteValueHalt) {
   unsigned char type[4] = {0xEE, 0xEE, 0xEE, 0xEE};
   ASSERT_EQ(request(1, type), 0);
   EXPECT_EQ(Bytes(type, type + 4), Bytes({4, 0, 0, 0}));
-  unsigned char serial[4] = {};
-  ASSERT_EQ(antiColl(serial), 0);
-  EXPECT_EQ(Bytes(serial, serial + 4), Bytes({0x12, 0x34, 0x56, 0x78}));
-  ASSERT_EQ(select(serialInt(serial)), 0);
+  unsigned char serial4[4] = {};
+  ASSERT_EQ(antiColl(serial4), 0);
+  EXPECT_EQ(Bytes(serial4, serial4 + 4), Bytes({0x12, 0x34, 0x56, 0x78}));
+  ASSERT_EQ(select(serialInt(serial4)), 0);
   ASSERT_EQ(loadKey(0, 1, kTransport), 0);
   ASSERT_EQ(auth(0, 1, 7), 0);
   EXPECT_EQ(cardState(), readersim::mifare::CardState::Authenticated);
@@ -79,11 +78,11 @@ TEST_F(MifareRoad, RequestSelectAuthenticateReadWriteValueHalt) {
   EXPECT_EQ(Bytes(data, data + 16), Bytes(text, text + 16));
 
   int value = -250;
-  ASSERT_EQ(writeValue(6, serialInt(serial), &value), 0);
+  ASSERT_EQ(writeValue(6, serialInt(serial4), &value), 0);
   EXPECT_EQ(value, -250);
   ASSERT_EQ(increment(6, 1000), 0);
   value = 0;
-  ASSERT_EQ(readValue(6, serialInt(serial), &value), 0);
+  ASSERT_EQ(readValue(6, serialInt(serial4), &value), 0);
   EXPECT_EQ(value, 750);
 
   ASSERT_EQ(halt(), 0);
@@ -95,25 +94,21 @@ TEST_F(MifareRoad, RequestSelectAuthenticateReadWriteValueHalt) {
   EXPECT_EQ(Bytes(data, data + 4), Bytes({0xEE, 0x02, 0x00, 0x00}));
   EXPECT_EQ(request(0, type), st::kMifareNoCard);
   EXPECT_EQ(request(1, type), 0);
-}
 
-TEST_F(MifareRoad, OneShotCommandsNameTheCardBySerial) {
+  // One-shot commands wake the card and name it by serial.
   auto readBlock = fn<int(int, int, unsigned char*)>("RFMifare_ReadBlock");
   auto writeBlock = fn<int(int, int, unsigned char*)>("RFMifare_WriteBlock");
   auto incrementValue = fn<int(int, int, int*)>("RFMifare_IncrementValue");
   auto decrementValue = fn<int(int, int, int*)>("RFMifare_DecrementValue");
-  auto writeValue = fn<int(int, int, int*)>("RFMifare_WriteValue");
-  const unsigned char bytes[4] = {0x12, 0x34, 0x56, 0x78};
-  const int serial = serialInt(bytes);
+  const int serial = serialInt(serial4);
 
-  unsigned char data[16];
   for (int i = 0; i < 16; ++i) data[i] = static_cast<unsigned char>(0xF0 + i);
   ASSERT_EQ(writeBlock(9, serial, data), 0);
   unsigned char back[16] = {};
   ASSERT_EQ(readBlock(9, serial, back), 0);
   EXPECT_EQ(Bytes(back, back + 16), Bytes(data, data + 16));
 
-  int value = 100;
+  value = 100;
   ASSERT_EQ(writeValue(10, serial, &value), 0);
   value = 50;
   ASSERT_EQ(incrementValue(10, serial, &value), 0);
@@ -127,18 +122,6 @@ TEST_F(MifareRoad, OneShotCommandsNameTheCardBySerial) {
   std::string out;
   ASSERT_TRUE(sim->control({"mifare", "remove"}, out));
   EXPECT_EQ(readBlock(9, serial, back), st::kMifareNoCard);
-}
-
-TEST_F(MifareRoad, LinkErrorIsRelinkedAndTheCommandRepeated) {
-  auto request = fn<int(int, unsigned char*)>("RFMifare_Request");
-  readersim::Fault f;
-  f.kind = readersim::FaultKind::BadChecksum;
-  f.command = 0xB5;
-  sim->inject(f);
-  unsigned char type[4] = {};
-  EXPECT_EQ(request(1, type), 0);
-  EXPECT_EQ(Bytes(type, type + 4), Bytes({4, 0, 0, 0}));
-  EXPECT_EQ(sim->pendingFaults(), 0u);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -13,12 +14,6 @@
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-using ReadBlk = int(int, unsigned char*);
-using WriteBlk = int(int, const unsigned char*, unsigned char*, int);
-using Init = int(const int*, const unsigned char*, int);
-using Wake = int(const unsigned char*);
-using ReadAfterWake = int(int, const unsigned char*, unsigned char*);
-using Mcmno = int(unsigned char*);
 namespace st = readersim::status;
 
 class Rf5550Flow : public e2e::ReaderTest {
@@ -26,13 +21,6 @@ class Rf5550Flow : public e2e::ReaderTest {
   void SetUp() override {
     e2e::ReaderTest::SetUp();
     linkUp();
-    readBlk = lib->fn<ReadBlk>("RF5550_ReadBlk");
-    writeBlk = lib->fn<WriteBlk>("RF5550_WriteBlk");
-    init = lib->fn<Init>("RF5550_Init");
-    wake = lib->fn<Wake>("RF5550_Wake");
-    readAfterWake = lib->fn<ReadAfterWake>("RF5550_ReadAfterWake");
-    writeAfterWake = lib->fn<WriteBlk>("RF5550_WriteAfterWake");
-    mcmno = lib->fn<Mcmno>("RF5550_Mcmno");
   }
   void control(const std::vector<std::string>& words) {
     std::string out;
@@ -43,20 +31,22 @@ class Rf5550Flow : public e2e::ReaderTest {
     std::lock_guard<std::mutex> lk(sim->mutex());
     return sim->find<readersim::rf5550::Rf5550Module>()->tag().config();
   }
-
-  ReadBlk* readBlk = nullptr;
-  WriteBlk* writeBlk = nullptr;
-  Init* init = nullptr;
-  Wake* wake = nullptr;
-  ReadAfterWake* readAfterWake = nullptr;
-  WriteBlk* writeAfterWake = nullptr;
-  Mcmno* mcmno = nullptr;
 };
 
 const unsigned char kFactory[4] = {0, 0, 0, 0};
 const unsigned char kSecret[4] = {0xC0, 0xFF, 0xEE, 0x42};
 
-TEST_F(Rf5550Flow, ModuleNumberAndPlainReadWrite) {
+TEST_F(Rf5550Flow, PlainReadWriteThenPasswordAndWakeModes) {
+  using WriteBlk = int(int, const unsigned char*, unsigned char*, int);
+  auto* readBlk = lib->fn<int(int, unsigned char*)>("RF5550_ReadBlk");
+  auto* writeBlk = lib->fn<WriteBlk>("RF5550_WriteBlk");
+  auto* writeAfterWake = lib->fn<WriteBlk>("RF5550_WriteAfterWake");
+  auto* init = lib->fn<int(const int*, const unsigned char*, int)>("RF5550_Init");
+  auto* wake = lib->fn<int(const unsigned char*)>("RF5550_Wake");
+  auto* readAfterWake =
+      lib->fn<int(int, const unsigned char*, unsigned char*)>("RF5550_ReadAfterWake");
+  auto* mcmno = lib->fn<int(unsigned char*)>("RF5550_Mcmno");
+
   unsigned char number[4] = {0xEE, 0xEE, 0xEE, 0xEE};
   ASSERT_EQ(mcmno(number), 0);
   EXPECT_EQ(Bytes(number, number + 4), Bytes({17, 0, 0, 0}));
@@ -76,9 +66,8 @@ TEST_F(Rf5550Flow, ModuleNumberAndPlainReadWrite) {
   ASSERT_EQ(writeBlk(-1, kFactory, config, 0), 0);
   EXPECT_EQ(configOnTag(), 0x67);
   EXPECT_EQ(readBlk(6, buffer), st::kRf5550BadBlock);  // max block is 3 now
-}
 
-TEST_F(Rf5550Flow, PasswordModeThenWakeMode) {
+  // Password mode, then wake mode.
   unsigned char password[4] = {kSecret[0], kSecret[1], kSecret[2], kSecret[3]};
   ASSERT_EQ(writeBlk(7, kFactory, password, 0), 0);
   // Item 3 turns password mode on, item 9 = 7 keeps every block readable.
@@ -86,12 +75,11 @@ TEST_F(Rf5550Flow, PasswordModeThenWakeMode) {
   ASSERT_EQ(init(passwordMode, kSecret, 0), 0);
   EXPECT_EQ(configOnTag(), 0xF7);
 
-  unsigned char data[4] = {1, 2, 3, 4};
+  std::memcpy(data, "\1\2\3\4", 4);
   EXPECT_EQ(writeBlk(2, kFactory, data, 0), st::kRf5550WrongPassword);
   EXPECT_EQ(Bytes(data, data + 4), Bytes({1, 2, 3, 4}));
   ASSERT_EQ(writeBlk(2, kSecret, data, 0), 0);
 
-  unsigned char buffer[255];
   std::fill(std::begin(buffer), std::end(buffer), 0xEE);
   EXPECT_EQ(readBlk(7, buffer), st::kRf5550ReadProtected);
   EXPECT_EQ(buffer[0], 0xEE);

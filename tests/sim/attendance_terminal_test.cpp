@@ -44,7 +44,7 @@ class Terminal : public ::testing::Test {
   TerminalModule m;
 };
 
-TEST_F(Terminal, ClockRunsFromTheMomentItIsSet) {
+TEST_F(Terminal, ClockRunsFromTheMomentItIsSetAndRefusesImpossibleSettings) {
   ASSERT_EQ(run(0xC2, {24, 2, 29, 23, 59, 58, 3}).status, st::kOk);
   EXPECT_EQ(run(0xC1).data, Bytes({24, 2, 29, 23, 59, 58, 4}));  // a Thursday
   now += 3s;
@@ -54,9 +54,8 @@ TEST_F(Terminal, ClockRunsFromTheMomentItIsSet) {
 
   ASSERT_EQ(run(0xC2, {0, 1, 1, 0, 0, 0, 0}).status, st::kOk);
   EXPECT_EQ(run(0xC1).data, Bytes({0, 1, 1, 0, 0, 0, 6}));  // year 0 begins on a Saturday
-}
 
-TEST_F(Terminal, ImpossibleClockSettingsAreRefusedAndKeepTheClock) {
+  // Impossible settings are refused and keep the clock.
   ASSERT_EQ(run(0xC2, {24, 6, 15, 8, 30, 0, 0}).status, st::kOk);
   const Bytes bad[] = {{23, 2, 29, 0, 0, 0, 0}, {24, 13, 1, 0, 0, 0, 0}, {24, 0, 1, 0, 0, 0, 0},
                        {24, 4, 31, 0, 0, 0, 0}, {24, 1, 0, 0, 0, 0, 0},  {24, 1, 1, 24, 0, 0, 0},

@@ -7,8 +7,8 @@
 
 #include "../../driver/contact/at1608_cipher.h"
 #include "contact/contact_module.h"
-#include "core/simulator.h"
 #include "core/status.h"
+#include "core_host.h"
 
 namespace {
 
@@ -17,29 +17,15 @@ using readersim::Reply;
 using readersim::contact::ContactModule;
 using readersim::contact::CpuCard;
 using readersim::contact::MemoryCard;
+using simtest::cat;
 namespace st = readersim::status;
-
-Bytes cat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 
 class ContactSlot : public ::testing::Test {
  protected:
   Reply run(std::uint8_t cmd, const Bytes& data = {}) { return m.execute(cmd, data); }
   std::string control(const std::string& line) {
-    std::vector<std::string> words;
-    std::string w;
-    for (char c : line + " ") {
-      if (c == ' ') {
-        if (!w.empty()) words.push_back(w);
-        w.clear();
-      } else {
-        w += c;
-      }
-    }
     std::string out;
-    EXPECT_TRUE(m.control(words, out)) << line;
+    EXPECT_TRUE(m.control(simtest::words(line), out)) << line;
     return out;
   }
   void powered(int type) {
@@ -48,14 +34,6 @@ class ContactSlot : public ::testing::Test {
   }
   ContactModule m;
 };
-
-TEST_F(ContactSlot, ClaimsTheContactCommandsOnly) {
-  for (int c : {0x02, 0x03, 0x0A, 0x0C, 0x0D, 0x0E, 0x14, 0x15, 0x18, 0x19, 0x1A, 0x1B, 0x1C, 0x23,
-                0x24, 0x28, 0x2D, 0x32, 0x33, 0x3C, 0x3D, 0x46, 0x47, 0x50, 0x51, 0x5A, 0x5B})
-    EXPECT_TRUE(m.handles(static_cast<std::uint8_t>(c))) << c;
-  for (int c : {0x00, 0x01, 0x20, 0x22, 0x34, 0x64, 0x7A, 0xA1, 0xB9})
-    EXPECT_FALSE(m.handles(static_cast<std::uint8_t>(c))) << c;
-}
 
 TEST_F(ContactSlot, TypeSelectionPowerAndInquiry) {
   EXPECT_EQ(run(0x0D).data, (Bytes{0xFF, 1, 0}));
@@ -74,20 +52,9 @@ TEST_F(ContactSlot, TypeSelectionPowerAndInquiry) {
   EXPECT_EQ(run(0x0D).data, (Bytes{2, 0, 0}));
 }
 
-TEST_F(ContactSlot, IdentityBytesByType) {
-  struct Case {
-    int type;
-    Bytes at0, at6;
-  } cases[] = {{0, {0xB7, 0xA0}, {0xFF, 0xFF}},
-               {1, {0xFF, 0xFF}, {0x81, 0x05}},
-               {2, {0xFF, 0xFF}, {0x81, 0x15}},
-               {3, {0xFF, 0xFF}, {0x81, 0x03}},
-               {4, {0xFF, 0xFF}, {0x81, 0x13}}};
-  for (const auto& c : cases) {
-    powered(c.type);
-    EXPECT_EQ(run(0x14, {18, 0, 0, 2}).data, c.at0) << c.type;
-    EXPECT_EQ(run(0x14, {18, 0, 6, 2}).data, c.at6) << c.type;
-  }
+TEST_F(ContactSlot, ASingleCardShowsItsOwnIdentity) {
+  powered(0);
+  EXPECT_EQ(run(0x14, {18, 0, 0, 2}).data, (Bytes{0xB7, 0xA0}));
   // A single card shows its own identity whatever type is selected.
   control("contact insert 1");
   powered(4);
@@ -299,22 +266,15 @@ TEST_F(ContactSlot, SamSlotsAndCardKindsFollowTheControlWords) {
   EXPECT_EQ(run(0x32).status, st::kContactNoCard);
   control("contact rack");
   EXPECT_EQ(run(0x32).status, 0);
-  EXPECT_EQ(control("contact insert 31").rfind("error:", 0), 0u);
-  EXPECT_EQ(control("contact insert 2 code=1234").rfind("error:", 0), 0u);
-  EXPECT_EQ(control("contact insert 1 code=123456").rfind("error:", 0), 0u);
-  EXPECT_EQ(control("contact insert at1608 secret=00").rfind("error:", 0), 0u);
-  EXPECT_EQ(control("sam insert 5 t0").rfind("error:", 0), 0u);
+  for (const char* bad :
+       {"contact insert 31", "contact insert 2 code=1234", "contact insert 1 code=123456",
+        "contact insert at1608 secret=00", "sam insert 5 t0"})
+    EXPECT_EQ(control(bad).rfind("error:", 0), 0u) << bad;
   EXPECT_EQ(control("contact insert 4 code=A1B2 counter=01"),
             "contact: memory card type 4, code A1 B2, counter 01, fuse FF, selected type none, "
             "power off");
   std::string out;
   EXPECT_FALSE(m.control({"card", "insert"}, out));
-}
-
-TEST_F(ContactSlot, StandardSimulatorHasTheContactModule) {
-  auto sim = readersim::makeStandardSimulator();
-  ASSERT_NE(sim->find<ContactModule>(), nullptr);
-  EXPECT_NE(sim->help().find("contact insert"), std::string::npos);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,10 +22,27 @@ namespace simtest {
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
+inline double msSince(Clock::time_point t0) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+// "fault noack cmd=22" -> {"fault", "noack", "cmd=22"}
+inline std::vector<std::string> words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> w;
+  for (std::string s; in >> s;) w.push_back(s);
+  return w;
+}
+
 inline std::uint8_t xorOf(const Bytes& b) {
   std::uint8_t x = 0;
   for (auto v : b) x ^= v;
   return x;
+}
+
+inline Bytes cat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
 }
 
 // A command frame: command, length, data, checksum.
@@ -149,8 +167,8 @@ class EchoModule : public readersim::Module {
     if (cmd == 0x56) return {0x42, {static_cast<std::uint8_t>(data.size())}};
     return {0, Bytes(data.rbegin(), data.rend())};
   }
-  bool control(const std::vector<std::string>& words, std::string& out) override {
-    if (words.size() == 2 && words[0] == "echo" && words[1] == "ping") {
+  bool control(const std::vector<std::string>& w, std::string& out) override {
+    if (w.size() == 2 && w[0] == "echo" && w[1] == "ping") {
       out = "pong";
       return true;
     }

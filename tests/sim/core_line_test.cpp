@@ -20,45 +20,29 @@ std::string target(const std::string& link) {
   return buf;
 }
 
-TEST(CoreLine, PathIsALinkToAPtyInAFreshFolderThatStopRemoves) {
-  std::string path, dir;
-  {
-    readersim::Simulator sim;
-    ASSERT_TRUE(sim.start());
-    path = sim.path();
-    ASSERT_FALSE(path.empty());
-    EXPECT_EQ(path.substr(path.size() - 7), "/reader");
-    dir = path.substr(0, path.size() - 7);
-    EXPECT_EQ(target(path).rfind("/dev/pts/", 0), 0u) << target(path);
-    EXPECT_TRUE(::isatty(HostLine(path).fd()));
-    sim.stop();
-    EXPECT_NE(::access(path.c_str(), F_OK), 0);
-    EXPECT_NE(::access(dir.c_str(), F_OK), 0);
-  }
-}
+bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
-TEST(CoreLine, TwoSimulatorsHaveTwoPaths) {
-  readersim::Simulator a, b;
-  ASSERT_TRUE(a.start());
-  ASSERT_TRUE(b.start());
-  EXPECT_NE(a.path(), b.path());
-  EXPECT_NE(target(a.path()), target(b.path()));
-  HostLine ha(a.path()), hb(b.path());
-  EXPECT_EQ(ha.exchange(0x00).linkError, 0);
-  EXPECT_EQ(hb.exchange(0x00).linkError, 0);
-  EXPECT_EQ(a.exchanges(), 1u);
-  EXPECT_EQ(b.exchanges(), 1u);
+TEST(CoreLine, PathIsALinkToAPtyInAFreshFolderThatStopRemoves) {
+  readersim::Simulator sim;
+  ASSERT_TRUE(sim.start());
+  const std::string path = sim.path();
+  ASSERT_GT(path.size(), 7u);
+  EXPECT_EQ(path.substr(path.size() - 7), "/reader");
+  EXPECT_EQ(target(path).rfind("/dev/pts/", 0), 0u) << target(path);
+  EXPECT_TRUE(::isatty(HostLine(path).fd()));
+  sim.stop();
+  EXPECT_FALSE(exists(path));
+  EXPECT_FALSE(exists(path.substr(0, path.size() - 7)));
 }
 
 TEST(CoreLine, AGivenLinkPathReplacesAStaleLinkButNotAFile) {
   char tmpl[] = "/tmp/coreline-XXXXXX";
   ASSERT_TRUE(mkdtemp(tmpl));
-  std::string dir = tmpl;
-  std::string link = dir + "/com1";
+  const std::string dir = tmpl, link = dir + "/com1", file = dir + "/plain";
   ASSERT_EQ(::symlink("/nonexistent/old", link.c_str()), 0);
+  readersim::Options o;
+  o.linkPath = link;
   {
-    readersim::Options o;
-    o.linkPath = link;
     readersim::Simulator sim(o);
     ASSERT_TRUE(sim.start());
     EXPECT_EQ(sim.path(), link);
@@ -66,19 +50,15 @@ TEST(CoreLine, AGivenLinkPathReplacesAStaleLinkButNotAFile) {
     HostLine h(link);
     EXPECT_EQ(h.exchange(0x00).linkError, 0);
   }
-  EXPECT_NE(::access(link.c_str(), F_OK), 0);
-  EXPECT_EQ(::access(dir.c_str(), F_OK), 0);  // the caller's folder stays
-  std::string file = dir + "/plain";
-  FILE* f = std::fopen(file.c_str(), "w");
-  ASSERT_TRUE(f);
-  std::fclose(f);
+  EXPECT_FALSE(exists(link));
+  EXPECT_TRUE(exists(dir));  // the caller's folder stays
+  std::fclose(std::fopen(file.c_str(), "w"));
+  o.linkPath = file;
   {
-    readersim::Options o;
-    o.linkPath = file;
     readersim::Simulator sim(o);
     EXPECT_FALSE(sim.start());
   }
-  EXPECT_EQ(::access(file.c_str(), F_OK), 0);
+  EXPECT_TRUE(exists(file));
   ::unlink(file.c_str());
   ::rmdir(dir.c_str());
 }
@@ -86,16 +66,13 @@ TEST(CoreLine, AGivenLinkPathReplacesAStaleLinkButNotAFile) {
 TEST(CoreLine, UnplugRemovesThePathAndHangsUpOpenHandles) {
   readersim::Simulator sim;
   ASSERT_TRUE(sim.start());
-  std::string path = sim.path();
-  std::string before = target(path);
+  const std::string path = sim.path();
   HostLine h(path);
   ASSERT_EQ(h.exchange(0x00).linkError, 0);
-  EXPECT_TRUE(sim.plugged());
 
   sim.unplug();
   EXPECT_FALSE(sim.plugged());
   EXPECT_EQ(sim.path(), path);
-  // Opening fails now.
   errno = 0;
   EXPECT_LT(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK), 0);
   EXPECT_EQ(errno, ENOENT);
@@ -110,53 +87,36 @@ TEST(CoreLine, UnplugRemovesThePathAndHangsUpOpenHandles) {
 
   sim.replug();
   EXPECT_TRUE(sim.plugged());
-  EXPECT_EQ(sim.path(), path);
   EXPECT_EQ(target(path).rfind("/dev/pts/", 0), 0u);
   // The old handle stays dead; a new open reaches the reader.
   EXPECT_LT(::write(h.fd(), "\x23", 1), 0);
   HostLine h2(path);
-  ASSERT_TRUE(h2.ok());
   EXPECT_EQ(h2.exchange(0x00).linkError, 0);
-  (void)before;
 }
 
-TEST(CoreLine, UnplugAndReplugAreIdempotentAndWorkBeforeStart) {
+TEST(CoreLine, UnplugReplugStopAndStartInAnyOrder) {
   readersim::Simulator sim;
   EXPECT_FALSE(sim.plugged());
   sim.replug();  // nothing to do before start (no path yet)
   sim.unplug();
   ASSERT_TRUE(sim.start());
-  sim.unplug();
-  sim.unplug();
-  EXPECT_FALSE(sim.plugged());
-  sim.replug();
-  sim.replug();
-  EXPECT_TRUE(sim.plugged());
-  HostLine h(sim.path());
-  EXPECT_EQ(h.exchange(0x00).linkError, 0);
   std::string out;
   ASSERT_TRUE(sim.control({"unplug"}, out));
   EXPECT_EQ(out, "unplugged");
+  sim.unplug();
+  EXPECT_FALSE(sim.plugged());
   ASSERT_TRUE(sim.control({"replug"}, out));
   EXPECT_EQ(out, "replugged at " + sim.path());
-}
-
-TEST(CoreLine, StopRemovesTheLinkWhileUnpluggedToo) {
-  readersim::Simulator sim;
-  ASSERT_TRUE(sim.start());
-  std::string path = sim.path();
+  sim.replug();
+  EXPECT_TRUE(sim.plugged());
+  EXPECT_EQ(HostLine(sim.path()).exchange(0x00).linkError, 0);
+  // Stop while unplugged removes the link too; start again serves.
+  const std::string path = sim.path();
   sim.unplug();
   sim.stop();
-  EXPECT_NE(::access(path.c_str(), F_OK), 0);
-}
-
-TEST(CoreLine, RestartAfterStop) {
-  readersim::Simulator sim;
+  EXPECT_FALSE(exists(path));
   ASSERT_TRUE(sim.start());
-  sim.stop();
-  ASSERT_TRUE(sim.start());
-  HostLine h(sim.path());
-  EXPECT_EQ(h.exchange(0x00).linkError, 0);
+  EXPECT_EQ(HostLine(sim.path()).exchange(0x00).linkError, 0);
 }
 
 TEST(CoreLine, AHostThatNeverReadsDoesNotStallTheReader) {

@@ -9,12 +9,8 @@ namespace {
 
 using simtest::Bytes;
 using simtest::Clock;
-using simtest::frame;
 using simtest::HostLine;
-
-double msSince(Clock::time_point t0) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
+using simtest::msSince;
 
 class CorePacing : public ::testing::Test {
  protected:
@@ -25,58 +21,34 @@ class CorePacing : public ::testing::Test {
     sim->addModule(std::make_unique<simtest::EchoModule>());
     ASSERT_TRUE(sim->start());
   }
-  // Time from the poll byte to the last byte of an r-byte response.
-  double responseMs(HostLine& h, std::size_t r) {
-    Bytes d(r, 0x5A);
-    EXPECT_TRUE(h.write(0x23));
-    EXPECT_EQ(h.readByte(300), 0x45);
-    EXPECT_TRUE(h.write(frame(0x55, d)));
-    EXPECT_EQ(h.readByte(1500), 0x67);
-    auto t0 = Clock::now();
-    EXPECT_TRUE(h.write(0x89));
-    EXPECT_EQ(h.read(r + 3, 2000).size(), r + 3);
-    return msSince(t0);
-  }
-  // Time from writing a frame with n data bytes to its acknowledge.
-  double frameMs(HostLine& h, std::size_t n) {
-    Bytes d(n, 0xA5);
+  // An echo of n bytes: the time from writing the frame to its acknowledge,
+  // and from the poll byte to the last byte of the response.
+  std::pair<double, double> echoMs(HostLine& h, std::size_t n) {
     EXPECT_TRUE(h.write(0x23));
     EXPECT_EQ(h.readByte(300), 0x45);
     auto t0 = Clock::now();
-    EXPECT_TRUE(h.write(frame(0x55, d)));
+    EXPECT_TRUE(h.write(simtest::frame(0x55, Bytes(n, 0x5A))));
     EXPECT_EQ(h.readByte(1500), 0x67);
-    double ms = msSince(t0);
+    const double frame = msSince(t0);
+    t0 = Clock::now();
     EXPECT_TRUE(h.write(0x89));
     EXPECT_EQ(h.read(n + 3, 2000).size(), n + 3);
-    return ms;
+    return {frame, msSince(t0)};
   }
   std::unique_ptr<readersim::Simulator> sim;
 };
 
-TEST_F(CorePacing, ResponseTakesItsWireTimeAt9600) {
-  HostLine h(sim->path(), B9600);
-  // The poll byte and 203 response bytes, 10 bits each at 9600 bit/s.
-  double wire = (1 + 203) * 10.0 / 9600 * 1000;  // 212.5 ms
-  double ms = responseMs(h, 200);
-  EXPECT_GE(ms, wire - 1);
-  EXPECT_LT(ms, wire * 1.25 + 20);
-}
-
-TEST_F(CorePacing, CommandFrameTakesItsWireTimeAt9600) {
-  HostLine h(sim->path(), B9600);
-  // 258 frame bytes in, then the acknowledge out.
-  double wire = (258 + 1) * 10.0 / 9600 * 1000;  // 269.8 ms
-  double ms = frameMs(h, 255);
-  EXPECT_GE(ms, wire - 1);
-  EXPECT_LT(ms, wire * 1.25 + 20);
-}
-
-TEST_F(CorePacing, ResponseTakesItsWireTimeAtTheFastSpeed) {
-  HostLine h(sim->path(), B57600);
-  double wire = (1 + 203) * 10.0 / 57600 * 1000;  // 35.4 ms
-  double ms = responseMs(h, 200);
-  EXPECT_GE(ms, wire - 0.5);
-  EXPECT_LT(ms, wire * 1.5 + 10);
+TEST_F(CorePacing, FrameAndResponseTakeTheirWireTime) {
+  for (auto [speed, bps] : {std::pair{B9600, 9600}, std::pair{B57600, 57600}}) {
+    HostLine h(sim->path(), speed);
+    // 203 frame bytes in and the acknowledge out; the poll and 203 bytes out.
+    const double wire = 204 * 10.0 / bps * 1000;  // 212.5 ms, 35.4 ms
+    auto [frame, response] = echoMs(h, 200);
+    EXPECT_GE(frame, wire - 1) << bps;
+    EXPECT_LT(frame, wire * 1.5 + 20) << bps;
+    EXPECT_GE(response, wire - 1) << bps;
+    EXPECT_LT(response, wire * 1.5 + 20) << bps;
+  }
 }
 
 TEST_F(CorePacing, ManySmallExchangesDoNotDrift) {
@@ -93,11 +65,13 @@ TEST_F(CorePacing, ManySmallExchangesDoNotDrift) {
 
 TEST_F(CorePacing, UnpacedIsFastAndPacingSwitchesLive) {
   HostLine h(sim->path(), B9600);
-  sim->setPaced(false);
-  EXPECT_LT(responseMs(h, 200), 100.0);
   std::string out;
+  ASSERT_TRUE(sim->control({"paced", "off"}, out));
+  EXPECT_EQ(out, "paced off");
+  EXPECT_LT(echoMs(h, 200).second, 100.0);
   ASSERT_TRUE(sim->control({"paced", "on"}, out));
-  EXPECT_GE(responseMs(h, 200), 200.0);
+  EXPECT_EQ(out, "paced on");
+  EXPECT_GE(echoMs(h, 200).second, 200.0);
 }
 
 }  // namespace

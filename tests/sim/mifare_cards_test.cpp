@@ -96,166 +96,125 @@ void setTrailer(ClassicCard& c, int sector, std::array<std::uint8_t, 4> cond,
 
 Bytes block16(std::uint8_t fill) { return Bytes(16, fill); }
 
-// ---- access bits ----------------------------------------------------------
-
-TEST(MifareAccessBits, TransportBytesDecodeAndEveryConditionRoundTrips) {
-  const std::uint8_t transport[3] = {0xFF, 0x07, 0x80};
-  auto cond = ClassicCard::decodeAccess(transport);
-  ASSERT_TRUE(cond);
-  EXPECT_EQ(*cond, (std::array<std::uint8_t, 4>{0, 0, 0, 1}));
-  for (int i = 0; i < 4096; ++i) {
-    std::array<std::uint8_t, 4> c{
-        static_cast<std::uint8_t>(i & 7), static_cast<std::uint8_t>(i >> 3 & 7),
-        static_cast<std::uint8_t>(i >> 6 & 7), static_cast<std::uint8_t>(i >> 9 & 7)};
-    auto bytes = ClassicCard::encodeAccess(c);
-    auto back = ClassicCard::decodeAccess(bytes.data());
-    ASSERT_TRUE(back) << i;
-    EXPECT_EQ(*back, c) << i;
-    // Any single flipped bit breaks an inverted copy.
-    bytes[static_cast<std::size_t>(i % 3)] ^= static_cast<std::uint8_t>(1u << (i % 8));
-    EXPECT_FALSE(ClassicCard::decodeAccess(bytes.data())) << i;
-  }
-}
-
 // Data-block conditions: which key may read, write, increment, decrement.
 struct DataRow {
   int cond;
   const char *read, *write, *inc, *dec;
 };
-bool allows(const char* who, KeyType kt) {
-  return std::string(who).find(kt == KeyType::A ? 'A' : 'B') != std::string::npos;
-}
-
-class MifareDataAccess : public ::testing::TestWithParam<std::tuple<DataRow, KeyType>> {};
-
-TEST_P(MifareDataAccess, ConditionDecidesEachOperation) {
-  const auto [row, kt] = GetParam();
-  Reader r;
-  ClassicCard& c = *r.m.insertClassic(kSerial);
-  // Trailer 011: key B is not readable, so both keys are real keys.
-  const auto cond = static_cast<std::uint8_t>(row.cond);
-  setTrailer(c, 1, {cond, cond, cond, 3});
-  ClassicCard::encodeValue(c.blockBytes(4), 100, 4);
-  ClassicCard::encodeValue(c.blockBytes(6), 100, 6);
-  const Bytes before5(c.blockBytes(5), c.blockBytes(5) + 16);
-  r.activate();
-  ASSERT_EQ(r.loadKey(kt, 1, kt == KeyType::A ? kKeyA : kKeyB), 0);
-  ASSERT_EQ(r.auth(kt, 1, 7), 0);
-
-  EXPECT_EQ(r.read(4).status, allows(row.read, kt) ? st::kOk : st::kMifareAccessDenied);
-  EXPECT_EQ(r.write(5, block16(0x5A)), allows(row.write, kt) ? st::kOk : st::kMifareAccessDenied);
-  EXPECT_EQ(Bytes(c.blockBytes(5), c.blockBytes(5) + 16),
-            allows(row.write, kt) ? block16(0x5A) : before5);
-  EXPECT_EQ(r.increment(4, 1), allows(row.inc, kt) ? st::kOk : st::kMifareAccessDenied);
-  EXPECT_EQ(ClassicCard::decodeValue(c.blockBytes(4)), allows(row.inc, kt) ? 101 : 100);
-  EXPECT_EQ(r.decrement(6, 1), allows(row.dec, kt) ? st::kOk : st::kMifareAccessDenied);
-  EXPECT_EQ(ClassicCard::decodeValue(c.blockBytes(6)), allows(row.dec, kt) ? 99 : 100);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, MifareDataAccess,
-    ::testing::Combine(
-        ::testing::Values(DataRow{0b000, "AB", "AB", "AB", "AB"}, DataRow{0b010, "AB", "", "", ""},
-                          DataRow{0b100, "AB", "B", "", ""}, DataRow{0b110, "AB", "B", "B", "AB"},
-                          DataRow{0b001, "AB", "", "", "AB"}, DataRow{0b011, "B", "B", "", ""},
-                          DataRow{0b101, "B", "", "", ""}, DataRow{0b111, "", "", "", ""}),
-        ::testing::Values(KeyType::A, KeyType::B)),
-    [](const auto& p) {
-      const DataRow& row = std::get<0>(p.param);
-      return "C" + std::to_string(row.cond >> 2 & 1) + std::to_string(row.cond >> 1 & 1) +
-             std::to_string(row.cond & 1) +
-             (std::get<1>(p.param) == KeyType::A ? "_KeyA" : "_KeyB");
-    });
-
 // Trailer conditions: key A write, access bytes read/write, key B read/write.
 struct TrailerRow {
   int cond;
   const char *keyAWrite, *acRead, *acWrite, *keyBRead, *keyBWrite;
 };
+bool allows(const char* who, KeyType kt) {
+  return std::string(who).find(kt == KeyType::A ? 'A' : 'B') != std::string::npos;
+}
+std::string rowName(int cond, KeyType kt) {
+  return "C" + std::to_string(cond >> 2 & 1) + std::to_string(cond >> 1 & 1) +
+         std::to_string(cond & 1) + (kt == KeyType::A ? " key A" : " key B");
+}
 
-class MifareTrailerAccess : public ::testing::TestWithParam<std::tuple<TrailerRow, KeyType>> {};
+TEST(MifareAccess, DataConditionDecidesEachOperation) {
+  const DataRow rows[] = {{0b000, "AB", "AB", "AB", "AB"}, {0b010, "AB", "", "", ""},
+                          {0b100, "AB", "B", "", ""},      {0b110, "AB", "B", "B", "AB"},
+                          {0b001, "AB", "", "", "AB"},     {0b011, "B", "B", "", ""},
+                          {0b101, "B", "", "", ""},        {0b111, "", "", "", ""}};
+  for (const auto& row : rows) {
+    for (KeyType kt : {KeyType::A, KeyType::B}) {
+      SCOPED_TRACE(rowName(row.cond, kt));
+      Reader r;
+      ClassicCard& c = *r.m.insertClassic(kSerial);
+      // Trailer 011: key B is not readable, so both keys are real keys.
+      const auto cond = static_cast<std::uint8_t>(row.cond);
+      setTrailer(c, 1, {cond, cond, cond, 3});
+      ClassicCard::encodeValue(c.blockBytes(4), 100, 4);
+      ClassicCard::encodeValue(c.blockBytes(6), 100, 6);
+      const Bytes before5(c.blockBytes(5), c.blockBytes(5) + 16);
+      r.activate();
+      ASSERT_EQ(r.loadKey(kt, 1, kt == KeyType::A ? kKeyA : kKeyB), 0);
+      ASSERT_EQ(r.auth(kt, 1, 7), 0);
+      auto want = [&](const char* who) {
+        return allows(who, kt) ? st::kOk : st::kMifareAccessDenied;
+      };
+      EXPECT_EQ(r.read(4).status, want(row.read));
+      EXPECT_EQ(r.write(5, block16(0x5A)), want(row.write));
+      EXPECT_EQ(Bytes(c.blockBytes(5), c.blockBytes(5) + 16),
+                allows(row.write, kt) ? block16(0x5A) : before5);
+      EXPECT_EQ(r.increment(4, 1), want(row.inc));
+      EXPECT_EQ(ClassicCard::decodeValue(c.blockBytes(4)), allows(row.inc, kt) ? 101 : 100);
+      EXPECT_EQ(r.decrement(6, 1), want(row.dec));
+      EXPECT_EQ(ClassicCard::decodeValue(c.blockBytes(6)), allows(row.dec, kt) ? 99 : 100);
+    }
+  }
+}
 
-TEST_P(MifareTrailerAccess, ConditionDecidesEachPart) {
-  const auto [row, kt] = GetParam();
+TEST(MifareAccess, TrailerConditionDecidesEachPart) {
+  const TrailerRow rows[] = {{0b000, "A", "A", "", "A", "A"},  {0b010, "", "A", "", "A", ""},
+                             {0b100, "B", "AB", "", "", "B"},  {0b110, "", "AB", "", "", ""},
+                             {0b001, "A", "A", "A", "A", "A"}, {0b011, "B", "AB", "B", "", "B"},
+                             {0b101, "", "AB", "B", "", ""},   {0b111, "", "AB", "", "", ""}};
+  for (const auto& row : rows) {
+    for (KeyType kt : {KeyType::A, KeyType::B}) {
+      SCOPED_TRACE(rowName(row.cond, kt));
+      Reader r;
+      ClassicCard& c = *r.m.insertClassic(kSerial);
+      setTrailer(c, 2, {0, 0, 0, static_cast<std::uint8_t>(row.cond)});
+      const Bytes before(c.blockBytes(11), c.blockBytes(11) + 16);
+      r.activate();
+      ASSERT_EQ(r.loadKey(kt, 2, kt == KeyType::A ? kKeyA : kKeyB), 0);
+      ASSERT_EQ(r.auth(kt, 2, 11), 0);  // succeeds even where key B cannot serve
+
+      // Where key B is readable it is no key: everything after it is refused.
+      const bool keyBUseless = kt == KeyType::B && std::string(row.keyBRead) == "A";
+      Reply rd = r.read(11);
+      if (keyBUseless) {
+        EXPECT_EQ(rd.status, st::kMifareAccessDenied);
+      } else {
+        Bytes expect(16, 0);  // key A never reads back
+        if (allows(row.acRead, kt))
+          std::copy(before.begin() + 6, before.begin() + 10, expect.begin() + 6);
+        if (allows(row.keyBRead, kt))
+          std::copy(before.begin() + 10, before.end(), expect.begin() + 10);
+        EXPECT_EQ(rd.status, 0);
+        EXPECT_EQ(rd.data, expect);
+      }
+
+      // Write new keys and a new user byte with the same access bytes.
+      Bytes next = before;
+      std::fill(next.begin(), next.begin() + 6, 0x11);
+      next[9] = 0x42;
+      std::fill(next.begin() + 10, next.end(), 0x22);
+      const bool wa = !keyBUseless && allows(row.keyAWrite, kt);
+      const bool wc = !keyBUseless && allows(row.acWrite, kt);
+      const bool wb = !keyBUseless && allows(row.keyBWrite, kt);
+      EXPECT_EQ(r.write(11, next), wa || wc || wb ? st::kOk : st::kMifareAccessDenied);
+      const std::uint8_t* t = c.blockBytes(11);
+      EXPECT_EQ(t[0], wa ? 0x11 : kKeyA[0]);
+      EXPECT_EQ(t[9], wc ? 0x42 : 0x69);
+      EXPECT_EQ(t[15], wb ? 0x22 : kKeyB[5]);
+    }
+  }
+}
+
+TEST(MifareClassic, NewCardHasAReadOnlyManufacturerBlockAndTransportTrailers) {
   Reader r;
   ClassicCard& c = *r.m.insertClassic(kSerial);
-  const auto cond = static_cast<std::uint8_t>(row.cond);
-  setTrailer(c, 2, {0, 0, 0, cond});
-  const Bytes before(c.blockBytes(11), c.blockBytes(11) + 16);
-  r.activate();
-  ASSERT_EQ(r.loadKey(kt, 2, kt == KeyType::A ? kKeyA : kKeyB), 0);
-  ASSERT_EQ(r.auth(kt, 2, 11), 0);  // succeeds even where key B cannot serve
-
-  // Where key B is readable it is no key: everything after it is refused.
-  const bool keyBUseless = kt == KeyType::B && std::string(row.keyBRead) == "A";
-  Reply rd = r.read(11);
-  if (keyBUseless) {
-    EXPECT_EQ(rd.status, st::kMifareAccessDenied);
-  } else {
-    ASSERT_EQ(rd.status, 0);
-    Bytes expect(16, 0);  // key A never reads back
-    if (allows(row.acRead, kt))
-      std::copy(before.begin() + 6, before.begin() + 10, expect.begin() + 6);
-    if (allows(row.keyBRead, kt)) std::copy(before.begin() + 10, before.end(), expect.begin() + 10);
-    EXPECT_EQ(rd.data, expect);
-  }
-
-  // Write new keys and a new user byte with the same access bytes.
-  Bytes next = before;
-  std::fill(next.begin(), next.begin() + 6, 0x11);
-  next[9] = 0x42;
-  std::fill(next.begin() + 10, next.end(), 0x22);
-  const bool wa = !keyBUseless && allows(row.keyAWrite, kt);
-  const bool wc = !keyBUseless && allows(row.acWrite, kt);
-  const bool wb = !keyBUseless && allows(row.keyBWrite, kt);
-  EXPECT_EQ(r.write(11, next), wa || wc || wb ? st::kOk : st::kMifareAccessDenied);
-  const std::uint8_t* t = c.blockBytes(11);
-  EXPECT_EQ(t[0], wa ? 0x11 : kKeyA[0]);
-  EXPECT_EQ(t[9], wc ? 0x42 : 0x69);
-  EXPECT_EQ(t[15], wb ? 0x22 : kKeyB[5]);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, MifareTrailerAccess,
-    ::testing::Combine(::testing::Values(TrailerRow{0b000, "A", "A", "", "A", "A"},
-                                         TrailerRow{0b010, "", "A", "", "A", ""},
-                                         TrailerRow{0b100, "B", "AB", "", "", "B"},
-                                         TrailerRow{0b110, "", "AB", "", "", ""},
-                                         TrailerRow{0b001, "A", "A", "A", "A", "A"},
-                                         TrailerRow{0b011, "B", "AB", "B", "", "B"},
-                                         TrailerRow{0b101, "", "AB", "B", "", ""},
-                                         TrailerRow{0b111, "", "AB", "", "", ""}),
-                       ::testing::Values(KeyType::A, KeyType::B)),
-    [](const auto& p) {
-      const TrailerRow& row = std::get<0>(p.param);
-      return "C" + std::to_string(row.cond >> 2 & 1) + std::to_string(row.cond >> 1 & 1) +
-             std::to_string(row.cond & 1) +
-             (std::get<1>(p.param) == KeyType::A ? "_KeyA" : "_KeyB");
-    });
-
-TEST(MifareClassic, NewCardHasManufacturerBlockAndTransportTrailers) {
-  ClassicCard c(kSerial);
   const Bytes b0(c.blockBytes(0), c.blockBytes(0) + 8);
   EXPECT_EQ(b0, (Bytes{0x12, 0x34, 0x56, 0x78, 0x12 ^ 0x34 ^ 0x56 ^ 0x78, 0x08, 0x04, 0x00}));
+  const Bytes transport = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x07,
+                           0x80, 0x69, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   for (int s = 0; s < 16; ++s)
-    EXPECT_EQ(Bytes(c.blockBytes(s * 4 + 3), c.blockBytes(s * 4 + 3) + 16),
-              (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x07, 0x80, 0x69, 0xFF, 0xFF, 0xFF,
-                     0xFF, 0xFF, 0xFF}));
-}
-
-TEST(MifareClassic, ManufacturerBlockIsReadOnlyEvenInTransportConfiguration) {
-  Reader r;
-  r.m.insertClassic(kSerial);
+    EXPECT_EQ(Bytes(c.blockBytes(s * 4 + 3), c.blockBytes(s * 4 + 3) + 16), transport) << s;
+  EXPECT_EQ(ClassicCard::decodeAccess(transport.data() + 6).value_or(std::array<std::uint8_t, 4>{}),
+            (std::array<std::uint8_t, 4>{0, 0, 0, 1}));
+  // Read-only even in the transport configuration.
   r.activate();
   ASSERT_EQ(r.auth(KeyType::A, 0, 3), 0);
-  EXPECT_EQ(r.read(0).data[4], 0x12 ^ 0x34 ^ 0x56 ^ 0x78);
   EXPECT_EQ(r.write(0, block16(0)), st::kMifareAccessDenied);
   EXPECT_EQ(r.oneShot(0xAD, 0, kSerial, block16(0)).status, st::kMifareAccessDenied);
   EXPECT_EQ(r.oneShot(0xB0, 0, kSerial, le(5)).status, st::kMifareAccessDenied);
-  EXPECT_EQ(r.classic().serial(), kSerial);
+  EXPECT_EQ(Bytes(c.blockBytes(0), c.blockBytes(0) + 8), b0);
 }
-
-// ---- value blocks ---------------------------------------------------------
 
 TEST(MifareValue, FormatMatchesTheCardsRedundantLayout) {
   std::uint8_t b[16];
@@ -311,8 +270,6 @@ TEST(MifareValue, BadFormatAndOverflowAreRefusedAndLeaveTheBlock) {
   EXPECT_EQ(Bytes(c.image().begin(), c.image().end()), img);
   EXPECT_TRUE(r.oneShot(0xB2, 8, kSerial, le(INT32_MAX)).data == le(0));
 }
-
-// ---- states and authentication --------------------------------------------
 
 TEST(MifareStates, CommandsNeedSelectionAndAuthenticationOfTheSector) {
   Reader r;
@@ -404,24 +361,25 @@ TEST(MifareStates, LockedSectorRefusesAuthentication) {
   EXPECT_EQ(r.oneShot(0xAC, 8, kSerial).status, st::kMifareSectorLocked);
 }
 
-// ---- key memory and one-shot commands ---------------------------------------
-
 TEST(MifareKeys, LoadAndTransferStorePerTypeAndSector) {
   Reader r;
   EXPECT_EQ(r.loadKey(KeyType::B, 5, kKeyB), 0);
   EXPECT_EQ(r.m.storedKey(KeyType::B, 5), kKeyB);
   EXPECT_EQ(r.m.storedKey(KeyType::A, 5), kTransportKey);
-  EXPECT_EQ(r.cmd(0xA4, cat({{9}, of(kKeyA)})).status, 0);
+  EXPECT_EQ(r.cmd(0xA4, cat({{9}, of(kKeyA)})).status, 0);  // transfer: both types
   EXPECT_EQ(r.m.storedKey(KeyType::A, 9), kKeyA);
   EXPECT_EQ(r.m.storedKey(KeyType::B, 9), kKeyA);
-  EXPECT_EQ(r.cmd(0xB4, cat({{1, 0}, of(kKeyA)})).status, st::kBadParameter);
-  EXPECT_EQ(r.cmd(0xB4, cat({{0, 16}, of(kKeyA)})).status, st::kMifareBadAddress);
-  EXPECT_EQ(r.cmd(0xA4, cat({{16}, of(kKeyA)})).status, st::kMifareBadAddress);
+  const std::pair<Bytes, std::uint8_t> refused[] = {
+      {cat({{0xB4, 1, 0}, of(kKeyA)}), st::kBadParameter},
+      {cat({{0xB4, 0, 16}, of(kKeyA)}), st::kMifareBadAddress},
+      {cat({{0xA4, 16}, of(kKeyA)}), st::kMifareBadAddress},
+      {{0xA9, 2}, st::kBadParameter},
+      {{0xB4, 0, 1}, st::kWrongLength},
+      {{0xBD, 0}, st::kWrongLength}};
+  for (const auto& [frame, status] : refused)
+    EXPECT_EQ(r.cmd(frame[0], Bytes(frame.begin() + 1, frame.end())).status, status);
   EXPECT_EQ(r.cmd(0xA9, {1}).status, 0);
   EXPECT_EQ(r.m.authMode(), 1);
-  EXPECT_EQ(r.cmd(0xA9, {2}).status, st::kBadParameter);
-  EXPECT_EQ(r.cmd(0xB4, {0, 1}).status, st::kWrongLength);
-  EXPECT_EQ(r.cmd(0xBD, {0}).status, st::kWrongLength);
 }
 
 TEST(MifareOneShot, RightSerialWrongSerialNoCard) {
@@ -458,7 +416,7 @@ TEST(MifareOneShot, TrailerWriteIsAnsweredAsTheCardReadsIt) {
   EXPECT_EQ(r.oneShot(0xAC, 4, kSerial).status, 0);
 }
 
-TEST(MifareOneShot, FallsBackToKeyBWhereOnlyBMayWrite) {
+TEST(MifareOneShot, FallsBackToKeyBAndWriteKeyChangesBothKeys) {
   Reader r;
   ClassicCard& c = *r.m.insertClassic(kSerial);
   setTrailer(c, 3, {4, 4, 4, 3});  // data: read A|B, write B
@@ -466,19 +424,13 @@ TEST(MifareOneShot, FallsBackToKeyBWhereOnlyBMayWrite) {
   EXPECT_EQ(r.oneShot(0xAD, 12, kSerial, block16(7)).status, st::kMifareAccessDenied);
   ASSERT_EQ(r.loadKey(KeyType::B, 3, kKeyB), 0);
   EXPECT_EQ(r.oneShot(0xAD, 12, kSerial, block16(7)).data, block16(7));
-}
 
-TEST(MifareOneShot, WriteKeyChangesBothKeysOfTheSector) {
-  Reader r;
-  ClassicCard& c = *r.m.insertClassic(kSerial);
   EXPECT_EQ(r.oneShot(0xAE, 4, kSerial, cat({of(kKeyA), {0xFF}})).status, 0);
   const std::uint8_t* t = c.blockBytes(19);
   EXPECT_EQ(Bytes(t, t + 16), cat({of(kKeyA), {0xFF, 0x07, 0x80, 0x69}, of(kKeyA)}));
   EXPECT_EQ(r.oneShot(0xAC, 16, kSerial).status, st::kMifareAuthRefused);
   EXPECT_EQ(r.oneShot(0xAE, 16, kSerial, cat({of(kKeyA), {0xFF}})).status, st::kMifareBadAddress);
 }
-
-// ---- Mifare Light 10 ----------------------------------------------------------
 
 TEST(MifareLight, TestBenchRoadOnTheDefaultCard) {
   Reader r;

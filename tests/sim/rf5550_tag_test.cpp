@@ -7,6 +7,7 @@
 
 #include "core/simulator.h"
 #include "core/status.h"
+#include "core_host.h"
 #include "rf5550/rf5550_module.h"
 
 namespace {
@@ -15,15 +16,11 @@ using Bytes = std::vector<std::uint8_t>;
 using readersim::Reply;
 using readersim::rf5550::Rf5550Module;
 using readersim::rf5550::Tag;
+using simtest::cat;
 namespace st = readersim::status;
 
 const Bytes kPassword{0x12, 0x34, 0x56, 0x78};
 const Bytes kWrong{0x12, 0x34, 0x56, 0x79};
-
-Bytes cat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 
 class Rf5550Tag : public ::testing::Test {
  protected:
@@ -131,7 +128,7 @@ TEST_F(Rf5550Tag, WakeModeKeepsTheTagSilentUntilWokenWithItsPassword) {
   EXPECT_EQ(read(3).data, Bytes({4, 4, 4, 4}));
 }
 
-TEST_F(Rf5550Tag, MaxBlockLimitsReadsButNotBlockZero) {
+TEST_F(Rf5550Tag, MaxBlockLimitsReadsAndTheLockBitFreezesABlock) {
   insertTag(0x27);  // max block 1
   EXPECT_EQ(read(0).status, st::kOk);
   EXPECT_EQ(read(1).status, st::kOk);
@@ -140,10 +137,9 @@ TEST_F(Rf5550Tag, MaxBlockLimitsReadsButNotBlockZero) {
   EXPECT_EQ(write(kPassword, 3, {5, 5, 5, 5}).status, st::kOk);
   EXPECT_EQ(configure(kPassword, 0x67).status, st::kOk);  // max block 3
   EXPECT_EQ(read(3).data, Bytes({5, 5, 5, 5}));
-}
 
-TEST_F(Rf5550Tag, LockBitOfTheOptionFreezesABlock) {
-  insertTag(0xE7);
+  // Bit 0 of the option locks a block, and the configuration block.
+  ASSERT_EQ(configure(kPassword, 0xE7).status, st::kOk);
   EXPECT_EQ(write(kPassword, 2, {1, 2, 3, 4}, 0x01).status, st::kOk);
   EXPECT_EQ(write(kPassword, 2, {5, 6, 7, 8}).status, st::kRf5550Locked);
   EXPECT_EQ(write(kPassword, 2, {5, 6, 7, 8}, 0, 0x69).status, st::kRf5550Locked);

@@ -42,8 +42,8 @@ inline std::uint8_t xorOf(const Bytes& b) {
 }
 
 struct Wire {
-  bool missing = false;  // the port cannot be opened
-  Bytes written;         // every byte the host wrote, in order
+  bool missing = false;            // the port cannot be opened
+  Bytes written;                   // every byte the host wrote, in order
   std::deque<std::uint8_t> input;  // what the reader sends, in order
   // Operation numbers (0-based, counted over the wire's life) that fail:
   // a failing write writes nothing, a failing read returns nothing.

@@ -16,21 +16,17 @@ using orvix::link;
 
 namespace {
 
-using ResetFn = int (*)(unsigned char*);
-using ApduFn = int (*)(unsigned char*, unsigned char*);
-
+// Each slot: its exchange command, its reset and its fixed-layout export.
 struct SlotFns {
-  std::uint8_t resetCmd, apduCmd;
-  ResetFn reset;
-  ApduFn fixed, packed;
+  std::uint8_t apduCmd;
+  int (*reset)(unsigned char*);
+  int (*fixed)(unsigned char*, unsigned char*);
 };
-const SlotFns kSlots[5] = {
-    {0x32, 0x33, CpuCardReset, ProCpuCardCmd, ProCpuCard},
-    {0x3C, 0x3D, SamCard1Reset, ProSamCard1Cmd, ProSamCard1},
-    {0x46, 0x47, SamCard2Reset, ProSamCard2Cmd, ProSamCard2},
-    {0x50, 0x51, SamCard3Reset, ProSamCard3Cmd, ProSamCard3},
-    {0x5A, 0x5B, SamCard4Reset, ProSamCard4Cmd, ProSamCard4},
-};
+const SlotFns kSlots[5] = {{0x33, CpuCardReset, ProCpuCardCmd},
+                           {0x3D, SamCard1Reset, ProSamCard1Cmd},
+                           {0x47, SamCard2Reset, ProSamCard2Cmd},
+                           {0x51, SamCard3Reset, ProSamCard3Cmd},
+                           {0x5B, SamCard4Reset, ProSamCard4Cmd}};
 
 const Bytes kAtrT0 = bytes({0x3B, 0x02, 0x14, 0x50});
 const Bytes kAtrT1 = bytes({0x3B, 0x80, 0x01});
@@ -66,6 +62,7 @@ class CpuCard : public ::testing::Test {
 };
 
 TEST_F(CpuCard, AnswerToResetSelectsTheProtocol) {
+  EXPECT_EQ(CPUCardProtocolType(), 1);  // before any reset
   struct Case {
     Bytes atr;
     int t1;
@@ -85,20 +82,17 @@ TEST_F(CpuCard, AnswerToResetSelectsTheProtocol) {
     std::array<unsigned char, 257> answer{};
     answer.fill(0xEE);
     EXPECT_EQ(CpuCardReset(answer.data()), 0);
-    EXPECT_EQ(CPUCardProtocolType(), c.t1)
-        << "T0 " << std::hex << int(c.atr.size() > 1 ? c.atr[1] : 0);
-    EXPECT_EQ(answer[0], c.atr.size());
-    EXPECT_EQ(Bytes(answer.begin() + 1, answer.begin() + 1 + static_cast<long>(c.atr.size())),
-              c.atr);
-    EXPECT_EQ(answer[1 + c.atr.size()], 0xEE);
+    EXPECT_EQ(CPUCardProtocolType(), c.t1) << "T0 " << std::hex << int(c.atr.back());
+    Bytes want{static_cast<std::uint8_t>(c.atr.size())};
+    want.insert(want.end(), c.atr.begin(), c.atr.end());
+    want.push_back(0xEE);
+    EXPECT_EQ(Bytes(answer.begin(), answer.begin() + static_cast<long>(want.size())), want);
   }
 }
 
-TEST_F(CpuCard, ProtocolIsT1BeforeAnyReset) { EXPECT_EQ(CPUCardProtocolType(), 1); }
-
 TEST_F(CpuCard, AFailedResetClearsTheAnswerAndKeepsTheProtocol) {
   resetWith(0, kAtrT0);
-  wire().reply(0x49, bytes({0x3B, 0x80, 0x01}));
+  wire().reply(0x49, kAtrT1);
   std::array<unsigned char, 256> answer{};
   answer.fill(0x77);
   EXPECT_EQ(SamCard3Reset(answer.data()), 0x49);
@@ -108,28 +102,53 @@ TEST_F(CpuCard, AFailedResetClearsTheAnswerAndKeepsTheProtocol) {
   EXPECT_EQ(wire().written, Wire::expectedFrame(0x50, {}));
 }
 
-TEST_F(CpuCard, ApduCasesUnderT0) {
-  resetWith(0, kAtrT0);
-  std::array<unsigned char, 136> resp{};
-  // Case 2: Le goes out as the fifth byte.
-  auto cmd = fixedCommand(bytes({0x00, 0x84, 0x00, 0x00}), {}, 0x08);
-  wire().reply(0, bytes({1, 2, 3, 4, 5, 6, 7, 8, 0x90, 0x00}));
-  EXPECT_EQ(ProCpuCardCmd(cmd.data(), resp.data()), 0x9000);
-  EXPECT_EQ(wire().written, Wire::expectedFrame(0x33, bytes({0x00, 0x84, 0x00, 0x00, 0x08})));
-  EXPECT_EQ(resp[0], 8);
-  EXPECT_EQ(Bytes(resp.begin() + 1, resp.begin() + 9), bytes({1, 2, 3, 4, 5, 6, 7, 8}));
-  // Case 4: Lc and data, no Le.
-  wire().written.clear();
-  cmd = fixedCommand(bytes({0x00, 0xA4, 0x00, 0x00}), bytes({0x3F, 0x00}), 0x10);
-  wire().reply(0, bytes({0x6A, 0x82}));
-  EXPECT_EQ(ProCpuCardCmd(cmd.data(), resp.data()), 27266);
-  EXPECT_EQ(wire().written,
-            Wire::expectedFrame(0x33, bytes({0x00, 0xA4, 0x00, 0x00, 0x02, 0x3F, 0x00})));
-  EXPECT_EQ(resp[0], 0);
-  // 90 00 alone.
-  wire().reply(0, bytes({0x90, 0x00}));
-  EXPECT_EQ(ProSamCard2Cmd(cmd.data(), resp.data()), 36864);
-  EXPECT_EQ(resp[0], 0);
+// One fixed-layout exchange after a reset: the APDU on the line (T=1: in a
+// block), the result, and the response area (length, data; 77 untouched).
+// Case 2 (read): Le goes out as the fifth byte; case 4 (select): Lc and data, no Le.
+TEST_F(CpuCard, ApduExchangesSendTheApduAndDecodeTheReply) {
+  const auto read = fixedCommand(bytes({0x00, 0x84, 0x00, 0x00}), {}, 8);
+  const auto select = fixedCommand(bytes({0x00, 0xA4, 0x00, 0x00}), bytes({0x3F, 0x00}), 0x10);
+  const Bytes readApdu = bytes({0x00, 0x84, 0x00, 0x00, 8});
+  const Bytes selectApdu = bytes({0x00, 0xA4, 0x00, 0x00, 2, 0x3F, 0x00});
+  const int noSw = ORVIX32_NO_STATUS_WORD;
+  struct Case {
+    bool t1;
+    int slot;
+    bool select;
+    Bytes reply;
+    int result;
+    Bytes resp;
+  };
+  // clang-format off
+  const Case cases[] = {
+      {false, 0, false, bytes({1, 2, 3, 4, 5, 6, 7, 8, 0x90, 0}), 0x9000,
+       bytes({8, 1, 2, 3, 4, 5, 6, 7, 8, 0x77})},
+      {false, 0, true, bytes({0x6A, 0x82}), 27266, bytes({0, 0x77})},
+      {false, 2, true, bytes({0x90, 0x00}), 36864, bytes({0, 0x77})},
+      {true, 1, false, t1Block(0, bytes({0x90, 0})), 0x9000, bytes({0, 0x77})},
+      {true, 4, true, t1Block(0x40, bytes({0xA1, 0xA2, 0xA3, 0x62, 0x82})), 0x6282,
+       bytes({3, 0xA1, 0xA2, 0xA3, 0x77})},
+      // Replies too short for status words have their own result.
+      {false, 0, false, {}, noSw, bytes({0, 0x77})},
+      {false, 0, false, bytes({0x90}), noSw, bytes({0, 0x77})},
+      {true, 0, false, bytes({0, 0, 2, 0x90, 0}), noSw, bytes({0, 0x77})},
+      {true, 0, false, {}, noSw, bytes({0, 0x77})},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    SCOPED_TRACE("reply size " + std::to_string(c.reply.size()));
+    resetWith(c.slot, c.t1 ? kAtrT1 : kAtrT0);
+    auto cmd = c.select ? select : read;
+    std::array<unsigned char, 136> resp{};
+    resp.fill(0x77);
+    wire().reply(0, c.reply);
+    EXPECT_EQ(kSlots[c.slot].fixed(cmd.data(), resp.data()), c.result);
+    const Bytes& apdu = c.select ? selectApdu : readApdu;
+    EXPECT_EQ(wire().written,
+              Wire::expectedFrame(kSlots[c.slot].apduCmd, c.t1 ? t1Block(0, apdu) : apdu));
+    EXPECT_EQ(Bytes(resp.begin(), resp.begin() + static_cast<long>(c.resp.size())), c.resp);
+    EXPECT_EQ(link().Contact.SequenceBit, 1);  // the exchange itself succeeded
+  }
 }
 
 TEST_F(CpuCard, T1BlocksAlternateTheSequenceBitAcrossSlotsAndResets) {
@@ -156,42 +175,9 @@ TEST_F(CpuCard, T1BlocksAlternateTheSequenceBitAcrossSlotsAndResets) {
       continue;
     }
     wire().reply(s.status, t1Block(0, bytes({0x90, 0x00})));
-    const int r = kSlots[s.slot].fixed(cmd.data(), resp.data());
-    EXPECT_EQ(r, s.status ? s.status : 0x9000);
+    EXPECT_EQ(kSlots[s.slot].fixed(cmd.data(), resp.data()), s.status ? s.status : 0x9000);
     EXPECT_EQ(wire().written, Wire::expectedFrame(kSlots[s.slot].apduCmd, t1Block(s.pcb, apdu)))
         << "slot " << s.slot;
-  }
-}
-
-TEST_F(CpuCard, T1RepliesAreDecodedFromTheBlock) {
-  resetWith(1, kAtrT1);
-  auto cmd = fixedCommand(bytes({0x00, 0xB0, 0x00, 0x00}), {}, 3);
-  std::array<unsigned char, 136> resp{};
-  wire().reply(0, bytes({0x00, 0x00, 0x02, 0x90, 0x00, 0x92}));
-  EXPECT_EQ(ProSamCard1Cmd(cmd.data(), resp.data()), 0x9000);
-  EXPECT_EQ(resp[0], 0);
-  wire().reply(0, t1Block(0x40, bytes({0xA1, 0xA2, 0xA3, 0x62, 0x82})));
-  EXPECT_EQ(ProSamCard1Cmd(cmd.data(), resp.data()), 0x6282);
-  EXPECT_EQ(resp[0], 3);
-  EXPECT_EQ(Bytes(resp.begin() + 1, resp.begin() + 4), bytes({0xA1, 0xA2, 0xA3}));
-}
-
-TEST_F(CpuCard, RepliesTooShortForStatusWordsHaveTheirOwnResult) {
-  struct Case {
-    const Bytes& atr;
-    Bytes reply;
-  } cases[] = {
-      {kAtrT0, {}}, {kAtrT0, bytes({0x90})}, {kAtrT1, bytes({0, 0, 2, 0x90, 0x00})}, {kAtrT1, {}}};
-  for (const auto& c : cases) {
-    resetWith(0, c.atr);
-    auto cmd = fixedCommand(bytes({0x00, 0x84, 0x00, 0x00}), {}, 8);
-    std::array<unsigned char, 136> resp{};
-    resp.fill(0x77);
-    wire().reply(0, c.reply);
-    EXPECT_EQ(ProCpuCardCmd(cmd.data(), resp.data()), ORVIX32_NO_STATUS_WORD);
-    EXPECT_EQ(resp[0], 0);
-    EXPECT_EQ(resp[1], 0x77);
-    EXPECT_EQ(link().Contact.SequenceBit, 1);  // the exchange itself succeeded
   }
 }
 
@@ -200,18 +186,13 @@ TEST_F(CpuCard, LongRepliesStopAtTheResponseArea) {
     resetWith(0, *atr);
     auto cmd = fixedCommand(bytes({0x00, 0xB0, 0x00, 0x00}), {}, 0);
     std::vector<unsigned char> resp(136 + 16, 0xEE);
-    Bytes reply(255, 0x5A);
-    reply[252] = 0x90;
-    reply[253] = 0x00;
-    reply[254] = 0x00;
-    if (atr == &kAtrT0) {
-      reply[253] = 0x90;
-      reply[254] = 0x00;
-    }
+    Bytes reply(255, 0x5A);  // T=0: status words last; T=1: before the block's check byte
+    reply[252 + (atr == &kAtrT0)] = 0x90;
+    reply[253 + (atr == &kAtrT0)] = 0x00;
     wire().reply(0, reply);
     EXPECT_EQ(ProCpuCardCmd(cmd.data(), resp.data()), 0x9000);
     EXPECT_EQ(resp[0], 135);
-    for (std::size_t i = 136; i < resp.size(); ++i) EXPECT_EQ(resp[i], 0xEE);
+    EXPECT_EQ(Bytes(resp.begin() + 136, resp.end()), Bytes(16, 0xEE));
   }
 }
 

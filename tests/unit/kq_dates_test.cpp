@@ -11,67 +11,34 @@
 
 namespace {
 
-struct DateCase {
-  int year, month, day;
-  int number;
-};
-
-TEST(KqDates, DayNumbersAroundLeapYears) {
-  const DateCase cases[] = {
-      {0, 1, 1, 1},      {0, 1, 31, 31},       {0, 2, 1, 32},   {0, 2, 29, 60},
-      {0, 3, 1, 61},     {0, 12, 31, 366},     {1, 1, 1, 367},  {1, 3, 1, 367 + 59},
-      {1, 12, 31, 731},  {3, 12, 31, 1461},    {4, 1, 1, 1462}, {4, 3, 1, 1462 + 60},
-      {24, 6, 15, 8933}, {255, 12, 31, 93504},
-  };
-  for (const auto& c : cases) {
-    const unsigned char date[3] = {static_cast<unsigned char>(c.year),
-                                   static_cast<unsigned char>(c.month),
-                                   static_cast<unsigned char>(c.day)};
-    EXPECT_EQ(KQ_Daysbyte(date), c.number) << c.year << "-" << c.month << "-" << c.day;
-  }
-}
-
-TEST(KqDates, OddMonthsAndDaysCountAsTheLoopsDo) {
+// Odd fields count as the loops do: month 0 has no months before it, day 0
+// adds nothing, month 13 counts one day, a day past the month is added as it is.
+TEST(KqDates, DayNumbersAroundLeapYearsAndOddFields) {
   struct Case {
     unsigned char date[3];
     int number;
-  } cases[] = {
-      {{0, 0, 5}, 5},             // month 0: no months before it
-      {{0, 1, 0}, 0},             // day 0
-      {{0, 13, 1}, 366 + 1},      // month 13: twelve months before it
-      {{0, 14, 1}, 366 + 1 + 1},  // month 13 counts one day
-      {{1, 255, 0}, 366 + 365 + 242},
-      {{0, 2, 40}, 31 + 40},  // the day is added as it is
-      {{2, 3, 1}, 366 + 365 + 31 + 28 + 1},
-  };
+  } cases[] = {{{0, 1, 1}, 1},         {{0, 2, 29}, 60},
+               {{0, 3, 1}, 61},        {{0, 12, 31}, 366},
+               {{1, 3, 1}, 367 + 59},  {{3, 12, 31}, 1461},
+               {{4, 3, 1}, 1462 + 60}, {{24, 6, 15}, 8933},
+               {{255, 12, 31}, 93504}, {{0, 0, 5}, 5},
+               {{0, 1, 0}, 0},         {{0, 14, 1}, 366 + 1 + 1},
+               {{0, 2, 40}, 31 + 40},  {{1, 255, 0}, 366 + 365 + 242}};
   for (const auto& c : cases)
     EXPECT_EQ(KQ_Daysbyte(c.date), c.number)
         << int(c.date[0]) << "-" << int(c.date[1]) << "-" << int(c.date[2]);
   EXPECT_EQ(KQ_Daysbyte(nullptr), 0);
 }
 
+// -5: nothing to take away, the day keeps its low byte; past year 255 the
+// year keeps counting and the leap rule uses its low byte.
 TEST(KqDates, DatesFromDayNumbersWithStrictComparisons) {
   struct Case {
     int number;
     std::vector<unsigned char> date;
-  } cases[] = {
-      {0, {0, 1, 0}},
-      {1, {0, 1, 1}},
-      {31, {0, 1, 31}},
-      {32, {0, 2, 1}},
-      {60, {0, 2, 29}},
-      {61, {0, 3, 1}},
-      {366, {0, 12, 31}},
-      {367, {1, 1, 1}},
-      {731, {1, 12, 31}},
-      {732, {2, 1, 1}},
-      {1461, {3, 12, 31}},
-      {1462, {4, 1, 1}},
-      {-5, {0, 1, 0xFB}},  // nothing to take away: the day keeps its low byte
-      // Past year 255 the year keeps counting and the leap rule uses its low byte.
-      {93504, {255, 12, 31}},
-      {93505, {0, 1, 1}},
-  };
+  } cases[] = {{0, {0, 1, 0}},    {31, {0, 1, 31}},   {32, {0, 2, 1}},        {60, {0, 2, 29}},
+               {61, {0, 3, 1}},   {366, {0, 12, 31}}, {367, {1, 1, 1}},       {1461, {3, 12, 31}},
+               {1462, {4, 1, 1}}, {-5, {0, 1, 0xFB}}, {93504, {255, 12, 31}}, {93505, {0, 1, 1}}};
   for (const auto& c : cases) {
     unsigned char date[4] = {0xEE, 0xEE, 0xEE, 0xEE};
     EXPECT_EQ(KQ_Datebyte(c.number, date), 0);

@@ -4,7 +4,7 @@
 
 #include <array>
 #include <functional>
-#include <string>
+#include <vector>
 
 #include "fake_port.h"
 #include "link/link_state.h"
@@ -17,14 +17,14 @@ using fake::Wire;
 
 namespace {
 
-struct FrameCase {
-  std::string name;
-  std::function<int()> call;
-  std::uint8_t cmd;
-  Bytes data;
+class Kq : public ::testing::Test {
+ protected:
+  void SetUp() override { fx.link(); }
+  FakeReader fx;
+  std::shared_ptr<Wire> w = fx.wire(0);
 };
 
-TEST(KqFrames, EveryExchangingExportSendsItsCommandAndData) {
+TEST_F(Kq, EveryExchangingExportSendsItsCommandAndData) {
   const int clock[7] = {24, 6, 15, 8, 0x11E, 0, -1};
   int clockOut[7] = {};
   int first = 0;
@@ -35,7 +35,14 @@ TEST(KqFrames, EveryExchangingExportSendsItsCommandAndData) {
   const int day8933[3] = {24, 6, 15};
   const unsigned char text[17] = "Good morning 123";
   const unsigned char password[6] = {0x31, 0x32, 0x33, 0x34, 0x35, 0x36};
-  const FrameCase cases[] = {
+  struct Case {
+    const char* name;
+    std::function<int()> call;
+    std::uint8_t cmd;
+    Bytes data;
+  };
+  // clang-format off
+  const Case cases[] = {
       {"EndTrans", [] { return KQ_EndTrans(); }, 0x01, {}},
       {"GetTime", [&] { return KQ_GetTime(clockOut); }, 0xC1, {}},
       {"SetTime", [&] { return KQ_SetTime(clock); }, 0xC2, bytes({24, 6, 15, 8, 0x1E, 0, 0xFF})},
@@ -62,10 +69,9 @@ TEST(KqFrames, EveryExchangingExportSendsItsCommandAndData) {
       {"DownloadPSW 257 is not kind 1", [&] { return KQ_DownloadPSW(257, password); }, 0xCA,
        bytes({0x01, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36})},
   };
+  // clang-format on
   for (const auto& c : cases) {
-    FakeReader fx;
-    fx.link();
-    auto w = fx.wire(0);
+    w->written.clear();
     w->reply(0x00);
     buffer[0] = 0xB1;  // a reply of length 0 writes buffer[0]
     EXPECT_EQ(c.call(), 0) << c.name;
@@ -73,10 +79,7 @@ TEST(KqFrames, EveryExchangingExportSendsItsCommandAndData) {
   }
 }
 
-TEST(KqFrames, PassThroughOfTheLongestFrame) {
-  FakeReader fx;
-  fx.link();
-  auto w = fx.wire(0);
+TEST_F(Kq, PassThroughOfTheLongestFrameAndItsReply) {
   std::array<unsigned char, 256> buffer;
   for (std::size_t i = 0; i < buffer.size(); ++i) buffer[i] = static_cast<unsigned char>(i);
   w->reply(0x00, Bytes(255, 0x5A));
@@ -86,81 +89,66 @@ TEST(KqFrames, PassThroughOfTheLongestFrame) {
   data[0] = 0xAB;
   for (std::size_t i = 1; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i - 1);
   EXPECT_EQ(w->written, Wire::expectedFrame(0xC9, data));
-  EXPECT_EQ(buffer[0], 255);
+  EXPECT_EQ(buffer[0], 255);  // the reply: its length, then its bytes
   EXPECT_EQ(Bytes(buffer.begin() + 1, buffer.end()), Bytes(255, 0x5A));
-}
-
-TEST(KqFrames, PassThroughLengthsThatCannotFitAFrameAreRefused) {
-  FakeReader fx;
-  fx.link();
-  auto w = fx.wire(0);
-  unsigned char buffer[300] = {7};
-  for (int length : {-1, -255, 256, 257, 1000, -2147483647 - 1}) {
-    EXPECT_EQ(KQ_TransCmd(0x10, length, buffer), 4) << length;
-    EXPECT_EQ(buffer[0], 7) << length;
-  }
-  EXPECT_EQ(KQ_TransCmd(0x10, 1, nullptr), 4);
-  EXPECT_TRUE(w->written.empty());
-}
-
-TEST(KqFrames, PassThroughReplyIsItsLengthThenItsBytes) {
-  FakeReader fx;
-  fx.link();
-  auto w = fx.wire(0);
-  unsigned char buffer[8] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
-  w->reply(0x00, bytes({0x01, 0x02, 0x03}));
-  EXPECT_EQ(KQ_TransCmd(0x10, 1, buffer), 0);
-  EXPECT_EQ(Bytes(buffer, buffer + 6), bytes({0x03, 0x01, 0x02, 0x03, 0xEE, 0xEE}));
-
   w->reply(0x49, bytes({0x09}));
-  EXPECT_EQ(KQ_TransCmd(0x10, 1, buffer), 0x49);
-  EXPECT_EQ(buffer[0], 0x03) << "a failed pass-through must leave the buffer alone";
+  EXPECT_EQ(KQ_TransCmd(0x10, 1, buffer.data()), 0x49);
+  EXPECT_EQ(buffer[0], 255) << "a failed pass-through must leave the buffer alone";
 }
 
-TEST(KqFrames, DatesBeyondSixteenBitsAreRefused) {
+TEST_F(Kq, ArgumentsThatCannotFitAFrameAreRefusedWithoutAnExchange) {
   // The last date whose terminal day number fits 16 bits, and the day after.
   unsigned char last[3], next[3];
   KQ_Datebyte(65535 - 365, last);
   KQ_Datebyte(65535 - 365 + 1, next);
   const int lastDate[3] = {last[0], last[1], last[2]};
   const int nextDate[3] = {next[0], next[1], next[2]};
-  FakeReader fx;
-  fx.link();
-  auto w = fx.wire(0);
   int first = 9;
   unsigned char position[4] = {9, 9, 9, 9};
   w->reply(0x00, bytes({1, 2, 3}));
   EXPECT_EQ(KQ_GetStartPos(lastDate, &first, position), 0);
   EXPECT_EQ(w->written, Wire::expectedFrame(0xC4, bytes({0xFF, 0xFF})));
   w->written.clear();
-  first = 9;
-  position[0] = 9;
-  EXPECT_EQ(KQ_GetStartPos(nextDate, &first, position), 4);
-  EXPECT_EQ(KQ_GetEndPos(nextDate, &first, position), 4);
+  first = position[0] = 9;
+
+  unsigned char buffer[300] = {7};
+  int date[3] = {0, 1, 1};
+  std::vector<std::function<int()>> calls = {
+      [&] { return KQ_GetStartPos(nextDate, &first, position); },
+      [&] { return KQ_GetEndPos(nextDate, &first, position); },
+      [] { return KQ_GetTime(nullptr); },
+      [] { return KQ_SetTime(nullptr); },
+      [&] { return KQ_GetCurrentPos(nullptr, position); },
+      [&] { return KQ_GetCurrentPos(&first, nullptr); },
+      [&] { return KQ_GetStartPos(nullptr, &first, position); },
+      [&] { return KQ_GetEndPos(date, &first, nullptr); },
+      [] { return KQ_ReadRecord(0, 0, 1, nullptr); },
+      [] { return KQ_Display(nullptr); },
+      [] { return KQ_DownloadPSW(1, nullptr); },
+      [] { return KQ_TransCmd(0x10, 1, nullptr); }};
+  for (int length : {-1, -255, 256, 257, 1000, -2147483647 - 1})
+    calls.push_back([&buffer, length] { return KQ_TransCmd(0x10, length, buffer); });
+  for (std::size_t i = 0; i < calls.size(); ++i) EXPECT_EQ(calls[i](), 4) << "call " << i;
   EXPECT_TRUE(w->written.empty());
   EXPECT_EQ(first, 9);
   EXPECT_EQ(position[0], 9);
+  EXPECT_EQ(buffer[0], 7);
 }
 
-TEST(KqFrames, PositionAnswersAndClockAreTakenOnlyOnStatusZero) {
-  using Query = std::function<int(int*, unsigned char*)>;
+TEST_F(Kq, PositionAnswersAndClockAreTakenOnlyOnStatusZero) {
   const int date[3] = {24, 6, 15};
-  const Query queries[] = {
+  const std::function<int(int*, unsigned char*)> queries[] = {
       [](int* f, unsigned char* p) { return KQ_GetCurrentPos(f, p); },
       [&](int* f, unsigned char* p) { return KQ_GetStartPos(date, f, p); },
       [&](int* f, unsigned char* p) { return KQ_GetEndPos(date, f, p); },
   };
   for (const auto& query : queries) {
-    FakeReader fx;
-    fx.link();
-    auto w = fx.wire(0);
     int first = -1;
     unsigned char position[4] = {0xEE, 0xEE, 0xEE, 0xEE};
     w->reply(0x00, bytes({0x81, 0x34, 0x12, 0x77, 0x66}));
     EXPECT_EQ(query(&first, position), 0);
     EXPECT_EQ(first, 0x81);
     EXPECT_EQ(Bytes(position, position + 4), bytes({0x34, 0x12, 0x00, 0x00}));
-
     first = -1;
     position[0] = 0xEE;
     w->reply(0x4A, bytes({0x01, 0x02, 0x03}));
@@ -168,10 +156,6 @@ TEST(KqFrames, PositionAnswersAndClockAreTakenOnlyOnStatusZero) {
     EXPECT_EQ(first, -1);
     EXPECT_EQ(position[0], 0xEE);
   }
-
-  FakeReader fx;
-  fx.link();
-  auto w = fx.wire(0);
   int clock[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
   w->reply(0x00, bytes({24, 6, 15, 8, 30, 59, 6, 0x99}));
   EXPECT_EQ(KQ_GetTime(clock), 0);
@@ -182,41 +166,19 @@ TEST(KqFrames, PositionAnswersAndClockAreTakenOnlyOnStatusZero) {
   EXPECT_EQ(clock[0], -1);
 }
 
-TEST(KqFrames, ReadRecordCopiesTheWholeReply) {
-  FakeReader fx;
-  fx.link();
-  auto w = fx.wire(0);
+TEST_F(Kq, ReadRecordCopiesTheWholeReplyOnStatusZero) {
   std::array<unsigned char, 255> buffer;
   buffer.fill(0xEE);
   Bytes reply(248);
   for (std::size_t i = 0; i < reply.size(); ++i) reply[i] = static_cast<std::uint8_t>(i);
   w->reply(0x00, reply);
   EXPECT_EQ(KQ_ReadRecord(0, 0, 31, buffer.data()), 0);
-  EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 248), reply);
-  EXPECT_EQ(buffer[248], 0xEE);
-
+  reply.push_back(0xEE);  // and nothing past it
+  EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 249), reply);
   buffer.fill(0xEE);
   w->reply(0x4A, bytes({1, 2, 3}));
   EXPECT_EQ(KQ_ReadRecord(0, 9, 1, buffer.data()), 0x4A);
   EXPECT_EQ(buffer[0], 0xEE);
-}
-
-TEST(KqFrames, NullBuffersAreRefusedWithoutAnExchange) {
-  FakeReader fx;
-  fx.link();
-  auto w = fx.wire(0);
-  int first = 0, date[3] = {0, 1, 1};
-  unsigned char position[4];
-  EXPECT_EQ(KQ_GetTime(nullptr), 4);
-  EXPECT_EQ(KQ_SetTime(nullptr), 4);
-  EXPECT_EQ(KQ_GetCurrentPos(nullptr, position), 4);
-  EXPECT_EQ(KQ_GetCurrentPos(&first, nullptr), 4);
-  EXPECT_EQ(KQ_GetStartPos(nullptr, &first, position), 4);
-  EXPECT_EQ(KQ_GetEndPos(date, &first, nullptr), 4);
-  EXPECT_EQ(KQ_ReadRecord(0, 0, 1, nullptr), 4);
-  EXPECT_EQ(KQ_Display(nullptr), 4);
-  EXPECT_EQ(KQ_DownloadPSW(1, nullptr), 4);
-  EXPECT_TRUE(w->written.empty());
 }
 
 }  // namespace

@@ -38,10 +38,10 @@ TEST(Exchange, ChecksumsFollowTheXorOfTheFrame) {
     Bytes data;
     std::uint8_t sum;
   } cases[] = {
-      {0x00, {}, 0x00},                                  // the probe
-      {0xAC, {0x04, 0x11, 0x22, 0x33, 0x44}, 0xE9},      // a one-shot block read
-      {0x7A, {0x07, 0x1E, 0x1E, 0x03}, 0x7A},            // the signal command
-      {0xB9, {0x05}, 0xBD},                              // a block read
+      {0x00, {}, 0x00},                              // the probe
+      {0xAC, {0x04, 0x11, 0x22, 0x33, 0x44}, 0xE9},  // a one-shot block read
+      {0x7A, {0x07, 0x1E, 0x1E, 0x03}, 0x7A},        // the signal command
+      {0xB9, {0x05}, 0xBD},                          // a block read
   };
   for (const auto& c : cases) {
     FakeReader fx;
@@ -75,9 +75,9 @@ TEST(Exchange, ResponseChecksumIsChecked) {
 TEST(Exchange, EachLinkErrorAtItsStep) {
   struct Case {
     const char* what;
-    Bytes data;               // command data
-    std::set<int> failWrites; // write operations that fail
-    Bytes reader;             // what the reader sends
+    Bytes data;                // command data
+    std::set<int> failWrites;  // write operations that fail
+    Bytes reader;              // what the reader sends
     std::uint8_t want;
   } cases[] = {
       {"sync fails twice", {}, {0, 1}, {}, 101},
@@ -126,7 +126,10 @@ TEST(Exchange, AcknowledgeAllowanceIsTwoForTheProbeAndTenOtherwise) {
     int emptyBeforeAck;
     std::uint8_t want;
   } cases[] = {
-      {0x00, 1, 0}, {0x00, 2, 108}, {0x22, 9, 0}, {0x22, 10, 108},
+      {0x00, 1, 0},
+      {0x00, 2, 108},
+      {0x22, 9, 0},
+      {0x22, 10, 108},
   };
   for (const auto& c : cases) {
     FakeReader fx;

@@ -24,8 +24,8 @@ TEST(OpenComPort, ConfiguresThePortInOrder) {
     auto w = fx.wire(3);
     ASSERT_EQ(orvix::OpenComPort(3, c.baud), 0);
     EXPECT_EQ(w->ops, (std::vector<std::string>{"build COM4: baud=9600 parity=N data=8 stop=1",
-                                                 "apply " + std::to_string(c.rate), "timeouts",
-                                                 "queues 512 512", "purge", "mask"}));
+                                                "apply " + std::to_string(c.rate), "timeouts",
+                                                "queues 512 512", "purge", "mask"}));
     EXPECT_EQ(w->timeouts.readInterval, 200);
     EXPECT_EQ(w->timeouts.readMultiplier, c.m);
     EXPECT_EQ(w->timeouts.readConstant, 100);
@@ -38,9 +38,9 @@ TEST(OpenComPort, ConfiguresThePortInOrder) {
 }
 
 TEST(OpenComPort, AFailedStepClosesThePortAndLeavesNoneOpen) {
-  bool fake::Wire::*steps[] = {&fake::Wire::failBuild, &fake::Wire::failApply,
-                         &fake::Wire::failTimeouts, &fake::Wire::failQueues,
-                         &fake::Wire::failPurge, &fake::Wire::failMask};
+  bool fake::Wire::*steps[] = {&fake::Wire::failBuild,    &fake::Wire::failApply,
+                               &fake::Wire::failTimeouts, &fake::Wire::failQueues,
+                               &fake::Wire::failPurge,    &fake::Wire::failMask};
   for (auto step : steps) {
     FakeReader fx;
     auto w = fx.wire(0);
@@ -139,7 +139,8 @@ TEST(UnLinkCom, ClosesWithAPauseAndKeepsTheSpeed) {
 }
 
 TEST(UnLinkCom, AFailingStepKeepsThePort) {
-  bool fake::Wire::*steps[] = {&fake::Wire::failMask, &fake::Wire::failPurge, &fake::Wire::failClose};
+  bool fake::Wire::*steps[] = {&fake::Wire::failMask, &fake::Wire::failPurge,
+                               &fake::Wire::failClose};
   for (auto step : steps) {
     FakeReader fx;
     auto w = fx.wire(0);

@@ -3,7 +3,6 @@
 
 #include <array>
 #include <functional>
-#include <string>
 
 #include "fake_port.h"
 #include "link/link_state.h"
@@ -17,21 +16,29 @@ using fake::Wire;
 namespace {
 
 const unsigned char kPassword[4] = {0x11, 0x22, 0x33, 0x44};
+using Write = int(int, const unsigned char*, unsigned char*, int);
 
-struct FrameCase {
-  std::string name;
-  std::function<int()> call;
-  std::uint8_t cmd;
-  Bytes data;
+class Rf5550 : public ::testing::Test {
+ protected:
+  void SetUp() override { fx.link(); }
+  FakeReader fx;
+  std::shared_ptr<Wire> w = fx.wire(0);
 };
 
-TEST(Rf5550Frames, EveryExportSendsItsCommandAndData) {
+TEST_F(Rf5550, EveryExportSendsItsCommandAndData) {
   unsigned char buffer[255] = {};
   unsigned char data[4] = {0xA0, 0xA1, 0xA2, 0xA3};
   int config[10] = {1, 0, 0, 1, 0, 0, 0, 0, 0, 2};
-  const FrameCase cases[] = {
+  const Bytes pw = bytes({0x11, 0x22, 0x33, 0x44});
+  struct Case {
+    const char* name;
+    std::function<int()> call;
+    std::uint8_t cmd;
+    Bytes data;
+  };
+  // clang-format off
+  const Case cases[] = {
       {"ReadBlk 5", [&] { return RF5550_ReadBlk(5, buffer); }, 0x64, bytes({0x05})},
-      {"ReadBlk 0", [&] { return RF5550_ReadBlk(0, buffer); }, 0x64, bytes({0x00})},
       {"ReadBlk 261 (low byte)", [&] { return RF5550_ReadBlk(261, buffer); }, 0x64, bytes({0x05})},
       {"WriteBlk -1 is block 0", [&] { return RF5550_WriteBlk(-1, kPassword, data, 0x01); }, 0x65,
        bytes({0x11, 0x22, 0x33, 0x44, 0x00, 0xA0, 0xA1, 0xA2, 0xA3, 0x01})},
@@ -46,145 +53,106 @@ TEST(Rf5550Frames, EveryExportSendsItsCommandAndData) {
        bytes({0x11, 0x22, 0x33, 0x44, 0x00, 0xA0, 0xA1, 0xA2, 0xA3, 0x00})},
       {"Mcmno", [&] { return RF5550_Mcmno(buffer); }, 0xA1, {}},
   };
+  // clang-format on
   for (const auto& c : cases) {
-    FakeReader fx;
-    fx.link();
-    auto w = fx.wire(0);
+    w->written.clear();
     w->reply(0x00);
+    std::copy_n(bytes({0xA0, 0xA1, 0xA2, 0xA3}).begin(), 4, data);
     EXPECT_EQ(c.call(), 0) << c.name;
     EXPECT_EQ(w->written, Wire::expectedFrame(c.cmd, c.data)) << c.name;
   }
 }
 
-TEST(Rf5550Frames, ConfigurationByteFromItemsZeroThreeAndNine) {
+TEST_F(Rf5550, ConfigurationByteFromItemsZeroThreeAndNine) {
   struct Case {
     int item0, item3, item9;
     std::uint8_t expected;
-  } cases[] = {
-      {1, 1, 2, 0x5F}, {0, 0, 0, 0x07}, {0, 0, 12, 0xE7}, {0, 0, -1, 0xE7}, {0, 0, 7, 0xE7},
-      {0, 0, 8, 0xE7}, {5, 0, 0, 0x0F}, {0, -3, 0, 0x17}, {1, 1, 7, 0xFF},  {0, 0, 1, 0x27},
-  };
+  } cases[] = {{1, 1, 2, 0x5F}, {0, 0, 0, 0x07},  {0, 0, 12, 0xE7}, {0, 0, -1, 0xE7},
+               {5, 0, 0, 0x0F}, {0, -3, 0, 0x17}, {1, 1, 7, 0xFF},  {0, 0, 1, 0x27}};
   for (const auto& c : cases) {
-    FakeReader fx;
-    fx.link();
-    auto w = fx.wire(0);
+    w->written.clear();
     w->reply(0x00);
-    // Items other than 0, 3 and 9 must not matter.
-    int config[10] = {c.item0, 99, -7, c.item3, 1, 1, 1, 1, 1, c.item9};
+    int config[10] = {c.item0, 99, -7, c.item3, 1, 1, 1, 1, 1, c.item9};  // others do not matter
     ASSERT_EQ(RF5550_Init(config, kPassword, 0), 0);
-    // sync, command, length, 6 data bytes, checksum, poll
-    ASSERT_EQ(w->written.size(), 11u);
-    EXPECT_EQ(w->written[3 + 4], c.expected)
-        << "items " << c.item0 << " " << c.item3 << " " << c.item9;
+    ASSERT_EQ(w->written.size(), 11u);  // sync, command, length, 6 data bytes, checksum, poll
+    EXPECT_EQ(w->written[7], c.expected) << c.item0 << " " << c.item3 << " " << c.item9;
   }
 }
 
-TEST(Rf5550Frames, BlockZeroIsRefusedByBothWritesWithoutAnExchange) {
-  using Write = int(int, const unsigned char*, unsigned char*, int);
-  for (Write* write : {&RF5550_WriteBlk, &RF5550_WriteAfterWake}) {
-    FakeReader fx;
-    fx.link();
-    auto w = fx.wire(0);
-    unsigned char data[4] = {1, 2, 3, 4};
-    EXPECT_EQ(write(0, kPassword, data, 0), 4);
-    EXPECT_TRUE(w->written.empty());
-    EXPECT_EQ(data[0], 1);
-  }
-}
-
-TEST(Rf5550Frames, NullBuffersAreRefusedWithoutAnExchange) {
-  FakeReader fx;
-  fx.link();
-  auto w = fx.wire(0);
-  unsigned char data[4] = {};
+TEST_F(Rf5550, BlockZeroAndNullBuffersAreRefusedWithoutAnExchange) {
+  unsigned char data[4] = {1, 2, 3, 4};
   int config[10] = {};
-  EXPECT_EQ(RF5550_ReadBlk(1, nullptr), 4);
-  EXPECT_EQ(RF5550_WriteBlk(1, nullptr, data, 0), 4);
-  EXPECT_EQ(RF5550_WriteBlk(1, kPassword, nullptr, 0), 4);
-  EXPECT_EQ(RF5550_Init(nullptr, kPassword, 0), 4);
-  EXPECT_EQ(RF5550_Init(config, nullptr, 0), 4);
-  EXPECT_EQ(RF5550_Wake(nullptr), 4);
-  EXPECT_EQ(RF5550_ReadAfterWake(1, nullptr, data), 4);
-  EXPECT_EQ(RF5550_ReadAfterWake(1, kPassword, nullptr), 4);
-  EXPECT_EQ(RF5550_WriteAfterWake(1, kPassword, nullptr, 0), 4);
-  EXPECT_EQ(RF5550_Mcmno(nullptr), 4);
+  const std::function<int()> calls[] = {
+      [&] { return RF5550_WriteBlk(0, kPassword, data, 0); },
+      [&] { return RF5550_WriteAfterWake(0, kPassword, data, 0); },
+      [] { return RF5550_ReadBlk(1, nullptr); },
+      [&] { return RF5550_WriteBlk(1, nullptr, data, 0); },
+      [] { return RF5550_WriteBlk(1, kPassword, nullptr, 0); },
+      [] { return RF5550_Init(nullptr, kPassword, 0); },
+      [&] { return RF5550_Init(config, nullptr, 0); },
+      [] { return RF5550_Wake(nullptr); },
+      [&] { return RF5550_ReadAfterWake(1, nullptr, data); },
+      [] { return RF5550_ReadAfterWake(1, kPassword, nullptr); },
+      [] { return RF5550_WriteAfterWake(1, kPassword, nullptr, 0); },
+      [] { return RF5550_Mcmno(nullptr); }};
+  for (std::size_t i = 0; i < std::size(calls); ++i) EXPECT_EQ(calls[i](), 4) << "call " << i;
   EXPECT_TRUE(w->written.empty());
+  EXPECT_EQ(Bytes(data, data + 4), bytes({1, 2, 3, 4}));
 }
 
-TEST(Rf5550Frames, ReadsCopyTheWholeReplyOnlyOnStatusZero) {
+TEST_F(Rf5550, ReadsCopyTheWholeReplyOnlyOnStatusZero) {
   for (bool afterWake : {false, true}) {
     auto read = [&](unsigned char* buf) {
       return afterWake ? RF5550_ReadAfterWake(2, kPassword, buf) : RF5550_ReadBlk(2, buf);
     };
-    FakeReader fx;
-    fx.link();
-    auto w = fx.wire(0);
     std::array<unsigned char, 255> buf;
     buf.fill(0xEE);
     w->reply(0x00, bytes({0xDE, 0xAD, 0xBE, 0xEF, 0x01, 0x02}));
     EXPECT_EQ(read(buf.data()), 0);
     EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 7),
               bytes({0xDE, 0xAD, 0xBE, 0xEF, 0x01, 0x02, 0xEE}));
-
     buf.fill(0xEE);
     w->reply(0x40, bytes({0x99, 0x99, 0x99, 0x99}));
     EXPECT_EQ(read(buf.data()), 0x40);
-    EXPECT_EQ(buf[0], 0xEE) << "a failed read must leave the buffer alone";
-
     w->input.push_back(0x46);  // a wrong answer to the sync byte
     EXPECT_EQ(read(buf.data()), 103);
-    EXPECT_EQ(buf[0], 0xEE);
+    EXPECT_EQ(buf[0], 0xEE) << "a failed read must leave the buffer alone";
   }
 }
 
-TEST(Rf5550Frames, WritesCopyAtMostFourReplyBytesOverTheData) {
-  using Write = int(int, const unsigned char*, unsigned char*, int);
+TEST_F(Rf5550, WritesCopyAtMostFourReplyBytesOverTheData) {
   for (Write* write : {&RF5550_WriteBlk, &RF5550_WriteAfterWake}) {
-    FakeReader fx;
-    fx.link();
-    auto w = fx.wire(0);
     // The caller's 4 data bytes, followed by bytes that are not its to give.
     unsigned char area[8] = {0xA0, 0xA1, 0xA2, 0xA3, 0x55, 0x55, 0x55, 0x55};
-    Bytes longReply(200, 0x77);
-    w->reply(0x00, longReply);
+    w->reply(0x00, Bytes(200, 0x77));
     EXPECT_EQ(write(3, kPassword, area, 0), 0);
     EXPECT_EQ(Bytes(area, area + 8), bytes({0x77, 0x77, 0x77, 0x77, 0x55, 0x55, 0x55, 0x55}));
-
-    // A shorter reply replaces only its own bytes.
-    w->reply(0x00, bytes({0x01, 0x02}));
+    w->reply(0x00, bytes({0x01, 0x02}));  // a shorter reply replaces only its own bytes
     EXPECT_EQ(write(3, kPassword, area, 0), 0);
     EXPECT_EQ(Bytes(area, area + 4), bytes({0x01, 0x02, 0x77, 0x77}));
-
-    // Nothing is copied on a reader error.
-    w->reply(0x43, bytes({0x09, 0x09, 0x09, 0x09}));
+    w->reply(0x43, bytes({0x09, 0x09, 0x09, 0x09}));  // nothing on a reader error
     EXPECT_EQ(write(3, kPassword, area, 0), 0x43);
     EXPECT_EQ(Bytes(area, area + 4), bytes({0x01, 0x02, 0x77, 0x77}));
   }
 }
 
-TEST(Rf5550Frames, ModuleNumberFillsFourBytesWhateverTheReplyLength) {
+TEST_F(Rf5550, ModuleNumberFillsFourBytesWhateverTheReplyLength) {
   struct Case {
-    Bytes reply;
-    Bytes expected;
+    std::uint8_t status;
+    Bytes reply, expected;
   } cases[] = {
-      {bytes({0x11, 0x00}), bytes({0x11, 0x00, 0x00, 0x00})},
-      {bytes({0x12, 0x34, 0x56, 0x78, 0x9A}), bytes({0x12, 0x34, 0x00, 0x00})},
+      {0, bytes({0x11, 0x00}), bytes({0x11, 0x00, 0x00, 0x00})},
+      {0, bytes({0x12, 0x34, 0x56, 0x78, 0x9A}), bytes({0x12, 0x34, 0x00, 0x00})},
       // One byte: the second comes from what the response buffer held before.
-      {bytes({0x21}), bytes({0x21, 0x34, 0x00, 0x00})},
+      {0, bytes({0x21}), bytes({0x21, 0x34, 0x00, 0x00})},
+      {1, {}, bytes({0xEE, 0xEE, 0xEE, 0xEE})},
   };
-  FakeReader fx;
-  fx.link();
-  auto w = fx.wire(0);
   for (const auto& c : cases) {
     unsigned char number[4] = {0xEE, 0xEE, 0xEE, 0xEE};
-    w->reply(0x00, c.reply);
-    EXPECT_EQ(RF5550_Mcmno(number), 0);
+    w->reply(c.status, c.reply);
+    EXPECT_EQ(RF5550_Mcmno(number), c.status);
     EXPECT_EQ(Bytes(number, number + 4), c.expected);
   }
-  unsigned char number[4] = {0xEE, 0xEE, 0xEE, 0xEE};
-  w->reply(0x01, {});
-  EXPECT_EQ(RF5550_Mcmno(number), 1);
-  EXPECT_EQ(Bytes(number, number + 4), bytes({0xEE, 0xEE, 0xEE, 0xEE}));
 }
 
 }  // namespace

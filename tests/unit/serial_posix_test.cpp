@@ -206,8 +206,8 @@ TEST(PortNames, MissingPathsPlainFilesAndTheConsoleAreNotOpened) {
   const int fd = mkstemp(file);
   ASSERT_GE(fd, 0);
   close(fd);
-  for (const char* path : {"/nonexistent/orvix32-port", static_cast<const char*>(file),
-                           "/dev/console"}) {
+  for (const char* path :
+       {"/nonexistent/orvix32-port", static_cast<const char*>(file), "/dev/console"}) {
     setenv("ORVIX32_COM3", path, 1);
     orvix::SerialPort* p = orvix::systemPorts().open(2);
     EXPECT_EQ(p, nullptr) << path;
