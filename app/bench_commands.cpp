@@ -89,47 +89,43 @@ void BenchCommands::lianjie() {
   }
 }
 
+void BenchCommands::failureLines(const QString& failure) {
+  view_.addLine(QString());
+  view_.addLine(failure);
+}
+
+bool BenchCommands::readerLines(const QString& success, const QString& failure) {
+  if (window_.cmdStatus != 0) {
+    failureLines(failure);
+    return false;
+  }
+  view_.clearList();
+  view_.addLine(QStringLiteral(" "));
+  view_.addLine(success);
+  return true;
+}
+
 void BenchCommands::readNo() {
   Busy busy(view_);
   std::int32_t module = 0;
   window_.cmdStatus = lib_.RFMifare_Mcmno(&module);
-  if (window_.cmdStatus != 0) {
-    view_.addLine(QString());
-    view_.addLine(QStringLiteral(" 读模块号失败！"));
-    return;
-  }
-  view_.clearList();
-  view_.addLine(QStringLiteral(" "));
-  view_.addLine(QStringLiteral(" 读模块号成功！ "));
-  view_.addLine(QStringLiteral(" 模块号=") + QString::number(module));
+  if (readerLines(QStringLiteral(" 读模块号成功！ "), QStringLiteral(" 读模块号失败！")))
+    view_.addLine(QStringLiteral(" 模块号=") + QString::number(module));
 }
 
 void BenchCommands::readVer() {
   Busy busy(view_);
   std::array<std::uint8_t, 21> version{};
   window_.cmdStatus = lib_.DEVVER(version.data());
-  if (window_.cmdStatus != 0) {
-    view_.addLine(QString());
-    view_.addLine(QStringLiteral(" 读控制软件版本号失败！"));
-    return;
-  }
-  view_.clearList();
-  view_.addLine(QStringLiteral(" "));
-  view_.addLine(QStringLiteral(" 读控制软件版本号成功！ "));
-  view_.addLine(versionLine(version));
+  if (readerLines(QStringLiteral(" 读控制软件版本号成功！ "),
+                  QStringLiteral(" 读控制软件版本号失败！")))
+    view_.addLine(versionLine(version));
 }
 
 void BenchCommands::driver() {
   Busy busy(view_);
   window_.cmdStatus = lib_.ALARM(7, 30, 30, 3);
-  if (window_.cmdStatus != 0) {
-    view_.addLine(QString());
-    view_.addLine(QStringLiteral(" 灯控操作失败！"));
-    return;
-  }
-  view_.clearList();
-  view_.addLine(QStringLiteral(" "));
-  view_.addLine(QStringLiteral(" 灯控操作成功！"));
+  readerLines(QStringLiteral(" 灯控操作成功！"), QStringLiteral(" 灯控操作失败！"));
 }
 
 void BenchCommands::wizap() {
@@ -185,11 +181,11 @@ void BenchCommands::command2() {
   }
 }
 
-void BenchCommands::command1() {
+void BenchCommands::readSerial(int (OrvixBinding::*read)(std::int32_t*)) {
   Busy busy(view_);
   view_.clearList();
   view_.addLine(QStringLiteral(" "));
-  window_.cmdStatus = lib_.RFMifare_AntiColl(&state_.cardSerial);
+  window_.cmdStatus = (lib_.*read)(&state_.cardSerial);
   if (window_.cmdStatus != 0) {
     view_.addLine(QStringLiteral(" 读序列号失败！"));
     view_.setCardNo(QStringLiteral(" "));
@@ -199,42 +195,33 @@ void BenchCommands::command1() {
   }
 }
 
-void BenchCommands::readCardNo() {
-  Busy busy(view_);
+void BenchCommands::command1() { readSerial(&OrvixBinding::RFMifare_AntiColl); }
+
+void BenchCommands::readCardNo() { readSerial(&OrvixBinding::RFMifare_GetSnr); }
+
+void BenchCommands::outcomeLines(const QString& blankLine, const QString& success,
+                                 const QString& failure) {
   view_.clearList();
-  view_.addLine(QStringLiteral(" "));
-  window_.cmdStatus = lib_.RFMifare_GetSnr(&state_.cardSerial);
-  if (window_.cmdStatus != 0) {
-    view_.addLine(QStringLiteral(" 读序列号失败！"));
-    view_.setCardNo(QStringLiteral(" "));
-  } else {
-    view_.addLine(QStringLiteral(" 读卡片序列号成功！"));
-    view_.setCardNo(zeroPaddedHex(state_.cardSerial));
-  }
+  view_.addLine(blankLine);
+  view_.addLine(window_.cmdStatus != 0 ? failure : success);
 }
 
 void BenchCommands::command3() {
   window_.cmdStatus = lib_.RFMifare_Select(state_.cardSerial);
-  view_.clearList();
-  view_.addLine(QStringLiteral(" "));
-  view_.addLine(window_.cmdStatus != 0 ? QStringLiteral(" 卡激活失败")
-                                       : QStringLiteral(" 卡激活成功"));
+  outcomeLines(QStringLiteral(" "), QStringLiteral(" 卡激活成功"), QStringLiteral(" 卡激活失败"));
 }
 
 void BenchCommands::command10() {
   window_.cmdStatus = lib_.RFMifare_Halt();
-  view_.clearList();
-  view_.addLine(QStringLiteral(" "));
-  view_.addLine(window_.cmdStatus != 0 ? QStringLiteral(" 休眠操作失败")
-                                       : QStringLiteral(" 已成功得使卡休眠"));
+  outcomeLines(QStringLiteral(" "), QStringLiteral(" 已成功得使卡休眠"),
+               QStringLiteral(" 休眠操作失败"));
 }
 
 void BenchCommands::readCardType() {
   Busy busy(view_);
   window_.cmdStatus = lib_.RFMifare_GetType(&state_.cardTypeCode);
   if (window_.cmdStatus != 0) {
-    view_.addLine(QString());
-    view_.addLine(QStringLiteral(" 读卡类型失败！"));
+    failureLines(QStringLiteral(" 读卡类型失败！"));
   } else if (state_.cardTypeCode == kMifareLight10) {
     view_.setCardType(QStringLiteral("Mifare Light L10"));
     view_.clearList();
@@ -252,72 +239,69 @@ void BenchCommands::readCardType() {
 
 // ---- Keys --------------------------------------------------------------------
 
-void BenchCommands::keyBytesFromText(std::uint8_t* out) {
-  hexTextToBytes(state_.keyText.text(), std::span<std::uint8_t>(out, 7), 6, window_.loopIndex);
+std::array<std::uint8_t, 7> BenchCommands::keyBytesFromText() {
+  std::array<std::uint8_t, 7> keyBytes{};
+  hexTextToBytes(state_.keyText.text(), keyBytes, 6, window_.loopIndex);
+  return keyBytes;
 }
 
 void BenchCommands::keyResultLines(const QString& blankLine) {
-  view_.clearList();
-  view_.addLine(blankLine);
-  view_.addLine(window_.cmdStatus != 0 ? QStringLiteral(" 密码传送失败！")
-                                       : QStringLiteral(" 密码传送成功！"));
+  outcomeLines(blankLine, QStringLiteral(" 密码传送成功！"), QStringLiteral(" 密码传送失败！"));
+}
+
+bool BenchCommands::askKey(std::int16_t mode, bool mifare1) {
+  state_.keyDialogMode = mode;
+  if (mifare1)
+    dialogs_.mima();
+  else
+    dialogs_.ml10Mima();
+  if (state_.dialogOk == 0) {
+    retypeLine();
+    return false;
+  }
+  return true;
+}
+
+void BenchCommands::ml10LoadKey() {
+  const int keyType = state_.sectorNo;  // 0 = A, 1 = B
+  auto keyBytes = keyBytesFromText();
+  // Sets the reader's key mode to the chosen key; its status is replaced by
+  // the key load's below.
+  window_.cmdStatus = lib_.RFMifare_Authmode(keyType);
+  window_.cmdStatus = lib_.RFMifare_LoadKey(keyType * 4, 0, keyBytes.data());
 }
 
 void BenchCommands::command4() {
-  std::array<std::uint8_t, 7> keyBytes{};
-  if (isMifare1()) {
-    state_.keyDialogMode = kKeyLoad;
-    dialogs_.mima();
-    if (state_.dialogOk == 0) return retypeLine();
+  const bool mifare1 = isMifare1();
+  if (!askKey(mifare1 ? kKeyLoad : kKeyTransfer, mifare1)) return;
+  if (mifare1) {
     state_.keySectorNo = state_.sectorNo;
     const int keyMode = state_.keyChoice * 4;
-    keyBytesFromText(keyBytes.data());
+    auto keyBytes = keyBytesFromText();
     window_.cmdStatus = lib_.RFMifare_LoadKey(keyMode, state_.keySectorNo, keyBytes.data());
   } else {
-    state_.keyDialogMode = kKeyTransfer;
-    dialogs_.ml10Mima();
-    if (state_.dialogOk == 0) return retypeLine();
-    const int keyType = state_.sectorNo;  // 0 = A, 1 = B
-    keyBytesFromText(keyBytes.data());
-    // Sets the reader's key mode to the chosen key; its status is replaced by
-    // the key load's below.
-    window_.cmdStatus = lib_.RFMifare_Authmode(keyType);
-    window_.cmdStatus = lib_.RFMifare_LoadKey(keyType * 4, 0, keyBytes.data());
+    ml10LoadKey();
   }
   keyResultLines(QStringLiteral(" "));
 }
 
 void BenchCommands::loadKey() {
-  std::array<std::uint8_t, 7> keyBytes{};
-  state_.keyDialogMode = kKeyTransfer;
-  if (isMifare1()) {
-    dialogs_.mima();
-    if (state_.dialogOk == 0) return retypeLine();
+  const bool mifare1 = isMifare1();
+  if (!askKey(kKeyTransfer, mifare1)) return;
+  if (mifare1) {
     state_.keySectorNo = state_.sectorNo;
-    keyBytesFromText(keyBytes.data());
+    auto keyBytes = keyBytesFromText();
     window_.cmdStatus = lib_.RFMifare_TransKey(state_.keySectorNo, keyBytes.data());
   } else {
-    dialogs_.ml10Mima();
-    if (state_.dialogOk == 0) return retypeLine();
-    const int keyType = state_.sectorNo;
-    const int keyMode = keyType * 4;  // 0 = A, 4 = B
-    keyBytesFromText(keyBytes.data());
-    window_.cmdStatus = lib_.RFMifare_Authmode(keyType);
-    window_.cmdStatus = lib_.RFMifare_LoadKey(keyMode, 0, keyBytes.data());
+    ml10LoadKey();
   }
   keyResultLines(QStringLiteral(" "));
 }
 
 void BenchCommands::editKey() {
-  std::array<std::uint8_t, 7> keyBytes{};
-  state_.keyDialogMode = kKeyTransfer;
-  if (isMifare1())
-    dialogs_.mima();
-  else
-    dialogs_.ml10Mima();
-  if (state_.dialogOk == 0) return retypeLine();
+  if (!askKey(kKeyTransfer, isMifare1())) return;
   state_.keySectorNo = state_.sectorNo;
-  keyBytesFromText(keyBytes.data());
+  auto keyBytes = keyBytesFromText();
   window_.cmdStatus =
       lib_.RFMifare_WriteKey(state_.keySectorNo, state_.cardSerial, keyBytes.data(), 255);
   keyResultLines(QStringLiteral("    "));
@@ -325,9 +309,7 @@ void BenchCommands::editKey() {
 
 void BenchCommands::command9() {
   if (isMifare1()) {
-    state_.keyDialogMode = kKeyAuthenticate;
-    dialogs_.mima();
-    if (state_.dialogOk == 0) return retypeLine();
+    if (!askKey(kKeyAuthenticate, true)) return;
     state_.keySectorNo = state_.sectorNo;
     if (state_.keyChoice == 2) {
       view_.clearList();
@@ -337,16 +319,12 @@ void BenchCommands::command9() {
     window_.cmdStatus =
         lib_.RFMifare_Authentication(state_.keyChoice, state_.sectorNo, state_.sectorNo * 4 + 3);
   } else {
-    state_.keyDialogMode = kKeyLoad;
-    dialogs_.ml10Mima();
-    if (state_.dialogOk == 0) return retypeLine();
+    if (!askKey(kKeyLoad, false)) return;
     const int keyType = state_.sectorNo;
     window_.cmdStatus = lib_.RFMifare_Authentication(keyType, 0, keyType == 0 ? 6 : 8);
   }
-  view_.clearList();
-  view_.addLine(QStringLiteral(" "));
-  view_.addLine(window_.cmdStatus != 0 ? QStringLiteral(" 密码认证未通过")
-                                       : QStringLiteral(" 密码认证通过"));
+  outcomeLines(QStringLiteral(" "), QStringLiteral(" 密码认证通过"),
+               QStringLiteral(" 密码认证未通过"));
 }
 
 // ---- Blocks ------------------------------------------------------------------
@@ -359,16 +337,21 @@ QString BenchCommands::dumpLine(int n) {
   return hexDumpLine(window_.dataBytes, n, window_.loopIndex);
 }
 
-bool BenchCommands::askBlock(std::int16_t mode, int& address) {
+bool BenchCommands::askData(std::int16_t mode, bool mifare1, bool amountEntry) {
   state_.dataDialogMode = mode;
-  if (isMifare1())
-    dialogs_.inputData(false);
+  if (mifare1)
+    dialogs_.inputData(amountEntry);
   else
-    dialogs_.ml10Input(false);
+    dialogs_.ml10Input(amountEntry);
   if (state_.dialogOk == 0) {
     retypeLine();
     return false;
   }
+  return true;
+}
+
+bool BenchCommands::askBlock(std::int16_t mode, int& address) {
+  if (!askData(mode, isMifare1(), false)) return false;
   address = isMifare1() ? mifare1Address() : state_.sectorNo;
   return true;
 }
@@ -407,10 +390,8 @@ void BenchCommands::command6() {
   // block command left them.
   dataBytesFromText(isMifare1() ? 16 : 4);
   window_.cmdStatus = lib_.RFMifare_Write(address, window_.dataBytes.data());
-  view_.clearList();
-  view_.addLine(QStringLiteral(" "));
-  view_.addLine(window_.cmdStatus != 0 ? QStringLiteral(" 数据写入失败")
-                                       : QStringLiteral(" 数据写入成功"));
+  outcomeLines(QStringLiteral(" "), QStringLiteral(" 数据写入成功"),
+               QStringLiteral(" 数据写入失败"));
 }
 
 void BenchCommands::writeData() {
@@ -437,13 +418,24 @@ void BenchCommands::writeData() {
 bool BenchCommands::takeAmount() {
   // The dialogs refuse amounts that do not fit; this guards the handlers.
   const auto amount = decimalTextToAmount(state_.dataText.text());
-  if (!amount) return false;
+  if (!amount) {
+    retypeLine();
+    return false;
+  }
   state_.purseValue = *amount;
   return true;
 }
 
-void BenchCommands::purseResultLines(const QString& success, const QString& failure,
-                                     const QString& amountPrefix) {
+bool BenchCommands::askAmount(bool mifare1) {
+  if (!askData(kDataText, mifare1, true)) return false;
+  if (mifare1) state_.blockAddr = mifare1Address();
+  return takeAmount();
+}
+
+void BenchCommands::purseResultLines(const QString& blankLine, const QString& success,
+                                     const QString& failure, const QString& amountPrefix) {
+  view_.clearList();
+  view_.addLine(blankLine);
   if (window_.cmdStatus != 0) {
     view_.addLine(failure + amountText(window_.cmdStatus));
     return;
@@ -459,107 +451,59 @@ void BenchCommands::command7() {
     view_.addLine(QStringLiteral(" ML10卡不支持加操作"));
     return;
   }
-  state_.dataDialogMode = kDataText;
-  dialogs_.inputData(true);
-  if (state_.dialogOk == 0) return retypeLine();
-  state_.blockAddr = mifare1Address();
-  if (!takeAmount()) return retypeLine();
+  if (!askAmount(true)) return;
   window_.cmdStatus = lib_.RFMifare_Increment(state_.blockAddr, state_.purseValue);
-  view_.clearList();
-  view_.addLine(QStringLiteral(" "));
-  view_.addLine(window_.cmdStatus != 0 ? QStringLiteral(" 加钱包操作失败")
-                                       : QStringLiteral(" 加钱包操作成功"));
+  outcomeLines(QStringLiteral(" "), QStringLiteral(" 加钱包操作成功"),
+               QStringLiteral(" 加钱包操作失败"));
 }
 
 void BenchCommands::command8() {
-  state_.dataDialogMode = kDataText;
   const bool mifare1 = isMifare1();
-  if (mifare1)
-    dialogs_.inputData(true);
-  else
-    dialogs_.ml10Input(true);
-  if (state_.dialogOk == 0) return retypeLine();
+  if (!askData(kDataText, mifare1, true)) return;
   state_.blockAddr = mifare1 ? mifare1Address() : 0;
-  if (!takeAmount()) return retypeLine();
+  if (!takeAmount()) return;
   window_.cmdStatus = lib_.RFMifare_Decrment(state_.blockAddr, state_.purseValue);
-  view_.clearList();
-  view_.addLine(QStringLiteral(" "));
-  view_.addLine(window_.cmdStatus != 0 ? QStringLiteral(" 减操作失败")
-                                       : QStringLiteral(" 减操作成功"));
+  outcomeLines(QStringLiteral(" "), QStringLiteral(" 减操作成功"), QStringLiteral(" 减操作失败"));
 }
 
 void BenchCommands::readBag() {
   if (isMifare1()) {
-    state_.dataDialogMode = kDataRead;
-    dialogs_.inputData(false);
-    if (state_.dialogOk == 0) return retypeLine();
+    if (!askData(kDataRead, true, false)) return;
     state_.blockAddr = mifare1Address();
     window_.cmdStatus =
         lib_.RFMifare_ReadValue(state_.blockAddr, state_.cardSerial, &state_.purseValue);
   } else {
     window_.cmdStatus = lib_.RFMifare_ReadValue(0, state_.cardSerial, &state_.purseValue);
   }
-  view_.clearList();
-  view_.addLine(QStringLiteral("  "));
-  purseResultLines(QStringLiteral(" 读电子钱包成功！"), QStringLiteral(" 读电子钱包失败！"),
-                   QStringLiteral(" 当前电子钱包="));
+  purseResultLines(QStringLiteral("  "), QStringLiteral(" 读电子钱包成功！"),
+                   QStringLiteral(" 读电子钱包失败！"), QStringLiteral(" 当前电子钱包="));
 }
 
 void BenchCommands::writeBag() {
-  state_.dataDialogMode = kDataText;
-  if (isMifare1()) {
-    dialogs_.inputData(true);
-    if (state_.dialogOk == 0) return retypeLine();
-    state_.blockAddr = mifare1Address();
-    if (!takeAmount()) return retypeLine();
-    window_.cmdStatus =
-        lib_.RFMifare_WriteValue(state_.blockAddr, state_.cardSerial, &state_.purseValue);
-    view_.clearList();
-    view_.addLine(QStringLiteral("  "));
-  } else {
-    dialogs_.ml10Input(true);
-    if (state_.dialogOk == 0) return retypeLine();
-    if (!takeAmount()) return retypeLine();
-    window_.cmdStatus = lib_.RFMifare_WriteValue(0, state_.cardSerial, &state_.purseValue);
-    view_.clearList();
-    view_.addLine(QStringLiteral(" "));
-  }
-  purseResultLines(QStringLiteral(" 写电子钱包成功！"), QStringLiteral(" 写电子钱包失败！"),
+  const bool mifare1 = isMifare1();
+  if (!askAmount(mifare1)) return;
+  window_.cmdStatus = lib_.RFMifare_WriteValue(mifare1 ? state_.blockAddr : 0, state_.cardSerial,
+                                               &state_.purseValue);
+  purseResultLines(mifare1 ? QStringLiteral("  ") : QStringLiteral(" "),
+                   QStringLiteral(" 写电子钱包成功！"), QStringLiteral(" 写电子钱包失败！"),
                    QStringLiteral(" 电子钱包="));
 }
 
 void BenchCommands::addBag() {
-  state_.dataDialogMode = kDataText;
-  dialogs_.inputData(true);
-  if (state_.dialogOk == 0) return retypeLine();
-  state_.blockAddr = mifare1Address();
-  if (!takeAmount()) return retypeLine();
+  if (!askAmount(true)) return;
   window_.cmdStatus =
       lib_.RFMifare_IncrementValue(state_.blockAddr, state_.cardSerial, &state_.purseValue);
-  view_.clearList();
-  view_.addLine(QStringLiteral("  "));
-  purseResultLines(QStringLiteral(" 加电子钱包成功！"), QStringLiteral(" 加电子钱包失败！"),
-                   QStringLiteral(" 当前电子钱包="));
+  purseResultLines(QStringLiteral("  "), QStringLiteral(" 加电子钱包成功！"),
+                   QStringLiteral(" 加电子钱包失败！"), QStringLiteral(" 当前电子钱包="));
 }
 
 void BenchCommands::subBag() {
-  state_.dataDialogMode = kDataText;
-  int address = 0;
-  if (isMifare1()) {
-    dialogs_.inputData(true);
-    if (state_.dialogOk == 0) return retypeLine();
-    address = mifare1Address();
-    state_.blockAddr = address;
-  } else {
-    dialogs_.ml10Input(true);
-    if (state_.dialogOk == 0) return retypeLine();
-  }
-  if (!takeAmount()) return retypeLine();
-  window_.cmdStatus = lib_.RFMifare_DecrementValue(address, state_.cardSerial, &state_.purseValue);
-  view_.clearList();
-  view_.addLine(QStringLiteral("  "));
-  purseResultLines(QStringLiteral(" 减电子钱包成功！"), QStringLiteral(" 减电子钱包失败！"),
-                   QStringLiteral(" 当前电子钱包="));
+  const bool mifare1 = isMifare1();
+  if (!askAmount(mifare1)) return;
+  window_.cmdStatus = lib_.RFMifare_DecrementValue(mifare1 ? state_.blockAddr : 0,
+                                                   state_.cardSerial, &state_.purseValue);
+  purseResultLines(QStringLiteral("  "), QStringLiteral(" 减电子钱包成功！"),
+                   QStringLiteral(" 减电子钱包失败！"), QStringLiteral(" 当前电子钱包="));
 }
 
 }  // namespace cardbench

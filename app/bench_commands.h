@@ -8,6 +8,8 @@
 
 #include <QString>
 #include <QStringList>
+#include <array>
+#include <cstdint>
 
 #include "module1.h"
 
@@ -95,18 +97,38 @@ class BenchCommands {
   void retypeLine();
   bool isMifare1() const { return state_.cardTypeCode == kMifare1; }
   int mifare1Address() const { return state_.sectorNo * 4 + state_.blockNo; }
-  void keyBytesFromText(std::uint8_t* out);
+  // Status line pairs: an empty line and the failure when the command failed,
+  // otherwise a cleared list, " " and the success; true on success.
+  void failureLines(const QString& failure);
+  bool readerLines(const QString& success, const QString& failure);
+  // The card serial read by `read` into the serial box.
+  void readSerial(int (OrvixBinding::*read)(std::int32_t*));
+  // A cleared list, `blankLine` and the success or failure line of the status.
+  void outcomeLines(const QString& blankLine, const QString& success, const QString& failure);
+  std::array<std::uint8_t, 7> keyBytesFromText();
   void keyResultLines(const QString& blankLine);
+  // Shows the key dialog of the card's family in the given mode; false (after
+  // the retype line) when it was left.
+  bool askKey(std::int16_t mode, bool mifare1);
+  // A Mifare Light 10 key of the dialog's type into the reader.
+  void ml10LoadKey();
   void dataBytesFromText(int n);
   QString dumpLine(int n);
+  // Shows the data dialog of the given family in the given mode; false (after
+  // the retype line) when it was left.
+  bool askData(std::int16_t mode, bool mifare1, bool amountEntry);
   // Shows the block dialog of the card's family in the given mode and gives
   // the block address; false (after the retype line) when it was left.
   bool askBlock(std::int16_t mode, int& address);
   void blockReadLines();
-  // The purse amount typed in the dialog; false (after a message) when it
-  // cannot be held in 32 bits.
+  // The purse amount typed in the dialog; false (after the retype line) when
+  // it cannot be held in 32 bits.
   bool takeAmount();
-  void purseResultLines(const QString& success, const QString& failure,
+  // The amount dialog of the given family and its amount; a Mifare 1 block
+  // address goes to blockAddr. False (after the retype line) when it was left
+  // or the amount does not fit.
+  bool askAmount(bool mifare1);
+  void purseResultLines(const QString& blankLine, const QString& success, const QString& failure,
                         const QString& amountPrefix);
 
   Module1& state_;

@@ -113,6 +113,26 @@ QLabel* BenchDialog::label(QWidget* parent, const QString& name, const QString& 
   return text;
 }
 
+void BenchDialog::sectorOptions(QWidget* parent, int left, int step,
+                                std::array<QRadioButton*, 16>& sectors) {
+  for (int i = 0; i < 16; ++i) {
+    const int column = i / 4;
+    const int row = i % 4;
+    sectors[static_cast<std::size_t>(i)] =
+        option(parent, QStringLiteral("Option%1").arg(i + 1), QStringLiteral("扇区%1").arg(i),
+               left + column * step, 24 + row * 26);
+  }
+}
+
+void BenchDialog::optionColumn(QWidget* parent, int first, std::span<const QString> captions, int x,
+                               int y, int step, int w, std::span<QRadioButton*> options) {
+  for (std::size_t i = 0; i < captions.size(); ++i) {
+    const int n = static_cast<int>(i);
+    options[i] =
+        option(parent, QStringLiteral("Option%1").arg(first + n), captions[i], x, y + n * step, w);
+  }
+}
+
 void BenchDialog::hexEntry(QWidget* parent, const QString& prompt, const QString& boxName,
                            int boxWidth, int maxLength, const QString& countPrompt,
                            const QString& countName, QLineEdit** box, QLineEdit** count) {
@@ -146,6 +166,72 @@ void BenchDialog::hexEntry(QWidget* parent, const QString& prompt, const QString
           [length](const QString& text) { length->setText(byteCountText(text)); });
   *box = entry;
   *count = length;
+}
+
+DataDialog::DataDialog(Module1& state, const QString& name, int width, int height, bool amountEntry,
+                       QWidget* parent)
+    : BenchDialog(state, name, QStringLiteral("卡片数据区数据输入"), width, height, parent),
+      amountEntry_(amountEntry) {}
+
+void DataDialog::dataEntry(int top, int frameWidth, int boxWidth, int maxLength) {
+  dataFrame_ =
+      frame(this, QStringLiteral("Frame3"), QStringLiteral(" 数据值 "), 16, top, frameWidth, 64);
+  hexEntry(dataFrame_, QStringLiteral("数据值："), QStringLiteral("dataa"), boxWidth, maxLength,
+           QStringLiteral("数据长度："), QStringLiteral("length"), &data_, &length_);
+}
+
+void DataDialog::startEntry() {
+  length_->setText(QStringLiteral("0"));
+  if (state_.dataDialogMode == kDataRead) dataFrame_->setEnabled(false);
+  if (state_.dataDialogMode == kDataWrite) dataFrame_->setEnabled(true);
+}
+
+bool DataDialog::dataAccepted(int requiredBytes) {
+  if (auto error = dataLengthError(state_.dataDialogMode, length_->text(), requiredBytes)) {
+    showError(*error);
+    return false;
+  }
+  if (amountEntry_ && state_.dataDialogMode == kDataText) {
+    if (auto error = amountError(data_->text())) {
+      showError(*error);
+      return false;
+    }
+  }
+  return true;
+}
+
+void DataDialog::takeDataText() {
+  if (state_.dataDialogMode == kDataWrite || state_.dataDialogMode == kDataText)
+    state_.dataText = data_->text();
+}
+
+KeyDialog::KeyDialog(Module1& state, const QString& name, int height, QWidget* parent)
+    : BenchDialog(state, name, QStringLiteral("卡片密码设置"), 520, height, parent) {}
+
+QGroupBox* KeyDialog::keyEntry(int top) {
+  QGroupBox* keyFrame =
+      frame(this, QStringLiteral("Frame3"), QStringLiteral(" 密码值 "), 16, top, 488, 64);
+  hexEntry(keyFrame, QStringLiteral("请输入密码值："), QStringLiteral("mima"), 132, 12,
+           QStringLiteral("密码长度："), QStringLiteral("mimalength"), &key_, &length_);
+  return keyFrame;
+}
+
+bool KeyDialog::keyAccepted(bool needsKey) {
+  if (needsKey) {
+    length_->setText(byteCountText(key_->text()));
+    if (auto error = keyLengthError(key_->text())) {
+      showError(*error);
+      return false;
+    }
+  }
+  state_.keyText = key_->text();
+  return true;
+}
+
+void KeyDialog::resetOutputs() {
+  state_.keyChoice = 0;
+  state_.keyText = QString();
+  state_.sectorNo = 0;
 }
 
 }  // namespace cardbench

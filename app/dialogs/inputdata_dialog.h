@@ -10,7 +10,7 @@
 
 namespace cardbench {
 
-class InputDataDialog : public BenchDialog {
+class InputDataDialog : public DataDialog {
   Q_OBJECT
  public:
   InputDataDialog(Module1& state, bool amountEntry, QWidget* parent = nullptr);
@@ -19,12 +19,8 @@ class InputDataDialog : public BenchDialog {
   bool confirm() override;
 
  private:
-  bool amountEntry_;
   std::array<QRadioButton*, 16> sectors_{};
   std::array<QRadioButton*, 4> blocks_{};
-  QGroupBox* dataFrame_ = nullptr;
-  QLineEdit* data_ = nullptr;
-  QLineEdit* length_ = nullptr;
 };
 
 }  // namespace cardbench

@@ -4,34 +4,23 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
-#include "conversions.h"
 #include "dialog_rules.h"
 
 namespace cardbench {
 
 MimaDialog::MimaDialog(Module1& state, QWidget* parent)
-    : BenchDialog(state, QStringLiteral("mima"), QStringLiteral("卡片密码设置"), 520, 330, parent) {
+    : KeyDialog(state, QStringLiteral("mima"), 330, parent) {
   QGroupBox* sectorFrame =
       frame(this, QStringLiteral("fra_Cdate"), QStringLiteral(" 扇区号 "), 16, 52, 336, 136);
-  for (int i = 0; i < 16; ++i) {
-    const int column = i / 4;
-    const int row = i % 4;
-    sectors_[static_cast<std::size_t>(i)] =
-        option(sectorFrame, QStringLiteral("Option%1").arg(i + 1), QStringLiteral("扇区%1").arg(i),
-               14 + column * 80, 24 + row * 26);
-  }
+  sectorOptions(sectorFrame, 14, 80, sectors_);
 
   QGroupBox* keyArea =
       frame(this, QStringLiteral("Frame1"), QStringLiteral(" 密码区 "), 360, 52, 144, 136);
   const QString keyCaptions[3] = {QStringLiteral("密码A"), QStringLiteral("密码B"),
                                   QStringLiteral("密码A、B")};
-  for (int i = 0; i < 3; ++i)
-    keys_[static_cast<std::size_t>(i)] = option(keyArea, QStringLiteral("Option%1").arg(17 + i),
-                                                keyCaptions[i], 24, 28 + i * 32, 104);
+  optionColumn(keyArea, 17, keyCaptions, 24, 28, 32, 104, keys_);
 
-  keyFrame_ = frame(this, QStringLiteral("Frame3"), QStringLiteral(" 密码值 "), 16, 196, 488, 64);
-  hexEntry(keyFrame_, QStringLiteral("请输入密码值："), QStringLiteral("mima"), 132, 12,
-           QStringLiteral("密码长度："), QStringLiteral("mimalength"), &key_, &length_);
+  keyFrame_ = keyEntry(196);
 
   placeButtons(272);
 
@@ -65,25 +54,12 @@ MimaDialog::MimaDialog(Module1& state, QWidget* parent)
 }
 
 bool MimaDialog::confirm() {
-  if (mimaNeedsKey(state_.keyDialogMode)) {
-    length_->setText(byteCountText(key_->text()));
-    if (auto error = keyLengthError(key_->text())) {
-      showError(*error);
-      return false;
-    }
-  }
-  state_.keyText = key_->text();
+  if (!keyAccepted(mimaNeedsKey(state_.keyDialogMode))) return false;
   for (int i = 0; i < 16; ++i)
     if (sectors_[static_cast<std::size_t>(i)]->isChecked()) state_.sectorNo = i;
   for (int i = 0; i < 3; ++i)
     if (keys_[static_cast<std::size_t>(i)]->isChecked()) state_.keyChoice = i;
   return true;
-}
-
-void MimaDialog::resetOutputs() {
-  state_.keyChoice = 0;
-  state_.keyText = QString();
-  state_.sectorNo = 0;
 }
 
 }  // namespace cardbench

@@ -10,21 +10,18 @@
 
 namespace cardbench {
 
-class MimaDialog : public BenchDialog {
+class MimaDialog : public KeyDialog {
   Q_OBJECT
  public:
   MimaDialog(Module1& state, QWidget* parent = nullptr);
 
  protected:
   bool confirm() override;
-  void resetOutputs() override;
 
  private:
   std::array<QRadioButton*, 16> sectors_{};
   std::array<QRadioButton*, 3> keys_{};  // Option17 A, Option18 B, Option19 A and B
   QGroupBox* keyFrame_ = nullptr;
-  QLineEdit* key_ = nullptr;
-  QLineEdit* length_ = nullptr;
 };
 
 }  // namespace cardbench

@@ -10,7 +10,7 @@
 
 namespace cardbench {
 
-class Ml10InputDialog : public BenchDialog {
+class Ml10InputDialog : public DataDialog {
   Q_OBJECT
  public:
   Ml10InputDialog(Module1& state, bool amountEntry, QWidget* parent = nullptr);
@@ -19,11 +19,7 @@ class Ml10InputDialog : public BenchDialog {
   bool confirm() override;
 
  private:
-  bool amountEntry_;
   std::array<QRadioButton*, 12> pages_{};
-  QGroupBox* dataFrame_ = nullptr;
-  QLineEdit* data_ = nullptr;
-  QLineEdit* length_ = nullptr;
 };
 
 }  // namespace cardbench

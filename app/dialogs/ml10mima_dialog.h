@@ -7,21 +7,18 @@
 
 namespace cardbench {
 
-class Ml10MimaDialog : public BenchDialog {
+class Ml10MimaDialog : public KeyDialog {
   Q_OBJECT
  public:
   Ml10MimaDialog(Module1& state, QWidget* parent = nullptr);
 
  protected:
   bool confirm() override;
-  void resetOutputs() override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   QRadioButton* keyA_ = nullptr;
   QRadioButton* keyB_ = nullptr;
-  QLineEdit* key_ = nullptr;
-  QLineEdit* length_ = nullptr;
 };
 
 }  // namespace cardbench

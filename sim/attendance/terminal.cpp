@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "core/status.h"
+#include "core/words.h"
 
 namespace readersim::attendance {
 
@@ -321,11 +322,7 @@ bool TerminalModule::control(const std::vector<std::string>& words, std::string&
     o << "kq: " << passwords_.size() << " password(s)";
     for (const auto& [kind, bytes] : passwords_) {
       o << "; kind " << static_cast<int>(kind) << ":";
-      char b[4];
-      for (auto v : bytes) {
-        std::snprintf(b, sizeof b, " %02X", v);
-        o << b;
-      }
+      for (auto v : bytes) o << ' ' << hexByte(v);
     }
     out = o.str();
     return true;

@@ -1,10 +1,7 @@
 #include "contact/contact_module.h"
 
-#include <cctype>
-#include <cstdio>
-#include <cstdlib>
-
 #include "core/status.h"
+#include "core/words.h"
 
 namespace readersim::contact {
 
@@ -18,27 +15,6 @@ constexpr std::uint8_t kResetCmd[5] = {0x32, 0x3C, 0x46, 0x50, 0x5A};
 constexpr std::uint8_t kApduCmd[5] = {0x33, 0x3D, 0x47, 0x51, 0x5B};
 
 Reply fail(std::uint8_t st) { return {st, {}}; }
-
-std::optional<Bytes> parseHex(const std::string& text) {
-  if (text.empty() || text.size() % 2) return std::nullopt;
-  Bytes b;
-  for (std::size_t i = 0; i < text.size(); i += 2) {
-    unsigned v = 0;
-    if (std::sscanf(text.substr(i, 2).c_str(), "%2x", &v) != 1 ||
-        !std::isxdigit(static_cast<unsigned char>(text[i])) ||
-        !std::isxdigit(static_cast<unsigned char>(text[i + 1])))
-      return std::nullopt;
-    b.push_back(static_cast<std::uint8_t>(v));
-  }
-  return b;
-}
-
-std::optional<int> parseInt(const std::string& text, int lo, int hi) {
-  char* end = nullptr;
-  const long v = std::strtol(text.c_str(), &end, 0);
-  if (text.empty() || *end || v < lo || v > hi) return std::nullopt;
-  return static_cast<int>(v);
-}
 
 CpuCard makeCpu(bool t1) { return CpuCard(t1, "SIMCPU", 0x43505530u); }
 CpuCard makeSam(int slot, bool t1) {
@@ -340,9 +316,9 @@ bool ContactModule::control(const std::vector<std::string>& words, std::string& 
       for (std::size_t i = 3; i < words.size(); ++i) {
         std::string v;
         std::optional<Bytes> b;
-        if (option(words[i], "secret", v) && (b = parseHex(v)) && b->size() == 8) {
+        if (option(words[i], "secret", v) && (b = parseHexBytes(v)) && b->size() == 8) {
           std::copy(b->begin(), b->end(), card.secret().begin());
-        } else if (option(words[i], "identity", v) && (b = parseHex(v)) && b->size() == 8) {
+        } else if (option(words[i], "identity", v) && (b = parseHexBytes(v)) && b->size() == 8) {
           At1608Card::Block8 id{};
           std::copy(b->begin(), b->end(), id.begin());
           card.setIdentity(id);
@@ -360,10 +336,10 @@ bool ContactModule::control(const std::vector<std::string>& words, std::string& 
       for (std::size_t i = 3; i < words.size(); ++i) {
         std::string v;
         if (option(words[i], "code", v)) {
-          const Bytes b = parseHex(v).value_or(Bytes{});
+          const Bytes b = parseHexBytes(v).value_or(Bytes{});
           if (!b.empty() && card.setCode(b)) continue;
         } else if (option(words[i], "counter", v)) {
-          const Bytes b = parseHex(v).value_or(Bytes{});
+          const Bytes b = parseHexBytes(v).value_or(Bytes{});
           if (b.size() == 1 && card.codeForm() != CodeForm::None) {
             card.setCounter(b[0]);
             continue;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "core/status.h"
+#include "core/words.h"
 
 namespace readersim::contact {
 
@@ -19,16 +20,6 @@ Reply ok(Bytes data = {}) { return {status::kOk, std::move(data)}; }
 // One attempt used: the lowest set bit of the counter is cleared.
 std::uint8_t useAttempt(std::uint8_t counter) {
   return static_cast<std::uint8_t>(counter & (counter - 1));
-}
-
-std::string hex(const Bytes& b) {
-  std::string s;
-  char t[4];
-  for (std::size_t i = 0; i < b.size(); ++i) {
-    std::snprintf(t, sizeof t, i ? " %02X" : "%02X", b[i]);
-    s += t;
-  }
-  return s;
 }
 
 }  // namespace
@@ -56,43 +47,33 @@ MemoryCard MemoryCard::make(int type) {
     c.memory_[at + 3] = 0x00;
     c.erasable_ = true;
   };
+  // Type 0 names itself by two bytes at address 0, types 1-4 at address 6.
+  constexpr std::uint8_t kSecondIdentityByte[] = {0x05, 0x15, 0x03, 0x13};
+  if (type == 0) identity(0, {0xB7, 0xA0});
+  if (type >= 1 && type <= 4)
+    identity(6, {0x81, kSecondIdentityByte[static_cast<std::size_t>(type - 1)]});
   switch (type) {
     case 0:
-      identity(0, {0xB7, 0xA0});
-      inMemory(8);
-      c.eraseKeys_ = {{1, {Bytes(4, 0xFF)}}, {2, {Bytes(4, 0xFF)}}};
-      break;
-    case 1:
-      identity(6, {0x81, 0x05});
-      break;
-    case 2:
-      identity(6, {0x81, 0x15});
-      securityArea(Bytes(3, 0xFF), 0x07);
-      break;
-    case 3:
-      identity(6, {0x81, 0x03});
-      break;
-    case 4:
-      identity(6, {0x81, 0x13});
-      securityArea(Bytes(2, 0xFF), 0xFF);
-      break;
     case 15:
     case 17:
-      inMemory(10);
-      if (type == 15) c.eraseKeys_ = {{1, {Bytes(4, 0xFF)}}, {2, {Bytes(4, 0xFF)}}};
+      inMemory(type == 0 ? 8 : 10);
+      if (type != 17) c.eraseKeys_ = {{1, {Bytes(4, 0xFF)}}, {2, {Bytes(4, 0xFF)}}};
       break;
     case 16:
       inMemory(10);
       c.eraseKeys_ = {{4, {Bytes(6, 0xFF)}}, {5, {Bytes(4, 0xFF)}}};
       break;
+    case 4:
     case 25:
     case 26:
       securityArea(Bytes(2, 0xFF), 0xFF);
+      if (type == 4) break;
       c.erasable_ = true;
       c.eraseKeys_ = {{1, {Bytes(2, 0xFF)}}, {2, {Bytes(2, 0xFF)}}};
       c.zoneKeys_.assign(4, Key{Bytes(2, 0xFF)});
       c.zoneBits_.assign(4, 0xFF);
       break;
+    case 2:
     case 5:
     case 6:
     case 7:
@@ -201,6 +182,20 @@ Reply MemoryCard::read(std::span<const std::uint8_t> d) {
   return ok(reply);
 }
 
+std::uint8_t MemoryCard::changeRange(std::span<const std::uint8_t> d, std::size_t& at,
+                                     std::size_t& count) const {
+  if (d.size() < 4) return status::kWrongLength;
+  if (d[0] != kMemoryArea) return status::kContactBadAddress;
+  at = static_cast<std::size_t>(d[1] << 8 | d[2]);
+  count = d[3];
+  if (d.size() != 4 + count) return status::kWrongLength;
+  if (at + count > memory_.size()) return status::kContactBadAddress;
+  if (form_ != CodeForm::None && !verified_) return status::kContactNotVerified;
+  for (std::size_t i = 0; i < count; ++i)
+    if (isIdentity(at + i)) return status::kContactReadOnly;
+  return status::kOk;
+}
+
 Reply MemoryCard::write(std::span<const std::uint8_t> d) {
   if (!d.empty() && d[0] == kSecurityArea && form_ == CodeForm::SecurityArea) {
     if (locked()) return fail(status::kContactLocked);
@@ -209,15 +204,9 @@ Reply MemoryCard::write(std::span<const std::uint8_t> d) {
     code_.assign(d.begin() + 1, d.end());
     return ok(code_);
   }
-  if (d.size() < 4) return fail(status::kWrongLength);
-  if (d[0] != kMemoryArea) return fail(status::kContactBadAddress);
-  const std::size_t at = static_cast<std::size_t>(d[1] << 8 | d[2]);
-  const std::size_t count = d[3];
-  if (d.size() != 4 + count) return fail(status::kWrongLength);
-  if (at + count > memory_.size()) return fail(status::kContactBadAddress);
-  if (form_ != CodeForm::None && !verified_) return fail(status::kContactNotVerified);
-  for (std::size_t i = 0; i < count; ++i)
-    if (isIdentity(at + i)) return fail(status::kContactReadOnly);
+  std::size_t at = 0;
+  std::size_t count = 0;
+  if (const std::uint8_t st = changeRange(d, at, count); st != status::kOk) return fail(st);
   Bytes reply;
   for (std::size_t i = 0; i < count; ++i) {
     std::uint8_t& cell = memory_[at + i];
@@ -229,15 +218,9 @@ Reply MemoryCard::write(std::span<const std::uint8_t> d) {
 
 Reply MemoryCard::erase(std::span<const std::uint8_t> d) {
   if (!erasable_) return fail(status::kContactWrongCard);
-  if (d.size() < 4) return fail(status::kWrongLength);
-  if (d[0] != kMemoryArea) return fail(status::kContactBadAddress);
-  const std::size_t at = static_cast<std::size_t>(d[1] << 8 | d[2]);
-  const std::size_t count = d[3];
-  if (d.size() != 4 + count) return fail(status::kWrongLength);
-  if (at + count > memory_.size()) return fail(status::kContactBadAddress);
-  if (form_ != CodeForm::None && !verified_) return fail(status::kContactNotVerified);
-  for (std::size_t i = 0; i < count; ++i)
-    if (isIdentity(at + i)) return fail(status::kContactReadOnly);
+  std::size_t at = 0;
+  std::size_t count = 0;
+  if (const std::uint8_t st = changeRange(d, at, count); st != status::kOk) return fail(st);
   std::fill_n(memory_.begin() + static_cast<long>(at), count, 0xFF);
   return ok(Bytes(count, 0xFF));
 }
@@ -300,10 +283,9 @@ Reply MemoryCard::writePiece(std::span<const std::uint8_t> d) {
 
 std::string MemoryCard::describe() const {
   std::string s = "memory card type " + std::to_string(type_);
-  if (form_ == CodeForm::SecurityArea) s += ", code " + hex(code_);
+  if (form_ == CodeForm::SecurityArea) s += ", code " + hexText(code_, " ");
   if (form_ == CodeForm::InMemory)
-    s += ", code " + hex(Bytes(memory_.begin() + static_cast<long>(codeAt_),
-                               memory_.begin() + static_cast<long>(codeAt_ + 2)));
+    s += ", code " + hexText(std::span(memory_).subspan(codeAt_, 2), " ");
   if (form_ != CodeForm::None) {
     char c[40];
     std::snprintf(c, sizeof c, ", counter %02X%s%s", counter(), locked() ? " (locked)" : "",

@@ -77,6 +77,10 @@ class MemoryCard {
   Reply checkKey(Key& key, std::span<const std::uint8_t> value);
   std::uint8_t memoryByte(std::size_t address) const;  // code hidden until verified
   bool isIdentity(std::size_t address) const;
+  // The memory range a write or erase request names (area, address high and
+  // low, count, then count bytes); the status that refuses it, or kOk.
+  std::uint8_t changeRange(std::span<const std::uint8_t> d, std::size_t& at,
+                           std::size_t& count) const;
 
   int type_ = 0;
   CodeForm form_ = CodeForm::None;

@@ -1,11 +1,10 @@
 #include "core/fault.h"
 
 #include <cctype>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <limits>
 #include <sstream>
+
+#include "core/words.h"
 
 namespace readersim {
 
@@ -32,14 +31,6 @@ constexpr KindName kKinds[] = {
     {FaultKind::Unplug, "unplug", 0},
 };
 
-bool parseInt(const std::string& text, long& value, int base = 0) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  value = std::strtol(text.c_str(), &end, base);
-  return errno == 0 && end && *end == '\0';
-}
-
 }  // namespace
 
 bool isSyncStage(FaultKind kind) {
@@ -63,9 +54,7 @@ std::string describe(const Fault& f) {
   std::ostringstream o;
   o << faultName(f.kind);
   if (f.command) {
-    char b[8];
-    std::snprintf(b, sizeof b, "%02X", *f.command);
-    o << " cmd=" << b;
+    o << " cmd=" << hexByte(*f.command);
   }
   o << " count=";
   if (f.count < 0)
@@ -88,10 +77,10 @@ std::optional<Fault> parseFault(const std::vector<std::string>& words, std::stri
   std::string kindWord = words[0];
   for (auto& c : kindWord) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (kindWord == "nack") kindWord = "noack";
-  long number = 0;
-  bool numeric = parseInt(kindWord, number, 10);
+  const auto number =
+      parseInt(kindWord, std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), 10);
   for (const auto& k : kKinds) {
-    if ((numeric && k.linkError != 0 && k.linkError == number) || kindWord == k.name) {
+    if ((number && k.linkError != 0 && k.linkError == *number) || kindWord == k.name) {
       f.kind = k.kind;
       found = true;
       break;
@@ -109,42 +98,45 @@ std::optional<Fault> parseFault(const std::vector<std::string>& words, std::stri
       return std::nullopt;
     }
     std::string key = w.substr(0, eq), value = w.substr(eq + 1);
-    long v = 0;
     if (key == "cmd") {
       std::string hex = value;
       if (hex.size() > 2 && hex[0] == '0' && (hex[1] == 'x' || hex[1] == 'X')) hex = hex.substr(2);
-      if (!parseInt(hex, v, 16) || v < 0 || v > 255) {
+      const auto v = parseInt(hex, 0, 255, 16);
+      if (!v) {
         error = "fault: cmd wants a hex byte, got '" + value + "'";
         return std::nullopt;
       }
-      f.command = static_cast<std::uint8_t>(v);
+      f.command = static_cast<std::uint8_t>(*v);
     } else if (key == "count") {
       if (value == "all" || value == "-1") {
         f.count = -1;
-      } else if (parseInt(value, v, 10) && v >= 1 && v <= 1000000) {
-        f.count = static_cast<int>(v);
+      } else if (const auto v = parseInt(value, 1, 1000000, 10)) {
+        f.count = *v;
       } else {
         error = "fault: count wants N >= 1 or 'all', got '" + value + "'";
         return std::nullopt;
       }
     } else if (key == "skip") {
-      if (!parseInt(value, v, 10) || v < 0 || v > 1000000) {
+      const auto v = parseInt(value, 0, 1000000, 10);
+      if (!v) {
         error = "fault: skip wants N >= 0, got '" + value + "'";
         return std::nullopt;
       }
-      f.skip = static_cast<int>(v);
+      f.skip = *v;
     } else if (key == "ms") {
-      if (!parseInt(value, v, 10) || v < 0 || v > 600000) {
+      const auto v = parseInt(value, 0, 600000, 10);
+      if (!v) {
         error = "fault: ms wants 0 … 600000, got '" + value + "'";
         return std::nullopt;
       }
-      f.delayMs = static_cast<int>(v);
+      f.delayMs = *v;
     } else if (key == "status") {
-      if (!parseInt(value, v, 0) || v < 0 || v > 255) {
+      const auto v = parseInt(value, 0, 255, 0);
+      if (!v) {
         error = "fault: status wants 0 … 255, got '" + value + "'";
         return std::nullopt;
       }
-      f.status = static_cast<std::uint8_t>(v);
+      f.status = static_cast<std::uint8_t>(*v);
     } else {
       error = "fault: unknown key '" + key + "'";
       return std::nullopt;

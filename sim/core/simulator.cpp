@@ -35,6 +35,7 @@
 #include "core/fault.h"
 #include "core/pty_line.h"
 #include "core/status.h"
+#include "core/words.h"
 
 namespace readersim {
 
@@ -75,22 +76,6 @@ void sleepUntilNs(std::int64_t t) {
 
 // Wire time of one byte (start bit, 8 data bits, stop bit).
 std::int64_t byteNs(int speed) { return speed > 0 ? 10'000'000'000LL / speed : 0; }
-
-std::string hex(const std::uint8_t* p, std::size_t n) {
-  std::string s;
-  char b[4];
-  for (std::size_t i = 0; i < n; ++i) {
-    std::snprintf(b, sizeof b, i ? " %02X" : "%02X", p[i]);
-    s += b;
-  }
-  return s;
-}
-
-std::string hexByte(std::uint8_t v) {
-  char b[4];
-  std::snprintf(b, sizeof b, "%02X", v);
-  return b;
-}
 
 const char* speedsName(Speeds s) {
   switch (s) {
@@ -468,7 +453,7 @@ struct Simulator::Impl {
     }
     st = St::Idle;
     if (complete) ++exchanges;  // before the host can see the last byte
-    logExchange("-> " + hex(out.data(), n));
+    logExchange("-> " + hexText({out.data(), n}, " "));
     send(out.data(), n);
   }
 
@@ -478,11 +463,10 @@ struct Simulator::Impl {
   void logExchange(const std::string& outcome) {
     if (!opt.log) return;
     std::ostringstream o;
-    o << "#" << seq << " cmd " << hexByte(cmd) << " [" << hex(data.data(), data.size()) << "]"
-      << frameNote;
+    o << "#" << seq << " cmd " << hexByte(cmd) << " [" << hexText(data, " ") << "]" << frameNote;
     if (outcome.rfind("->", 0) == 0)
-      o << " status " << hexByte(reply.status) << " [" << hex(reply.data.data(), reply.data.size())
-        << "] " << outcome;
+      o << " status " << hexByte(reply.status) << " [" << hexText(reply.data, " ") << "] "
+        << outcome;
     else
       o << ": " << outcome;
     opt.log(o.str());
@@ -787,7 +771,7 @@ bool Simulator::control(const std::vector<std::string>& words, std::string& out)
       << " speed=" << hostSpeed() << " speeds=" << speedsName(d.speeds.load())
       << " paced=" << (d.paced.load() ? "on" : "off") << " plugged=" << (plugged() ? "yes" : "no")
       << " faults=" << pendingFaults();
-    if (auto s = signalOutputs()) o << " signals=" << hex(s->data(), s->size());
+    if (auto s = signalOutputs()) o << " signals=" << hexText(*s, " ");
     o << " path=" << d.path;
     out = o.str();
     return true;

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "core/status.h"
+#include "core/words.h"
 
 namespace readersim {
 
@@ -36,34 +37,9 @@ const char* stateName(CardState s) {
   return "?";
 }
 
-std::string serialText(const Serial& s) {
-  char b[9];
-  std::snprintf(b, sizeof b, "%02X%02X%02X%02X", s[0], s[1], s[2], s[3]);
-  return b;
-}
+std::string serialText(const Serial& s) { return hexText(s); }
 
-std::optional<Serial> parseSerial(const std::string& text) {
-  if (text.size() != 8) return std::nullopt;
-  Serial s{};
-  for (std::size_t i = 0; i < 4; ++i) {
-    unsigned v = 0;
-    for (std::size_t j = 0; j < 2; ++j) {
-      const char c = text[2 * i + j];
-      unsigned d;
-      if (c >= '0' && c <= '9')
-        d = static_cast<unsigned>(c - '0');
-      else if (c >= 'a' && c <= 'f')
-        d = static_cast<unsigned>(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F')
-        d = static_cast<unsigned>(c - 'A' + 10);
-      else
-        return std::nullopt;
-      v = v * 16 + d;
-    }
-    s[i] = static_cast<std::uint8_t>(v);
-  }
-  return s;
-}
+std::optional<Serial> parseSerial(const std::string& text) { return parseHexArray<4>(text); }
 
 }  // namespace mifare
 

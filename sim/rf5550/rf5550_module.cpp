@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "core/status.h"
+#include "core/words.h"
 
 namespace readersim::rf5550 {
 
@@ -17,36 +18,6 @@ constexpr std::uint8_t kReadAfterWake = 0x68;
 constexpr std::uint8_t kWriteAfterWake = 0x69;
 
 Reply fail(std::uint8_t st) { return {st, {}}; }
-
-std::string hexBlock(const Block& b) {
-  char s[12];
-  std::snprintf(s, sizeof s, "%02X%02X%02X%02X", b[0], b[1], b[2], b[3]);
-  return s;
-}
-
-// "0011AABB" (8 hexadecimal digits) into a block.
-std::optional<Block> parseBlock(const std::string& text) {
-  if (text.size() != 8) return std::nullopt;
-  Block b{};
-  for (int i = 0; i < 4; ++i) {
-    unsigned v = 0;
-    for (int j = 0; j < 2; ++j) {
-      const char c = text[static_cast<std::size_t>(2 * i + j)];
-      unsigned d;
-      if (c >= '0' && c <= '9')
-        d = static_cast<unsigned>(c - '0');
-      else if (c >= 'a' && c <= 'f')
-        d = static_cast<unsigned>(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F')
-        d = static_cast<unsigned>(c - 'A' + 10);
-      else
-        return std::nullopt;
-      v = v * 16 + d;
-    }
-    b[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v);
-  }
-  return b;
-}
 
 }  // namespace
 
@@ -170,7 +141,7 @@ std::string Rf5550Module::describe() const {
   s += "; blocks";
   for (int i = 0; i < kBlocks; ++i) {
     const auto u = static_cast<std::size_t>(i);
-    s += " " + std::to_string(i) + "=" + hexBlock(tag_.blocks[u]) + (tag_.locked[u] ? "L" : "");
+    s += " " + std::to_string(i) + "=" + hexText(tag_.blocks[u]) + (tag_.locked[u] ? "L" : "");
   }
   return s;
 }
@@ -186,7 +157,7 @@ bool Rf5550Module::control(const std::vector<std::string>& words, std::string& o
     } else if (words.size() == 2 + kBlocks) {
       Tag t;
       for (int i = 0; i < kBlocks; ++i) {
-        auto b = parseBlock(words[static_cast<std::size_t>(2 + i)]);
+        auto b = parseHexArray<4>(words[static_cast<std::size_t>(2 + i)]);
         if (!b) {
           out = "error: block " + std::to_string(i) + " is not 8 hexadecimal digits";
           return true;

@@ -16,7 +16,7 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 namespace st = readersim::status;
 
-class AttendanceFlow : public e2e::ReaderTest {
+class AttendanceFlow : public e2e::LinkedReaderTest {
  protected:
   readersim::Options options() override {
     readersim::Options o;
@@ -26,22 +26,9 @@ class AttendanceFlow : public e2e::ReaderTest {
     };
     return o;
   }
-  void SetUp() override {
-    e2e::ReaderTest::SetUp();
-    linkUp();
-  }
-  void control(const std::vector<std::string>& words) {
-    std::string out;
-    ASSERT_TRUE(sim->control(words, out));
-    ASSERT_NE(out.rfind("error:", 0), 0u) << out;
-  }
   bool logged(const std::string& line) {
     std::lock_guard<std::mutex> lk(logMu);
     return std::find(logLines.begin(), logLines.end(), line) != logLines.end();
-  }
-  template <class F>
-  F* fn(const char* name) {
-    return lib->fn<F>(name);
   }
 
   std::mutex logMu;

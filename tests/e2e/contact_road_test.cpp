@@ -4,7 +4,6 @@
 
 #include <array>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,25 +17,7 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 namespace st = readersim::status;
 
-class ContactRoad : public e2e::ReaderTest {
- protected:
-  void SetUp() override {
-    e2e::ReaderTest::SetUp();
-    linkUp();
-  }
-  void control(const std::string& line) {
-    std::istringstream in(line);
-    std::vector<std::string> words;
-    for (std::string w; in >> w;) words.push_back(w);
-    std::string out;
-    ASSERT_TRUE(sim->control(words, out));
-    ASSERT_NE(out.rfind("error:", 0), 0u) << out;
-  }
-  template <class F>
-  F* fn(const char* name) {
-    return lib->fn<F>(name);
-  }
-};
+using ContactRoad = e2e::LinkedReaderTest;
 
 TEST_F(ContactRoad, MemoryCards) {
   auto SelectCard = fn<int(int)>("SelectCard");
@@ -50,7 +31,7 @@ TEST_F(ContactRoad, MemoryCards) {
   auto WriteCard = fn<int(int, int, int, int, unsigned char*)>("WriteCard");
   auto Inquire = fn<int(int*, int*, int*)>("Inquire");
 
-  control("contact insert 2 code=A1B2C3");
+  control({"contact", "insert", "2", "code=A1B2C3"});
   ASSERT_EQ(SelectCard(2), 0);
   ASSERT_EQ(PowerOn(), 0);
   EXPECT_EQ(VerifyIC(), 0);
@@ -97,7 +78,7 @@ TEST_F(ContactRoad, MemoryCards) {
   EXPECT_EQ(VerifyIC(), 19);
 
   // The rack again; the code in memory (type 0): check, change, erase.
-  control("contact rack");
+  control({"contact", "rack"});
   auto EraseCard = fn<int(int, int, int, int, unsigned char*)>("EraseCard");
   ASSERT_EQ(SelectCard(0), 0);
   ASSERT_EQ(PowerOn(), 0);
@@ -151,7 +132,7 @@ TEST_F(ContactRoad, At1608CpuCardAndSams) {
   auto ReadFuse = fn<int(unsigned char*)>("AT1608_ReadFuse");
   auto Reset = fn<int()>("AT1608_Reset");
 
-  control("contact insert at1608 secret=0102030405060708");
+  control({"contact", "insert", "at1608", "secret=0102030405060708"});
   ASSERT_EQ(Reset(), 0);
   unsigned char wrong[4] = {0xA5, 0xB5, 0x00, 0x99};
   EXPECT_EQ(Psw(5, wrong), st::kContactWrongCode);
@@ -182,7 +163,7 @@ TEST_F(ContactRoad, At1608CpuCardAndSams) {
   EXPECT_EQ(challenge2[1], '7');
 
   // The CPU card and SAMs share the protocol and the sequence bit.
-  control("contact rack");
+  control({"contact", "rack"});
   auto CpuCardReset = fn<int(unsigned char*)>("CpuCardReset");
   auto ProCpuCardCmd = fn<int(unsigned char*, unsigned char*)>("ProCpuCardCmd");
   auto ProCpuCard = fn<int(unsigned char*, unsigned char*)>("ProCpuCard");

@@ -16,16 +16,8 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 namespace st = readersim::status;
 
-class MifareRoad : public e2e::ReaderTest {
+class MifareRoad : public e2e::LinkedReaderTest {
  protected:
-  void SetUp() override {
-    e2e::ReaderTest::SetUp();
-    linkUp();
-  }
-  template <class F>
-  F* fn(const char* name) {
-    return lib->fn<F>(name);
-  }
   int serialInt(const unsigned char* s) {
     int v;
     std::memcpy(&v, s, 4);

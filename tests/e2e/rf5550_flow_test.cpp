@@ -16,17 +16,8 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 namespace st = readersim::status;
 
-class Rf5550Flow : public e2e::ReaderTest {
+class Rf5550Flow : public e2e::LinkedReaderTest {
  protected:
-  void SetUp() override {
-    e2e::ReaderTest::SetUp();
-    linkUp();
-  }
-  void control(const std::vector<std::string>& words) {
-    std::string out;
-    ASSERT_TRUE(sim->control(words, out));
-    ASSERT_NE(out.rfind("error:", 0), 0u) << out;
-  }
   std::uint8_t configOnTag() {
     std::lock_guard<std::mutex> lk(sim->mutex());
     return sim->find<readersim::rf5550::Rf5550Module>()->tag().config();

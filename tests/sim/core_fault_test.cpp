@@ -17,18 +17,9 @@ using simtest::frame;
 using simtest::HostLine;
 using simtest::msSince;
 
-class CoreFault : public ::testing::Test {
+class CoreFault : public simtest::SimLineTest {
  protected:
-  void SetUp() override {
-    sim = std::make_unique<readersim::Simulator>();
-    ASSERT_TRUE(sim->start());
-    host = std::make_unique<HostLine>(sim->path());
-    ASSERT_TRUE(host->ok());
-  }
-  void TearDown() override {
-    host.reset();
-    sim->stop();
-  }
+  void SetUp() override { startWithLine(std::make_unique<readersim::Simulator>()); }
   void fault(const std::string& line) {
     std::string out;
     ASSERT_TRUE(sim->control(simtest::words("fault " + line), out));
@@ -59,9 +50,6 @@ class CoreFault : public ::testing::Test {
     end();
     EXPECT_LT(msSince(t0), 200);
   }
-
-  std::unique_ptr<readersim::Simulator> sim;
-  std::unique_ptr<HostLine> host;
 };
 
 TEST_F(CoreFault, SyncAndAcknowledgeFaults) {

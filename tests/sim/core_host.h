@@ -5,17 +5,20 @@
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/module.h"
+#include "core/simulator.h"
 
 namespace simtest {
 
@@ -176,6 +179,27 @@ class EchoModule : public readersim::Module {
   }
   std::string help() const override { return "echo ping          answers pong"; }
   int calls = 0;
+};
+
+// A test with a running simulator and the host's line open on it; the line
+// closes before the simulator stops.
+class SimLineTest : public ::testing::Test {
+ protected:
+  // Starts the simulator (set up with its options and modules) and opens the
+  // line on it.
+  void startWithLine(std::unique_ptr<readersim::Simulator> started) {
+    sim = std::move(started);
+    ASSERT_TRUE(sim->start());
+    host = std::make_unique<HostLine>(sim->path());
+    ASSERT_TRUE(host->ok());
+  }
+  void TearDown() override {
+    host.reset();
+    sim->stop();
+  }
+
+  std::unique_ptr<readersim::Simulator> sim;
+  std::unique_ptr<HostLine> host;
 };
 
 }  // namespace simtest

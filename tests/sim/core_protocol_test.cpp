@@ -15,7 +15,7 @@ using simtest::Bytes;
 using simtest::frame;
 using simtest::HostLine;
 
-class CoreProtocol : public ::testing::Test {
+class CoreProtocol : public simtest::SimLineTest {
  protected:
   void SetUp() override {
     readersim::Options o;
@@ -23,17 +23,11 @@ class CoreProtocol : public ::testing::Test {
       std::lock_guard<std::mutex> lk(logMu);
       logLines.push_back(l);
     };
-    sim = std::make_unique<readersim::Simulator>(o);
+    auto s = std::make_unique<readersim::Simulator>(o);
     auto m = std::make_unique<simtest::EchoModule>();
     echo = m.get();
-    sim->addModule(std::move(m));
-    ASSERT_TRUE(sim->start());
-    host = std::make_unique<HostLine>(sim->path());
-    ASSERT_TRUE(host->ok());
-  }
-  void TearDown() override {
-    host.reset();
-    sim->stop();
+    s->addModule(std::move(m));
+    startWithLine(std::move(s));
   }
   // Runs an exchange byte by byte and returns every byte the reader sent.
   Bytes raw(const Bytes& cmdFrame, std::size_t respBytes) {
@@ -58,9 +52,7 @@ class CoreProtocol : public ::testing::Test {
     return logLines;
   }
 
-  std::unique_ptr<readersim::Simulator> sim;
   simtest::EchoModule* echo = nullptr;
-  std::unique_ptr<HostLine> host;
   std::mutex logMu;
   std::vector<std::string> logLines;
 };

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/simulator.h"
 
@@ -76,6 +77,27 @@ class ReaderTest : public ::testing::Test {
 
   std::unique_ptr<readersim::Simulator> sim;
   std::unique_ptr<Library> lib;
+};
+
+// A card family's road: linked on COM1 from the start, with the simulator's
+// control words and the library's functions at hand.
+class LinkedReaderTest : public ReaderTest {
+ protected:
+  void SetUp() override {
+    ReaderTest::SetUp();
+    linkUp();
+  }
+  // A control command ({"contact", "rack"}) the simulator must take without
+  // an error.
+  void control(const std::vector<std::string>& words) {
+    std::string out;
+    ASSERT_TRUE(sim->control(words, out));
+    ASSERT_NE(out.rfind("error:", 0), 0u) << out;
+  }
+  template <class F>
+  F* fn(const char* name) {
+    return lib->fn<F>(name);
+  }
 };
 
 }  // namespace e2e

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "contact/at1608_cipher.h"
+#include "fake_fixture.h"
 #include "fake_port.h"
 #include "link/link_state.h"
 #include "orvix32.h"
@@ -21,12 +22,7 @@ Bytes operator+(Bytes a, const Bytes& b) {
   return a;
 }
 
-class At1608 : public ::testing::Test {
- protected:
-  void SetUp() override { fx.link(); }
-  Wire& wire() { return *fx.wire(0); }
-  fake::FakeReader fx;
-};
+using At1608 = fake::LinkedTest;
 
 TEST_F(At1608, WriteAndReadLimits) {
   std::vector<unsigned char> data(160, 0x42);

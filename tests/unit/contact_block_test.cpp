@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "fake_fixture.h"
 #include "fake_port.h"
 #include "link/link_state.h"
 #include "orvix32.h"
@@ -32,12 +33,9 @@ Pieces piecesOf(const Bytes& w, std::uint8_t cmd) {
   return out;
 }
 
-class BlockTransfer : public ::testing::Test {
+class BlockTransfer : public fake::LinkedTest {
  protected:
-  void SetUp() override { fx.link(); }
-  fake::Wire& wire() { return *fx.wire(0); }
   void select(int type) { orvix::link().Contact.SelectedCardType = type; }
-  fake::FakeReader fx;
 };
 
 TEST_F(BlockTransfer, ReadsAreCutAtPagesAndIntoPiecesOf66) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <vector>
 
+#include "fake_fixture.h"
 #include "fake_port.h"
 #include "link/link_state.h"
 #include "orvix32.h"
@@ -48,17 +49,14 @@ Bytes t1Block(int pcb, const Bytes& apdu) {
   return b;
 }
 
-class CpuCard : public ::testing::Test {
+class CpuCard : public fake::LinkedTest {
  protected:
-  void SetUp() override { fx.link(); }
-  Wire& wire() { return *fx.wire(0); }
   void resetWith(int slot, const Bytes& atr) {
     wire().reply(0, atr);
     std::array<unsigned char, 256> answer{};
     ASSERT_EQ(kSlots[slot].reset(answer.data()), 0);
     wire().written.clear();
   }
-  fake::FakeReader fx;
 };
 
 TEST_F(CpuCard, AnswerToResetSelectsTheProtocol) {

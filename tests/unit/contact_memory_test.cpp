@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_fixture.h"
 #include "fake_port.h"
 #include "link/link_state.h"
 #include "orvix32.h"
@@ -70,10 +71,8 @@ struct Guarded {
   Bytes mem;
 };
 
-class MemoryCard : public ::testing::Test {
+class MemoryCard : public fake::LinkedTest {
  protected:
-  void SetUp() override { fx.link(); }
-  fake::Wire& wire() { return *fx.wire(0); }
   Frames frames() { return framesOf(wire().written); }
   // The frames written, as "command:data" in hex, separated by spaces.
   std::string line() {
@@ -94,7 +93,6 @@ class MemoryCard : public ::testing::Test {
     wire().written.clear();
     wire().input.clear();
   }
-  fake::FakeReader fx;
 };
 
 // ---- pieces ------------------------------------------------------------------

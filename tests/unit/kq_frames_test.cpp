@@ -6,23 +6,18 @@
 #include <functional>
 #include <vector>
 
+#include "fake_fixture.h"
 #include "fake_port.h"
 #include "link/link_state.h"
 #include "orvix32.h"
 
 using fake::Bytes;
 using fake::bytes;
-using fake::FakeReader;
 using fake::Wire;
 
 namespace {
 
-class Kq : public ::testing::Test {
- protected:
-  void SetUp() override { fx.link(); }
-  FakeReader fx;
-  std::shared_ptr<Wire> w = fx.wire(0);
-};
+using Kq = fake::LinkedTest;
 
 TEST_F(Kq, EveryExchangingExportSendsItsCommandAndData) {
   const int clock[7] = {24, 6, 15, 8, 0x11E, 0, -1};
@@ -35,14 +30,8 @@ TEST_F(Kq, EveryExchangingExportSendsItsCommandAndData) {
   const int day8933[3] = {24, 6, 15};
   const unsigned char text[17] = "Good morning 123";
   const unsigned char password[6] = {0x31, 0x32, 0x33, 0x34, 0x35, 0x36};
-  struct Case {
-    const char* name;
-    std::function<int()> call;
-    std::uint8_t cmd;
-    Bytes data;
-  };
   // clang-format off
-  const Case cases[] = {
+  const fake::FrameCase cases[] = {
       {"EndTrans", [] { return KQ_EndTrans(); }, 0x01, {}},
       {"GetTime", [&] { return KQ_GetTime(clockOut); }, 0xC1, {}},
       {"SetTime", [&] { return KQ_SetTime(clock); }, 0xC2, bytes({24, 6, 15, 8, 0x1E, 0, 0xFF})},
@@ -70,28 +59,22 @@ TEST_F(Kq, EveryExchangingExportSendsItsCommandAndData) {
        bytes({0x01, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36})},
   };
   // clang-format on
-  for (const auto& c : cases) {
-    w->written.clear();
-    w->reply(0x00);
-    buffer[0] = 0xB1;  // a reply of length 0 writes buffer[0]
-    EXPECT_EQ(c.call(), 0) << c.name;
-    EXPECT_EQ(w->written, Wire::expectedFrame(c.cmd, c.data)) << c.name;
-  }
+  expectFrames(cases, [&] { buffer[0] = 0xB1; });  // a reply of length 0 writes buffer[0]
 }
 
 TEST_F(Kq, PassThroughOfTheLongestFrameAndItsReply) {
   std::array<unsigned char, 256> buffer;
   for (std::size_t i = 0; i < buffer.size(); ++i) buffer[i] = static_cast<unsigned char>(i);
-  w->reply(0x00, Bytes(255, 0x5A));
+  wire().reply(0x00, Bytes(255, 0x5A));
   EXPECT_EQ(KQ_TransCmd(0xAB, 255, buffer.data()), 0);
   // The code, then the first 254 bytes the buffer held before the reply.
   Bytes data(255);
   data[0] = 0xAB;
   for (std::size_t i = 1; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i - 1);
-  EXPECT_EQ(w->written, Wire::expectedFrame(0xC9, data));
+  EXPECT_EQ(wire().written, Wire::expectedFrame(0xC9, data));
   EXPECT_EQ(buffer[0], 255);  // the reply: its length, then its bytes
   EXPECT_EQ(Bytes(buffer.begin() + 1, buffer.end()), Bytes(255, 0x5A));
-  w->reply(0x49, bytes({0x09}));
+  wire().reply(0x49, bytes({0x09}));
   EXPECT_EQ(KQ_TransCmd(0x10, 1, buffer.data()), 0x49);
   EXPECT_EQ(buffer[0], 255) << "a failed pass-through must leave the buffer alone";
 }
@@ -105,10 +88,10 @@ TEST_F(Kq, ArgumentsThatCannotFitAFrameAreRefusedWithoutAnExchange) {
   const int nextDate[3] = {next[0], next[1], next[2]};
   int first = 9;
   unsigned char position[4] = {9, 9, 9, 9};
-  w->reply(0x00, bytes({1, 2, 3}));
+  wire().reply(0x00, bytes({1, 2, 3}));
   EXPECT_EQ(KQ_GetStartPos(lastDate, &first, position), 0);
-  EXPECT_EQ(w->written, Wire::expectedFrame(0xC4, bytes({0xFF, 0xFF})));
-  w->written.clear();
+  EXPECT_EQ(wire().written, Wire::expectedFrame(0xC4, bytes({0xFF, 0xFF})));
+  wire().written.clear();
   first = position[0] = 9;
 
   unsigned char buffer[300] = {7};
@@ -129,7 +112,7 @@ TEST_F(Kq, ArgumentsThatCannotFitAFrameAreRefusedWithoutAnExchange) {
   for (int length : {-1, -255, 256, 257, 1000, -2147483647 - 1})
     calls.push_back([&buffer, length] { return KQ_TransCmd(0x10, length, buffer); });
   for (std::size_t i = 0; i < calls.size(); ++i) EXPECT_EQ(calls[i](), 4) << "call " << i;
-  EXPECT_TRUE(w->written.empty());
+  EXPECT_TRUE(wire().written.empty());
   EXPECT_EQ(first, 9);
   EXPECT_EQ(position[0], 9);
   EXPECT_EQ(buffer[0], 7);
@@ -145,22 +128,22 @@ TEST_F(Kq, PositionAnswersAndClockAreTakenOnlyOnStatusZero) {
   for (const auto& query : queries) {
     int first = -1;
     unsigned char position[4] = {0xEE, 0xEE, 0xEE, 0xEE};
-    w->reply(0x00, bytes({0x81, 0x34, 0x12, 0x77, 0x66}));
+    wire().reply(0x00, bytes({0x81, 0x34, 0x12, 0x77, 0x66}));
     EXPECT_EQ(query(&first, position), 0);
     EXPECT_EQ(first, 0x81);
     EXPECT_EQ(Bytes(position, position + 4), bytes({0x34, 0x12, 0x00, 0x00}));
     first = -1;
     position[0] = 0xEE;
-    w->reply(0x4A, bytes({0x01, 0x02, 0x03}));
+    wire().reply(0x4A, bytes({0x01, 0x02, 0x03}));
     EXPECT_EQ(query(&first, position), 0x4A);
     EXPECT_EQ(first, -1);
     EXPECT_EQ(position[0], 0xEE);
   }
   int clock[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
-  w->reply(0x00, bytes({24, 6, 15, 8, 30, 59, 6, 0x99}));
+  wire().reply(0x00, bytes({24, 6, 15, 8, 30, 59, 6, 0x99}));
   EXPECT_EQ(KQ_GetTime(clock), 0);
   EXPECT_EQ(std::vector<int>(clock, clock + 8), std::vector<int>({24, 6, 15, 8, 30, 59, 6, -1}));
-  w->reply(0x48);
+  wire().reply(0x48);
   clock[0] = -1;
   EXPECT_EQ(KQ_GetTime(clock), 0x48);
   EXPECT_EQ(clock[0], -1);
@@ -171,12 +154,12 @@ TEST_F(Kq, ReadRecordCopiesTheWholeReplyOnStatusZero) {
   buffer.fill(0xEE);
   Bytes reply(248);
   for (std::size_t i = 0; i < reply.size(); ++i) reply[i] = static_cast<std::uint8_t>(i);
-  w->reply(0x00, reply);
+  wire().reply(0x00, reply);
   EXPECT_EQ(KQ_ReadRecord(0, 0, 31, buffer.data()), 0);
   reply.push_back(0xEE);  // and nothing past it
   EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 249), reply);
   buffer.fill(0xEE);
-  w->reply(0x4A, bytes({1, 2, 3}));
+  wire().reply(0x4A, bytes({1, 2, 3}));
   EXPECT_EQ(KQ_ReadRecord(0, 9, 1, buffer.data()), 0x4A);
   EXPECT_EQ(buffer[0], 0xEE);
 }

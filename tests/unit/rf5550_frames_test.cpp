@@ -4,13 +4,13 @@
 #include <array>
 #include <functional>
 
+#include "fake_fixture.h"
 #include "fake_port.h"
 #include "link/link_state.h"
 #include "orvix32.h"
 
 using fake::Bytes;
 using fake::bytes;
-using fake::FakeReader;
 using fake::Wire;
 
 namespace {
@@ -18,26 +18,15 @@ namespace {
 const unsigned char kPassword[4] = {0x11, 0x22, 0x33, 0x44};
 using Write = int(int, const unsigned char*, unsigned char*, int);
 
-class Rf5550 : public ::testing::Test {
- protected:
-  void SetUp() override { fx.link(); }
-  FakeReader fx;
-  std::shared_ptr<Wire> w = fx.wire(0);
-};
+using Rf5550 = fake::LinkedTest;
 
 TEST_F(Rf5550, EveryExportSendsItsCommandAndData) {
   unsigned char buffer[255] = {};
   unsigned char data[4] = {0xA0, 0xA1, 0xA2, 0xA3};
   int config[10] = {1, 0, 0, 1, 0, 0, 0, 0, 0, 2};
   const Bytes pw = bytes({0x11, 0x22, 0x33, 0x44});
-  struct Case {
-    const char* name;
-    std::function<int()> call;
-    std::uint8_t cmd;
-    Bytes data;
-  };
   // clang-format off
-  const Case cases[] = {
+  const fake::FrameCase cases[] = {
       {"ReadBlk 5", [&] { return RF5550_ReadBlk(5, buffer); }, 0x64, bytes({0x05})},
       {"ReadBlk 261 (low byte)", [&] { return RF5550_ReadBlk(261, buffer); }, 0x64, bytes({0x05})},
       {"WriteBlk -1 is block 0", [&] { return RF5550_WriteBlk(-1, kPassword, data, 0x01); }, 0x65,
@@ -54,13 +43,7 @@ TEST_F(Rf5550, EveryExportSendsItsCommandAndData) {
       {"Mcmno", [&] { return RF5550_Mcmno(buffer); }, 0xA1, {}},
   };
   // clang-format on
-  for (const auto& c : cases) {
-    w->written.clear();
-    w->reply(0x00);
-    std::copy_n(bytes({0xA0, 0xA1, 0xA2, 0xA3}).begin(), 4, data);
-    EXPECT_EQ(c.call(), 0) << c.name;
-    EXPECT_EQ(w->written, Wire::expectedFrame(c.cmd, c.data)) << c.name;
-  }
+  expectFrames(cases, [&] { std::copy_n(bytes({0xA0, 0xA1, 0xA2, 0xA3}).begin(), 4, data); });
 }
 
 TEST_F(Rf5550, ConfigurationByteFromItemsZeroThreeAndNine) {
@@ -70,12 +53,12 @@ TEST_F(Rf5550, ConfigurationByteFromItemsZeroThreeAndNine) {
   } cases[] = {{1, 1, 2, 0x5F}, {0, 0, 0, 0x07},  {0, 0, 12, 0xE7}, {0, 0, -1, 0xE7},
                {5, 0, 0, 0x0F}, {0, -3, 0, 0x17}, {1, 1, 7, 0xFF},  {0, 0, 1, 0x27}};
   for (const auto& c : cases) {
-    w->written.clear();
-    w->reply(0x00);
+    wire().written.clear();
+    wire().reply(0x00);
     int config[10] = {c.item0, 99, -7, c.item3, 1, 1, 1, 1, 1, c.item9};  // others do not matter
     ASSERT_EQ(RF5550_Init(config, kPassword, 0), 0);
-    ASSERT_EQ(w->written.size(), 11u);  // sync, command, length, 6 data bytes, checksum, poll
-    EXPECT_EQ(w->written[7], c.expected) << c.item0 << " " << c.item3 << " " << c.item9;
+    ASSERT_EQ(wire().written.size(), 11u);  // sync, command, length, 6 data bytes, checksum, poll
+    EXPECT_EQ(wire().written[7], c.expected) << c.item0 << " " << c.item3 << " " << c.item9;
   }
 }
 
@@ -96,7 +79,7 @@ TEST_F(Rf5550, BlockZeroAndNullBuffersAreRefusedWithoutAnExchange) {
       [] { return RF5550_WriteAfterWake(1, kPassword, nullptr, 0); },
       [] { return RF5550_Mcmno(nullptr); }};
   for (std::size_t i = 0; i < std::size(calls); ++i) EXPECT_EQ(calls[i](), 4) << "call " << i;
-  EXPECT_TRUE(w->written.empty());
+  EXPECT_TRUE(wire().written.empty());
   EXPECT_EQ(Bytes(data, data + 4), bytes({1, 2, 3, 4}));
 }
 
@@ -107,14 +90,14 @@ TEST_F(Rf5550, ReadsCopyTheWholeReplyOnlyOnStatusZero) {
     };
     std::array<unsigned char, 255> buf;
     buf.fill(0xEE);
-    w->reply(0x00, bytes({0xDE, 0xAD, 0xBE, 0xEF, 0x01, 0x02}));
+    wire().reply(0x00, bytes({0xDE, 0xAD, 0xBE, 0xEF, 0x01, 0x02}));
     EXPECT_EQ(read(buf.data()), 0);
     EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 7),
               bytes({0xDE, 0xAD, 0xBE, 0xEF, 0x01, 0x02, 0xEE}));
     buf.fill(0xEE);
-    w->reply(0x40, bytes({0x99, 0x99, 0x99, 0x99}));
+    wire().reply(0x40, bytes({0x99, 0x99, 0x99, 0x99}));
     EXPECT_EQ(read(buf.data()), 0x40);
-    w->input.push_back(0x46);  // a wrong answer to the sync byte
+    wire().input.push_back(0x46);  // a wrong answer to the sync byte
     EXPECT_EQ(read(buf.data()), 103);
     EXPECT_EQ(buf[0], 0xEE) << "a failed read must leave the buffer alone";
   }
@@ -124,13 +107,13 @@ TEST_F(Rf5550, WritesCopyAtMostFourReplyBytesOverTheData) {
   for (Write* write : {&RF5550_WriteBlk, &RF5550_WriteAfterWake}) {
     // The caller's 4 data bytes, followed by bytes that are not its to give.
     unsigned char area[8] = {0xA0, 0xA1, 0xA2, 0xA3, 0x55, 0x55, 0x55, 0x55};
-    w->reply(0x00, Bytes(200, 0x77));
+    wire().reply(0x00, Bytes(200, 0x77));
     EXPECT_EQ(write(3, kPassword, area, 0), 0);
     EXPECT_EQ(Bytes(area, area + 8), bytes({0x77, 0x77, 0x77, 0x77, 0x55, 0x55, 0x55, 0x55}));
-    w->reply(0x00, bytes({0x01, 0x02}));  // a shorter reply replaces only its own bytes
+    wire().reply(0x00, bytes({0x01, 0x02}));  // a shorter reply replaces only its own bytes
     EXPECT_EQ(write(3, kPassword, area, 0), 0);
     EXPECT_EQ(Bytes(area, area + 4), bytes({0x01, 0x02, 0x77, 0x77}));
-    w->reply(0x43, bytes({0x09, 0x09, 0x09, 0x09}));  // nothing on a reader error
+    wire().reply(0x43, bytes({0x09, 0x09, 0x09, 0x09}));  // nothing on a reader error
     EXPECT_EQ(write(3, kPassword, area, 0), 0x43);
     EXPECT_EQ(Bytes(area, area + 4), bytes({0x01, 0x02, 0x77, 0x77}));
   }
@@ -149,7 +132,7 @@ TEST_F(Rf5550, ModuleNumberFillsFourBytesWhateverTheReplyLength) {
   };
   for (const auto& c : cases) {
     unsigned char number[4] = {0xEE, 0xEE, 0xEE, 0xEE};
-    w->reply(c.status, c.reply);
+    wire().reply(c.status, c.reply);
     EXPECT_EQ(RF5550_Mcmno(number), c.status);
     EXPECT_EQ(Bytes(number, number + 4), c.expected);
   }
