@@ -1,0 +1,673 @@
+"""The reader: one serial link, and the device families reached through it."""
+
+from __future__ import annotations
+
+import ctypes
+import datetime as _dt
+import os
+from dataclasses import dataclass
+from typing import Any, List, Optional, Sequence, Tuple, Union
+
+from . import _library
+from ._library import buffer
+from .errors import ArgumentError, LinkError, StatusWordError
+from .errors import check as _check
+from .mifare import parse_value_block
+
+Port = Union[int, str]
+
+#: The calendar year the attendance terminal's year 0 stands for (a leap year,
+#: as the terminal's year 0 is).
+YEAR_ZERO = 2000
+
+
+def _port_index(port: Port) -> Union[int, str]:
+    if port == "auto":
+        return "auto"
+    if isinstance(port, str) and port.upper().startswith("COM") and port[3:].isdigit():
+        port = int(port[3:]) - 1
+    if isinstance(port, int) and not isinstance(port, bool) and 0 <= port <= 9:
+        return port
+    raise ArgumentError(f"port must be 0 … 9, 'COM1' … 'COM10' or 'auto', not {port!r}")
+
+
+def _bytes(value: bytes, size: int, what: str) -> bytes:
+    if not isinstance(value, (bytes, bytearray, memoryview)) or len(value) != size:
+        raise ArgumentError(f"{what} must be {size} bytes")
+    return bytes(value)
+
+
+def _serial(serial: bytes) -> int:
+    """A card serial (4 bytes as the reader delivers them) as the library's int."""
+    return int.from_bytes(_bytes(serial, 4, "a serial"), "little", signed=True)
+
+
+def _key_type(key_type: Union[str, int]) -> int:
+    kinds = {"A": 0, "B": 1, 0: 0, 1: 1}
+    if isinstance(key_type, str):
+        key_type = key_type.upper()
+    if key_type not in kinds:
+        raise ArgumentError(f"key type must be 'A' or 'B', not {key_type!r}")
+    return kinds[key_type]
+
+
+class _Family:
+    """A device family: calls the library's exports and raises on failure."""
+
+    _contact = False
+
+    def __init__(self, reader: "Reader") -> None:
+        self._reader = reader
+
+    def _call(self, name: str, *args: Any) -> int:
+        code = getattr(_library.library(), name)(*args)
+        _check(code, name, self._contact)
+        return code
+
+
+class Reader(_Family):
+    """The card reader on one serial port, linked while open.
+
+    ``port`` is 0 … 9 (or "COM1" … "COM10") or "auto" (COM1 or COM2, whichever
+    answers). ``trace`` names a file (or "-" for standard error) for the
+    library's exchange trace; the library looks for it at the first exchange
+    of the process. The library holds one link per process: every Reader
+    shares it, so open one at a time::
+
+        with Reader(0) as reader:
+            print(reader.firmware_version())
+    """
+
+    def __init__(self, port: Port = 0, trace: Union[str, "os.PathLike[str]", None] = None) -> None:
+        super().__init__(self)
+        self._requested = _port_index(port)
+        self.port: Optional[int] = self._requested if isinstance(self._requested, int) else None
+        self.linked = False
+        if trace is not None:
+            os.environ["ORVIX32_TRACE"] = os.fspath(trace)
+        self.mifare = Mifare(self)
+        self.rf5550 = RF5550(self)
+        self.memory_card = MemoryCard(self)
+        self.at1608 = AT1608(self)
+        self.cpu = Slot(self, 0)
+        self.attendance = Attendance(self)
+
+    def link(self) -> "Reader":
+        """Links to the reader (closing any link of the process first); raises
+        :class:`LinkError` when no reader answers."""
+        lib = _library.library()
+        if self._requested == "auto":
+            index = ctypes.c_int(0)
+            code = lib.AutoLinkCom(ctypes.byref(index))
+            if code:
+                raise LinkError(f"AutoLinkCom: no reader on COM1 or COM2 ({code})", code,
+                                "AutoLinkCom")
+            self.port = index.value
+        else:
+            assert isinstance(self._requested, int)
+            if lib.LinkCom(self._requested):
+                raise LinkError(f"LinkCom: no reader answered on COM{self._requested + 1}", 1,
+                                "LinkCom")
+            self.port = self._requested
+        self.linked = True
+        return self
+
+    def close(self) -> None:
+        """Closes the link (the library then pauses one second); harmless when not linked."""
+        if self.linked:
+            self.linked = False
+            _library.library().UnLinkCom()
+
+    def __enter__(self) -> "Reader":
+        return self.link()
+
+    def __exit__(self, *exc: object) -> None:
+        self.close()
+
+    def __repr__(self) -> str:
+        return f"Reader(port={self.port!r}, linked={self.linked})"
+
+    @property
+    def baud_rate(self) -> int:
+        """The line speed of the last successful link (57600 or 9600; 0 before one)."""
+        return int(_library.library().ComBaudRate())
+
+    @staticmethod
+    def library_version() -> int:
+        """The library's version number."""
+        return int(_library.library().DLLVER())
+
+    def module_number(self) -> int:
+        """The reader's module number (17 is the Mifare module)."""
+        buf = buffer(4)
+        self._call("RFMifare_Mcmno", buf)
+        return int.from_bytes(bytes(buf), "little")
+
+    def device_number(self) -> bytes:
+        """The reader's device number, 8 bytes."""
+        buf = buffer(8)
+        self._call("GetDeviceNumber", buf)
+        return bytes(buf)
+
+    def firmware_version(self) -> bytes:
+        """The reader's firmware version, 8 bytes."""
+        buf = buffer(8)
+        self._call("DEVVER", buf)
+        return bytes(buf)
+
+    def signal(self, select: int, a: int = 0, b: int = 0, c: int = 0) -> None:
+        """Drives the reader's signal outputs: ``select`` 1 … 7 and three bytes."""
+        self._call("ALARM", select, a, b, c)
+
+    def sam(self, n: int) -> "Slot":
+        """SAM slot ``n`` (1 … 4)."""
+        if not 1 <= n <= 4:
+            raise ArgumentError(f"SAM slot must be 1 … 4, not {n}")
+        return Slot(self, n)
+
+
+class Mifare(_Family):
+    """Mifare 1 and Mifare Light 10 cards. Serials are the 4 bytes the reader
+    delivers; blocks are 16 bytes."""
+
+    def module_number(self) -> int:
+        """The reader's Mifare module number."""
+        return self._reader.module_number()
+
+    def request(self, all: bool = True) -> int:
+        """Asks the field for a card (``all``: halted cards too); the card's type code."""
+        buf = buffer(4)
+        self._call("RFMifare_Request", 1 if all else 0, buf)
+        return int.from_bytes(bytes(buf), "little")
+
+    def anticollision(self) -> bytes:
+        """The serial of a card that answered the request."""
+        buf = buffer(4)
+        self._call("RFMifare_AntiColl", buf)
+        return bytes(buf)
+
+    def select(self, serial: bytes) -> None:
+        """Selects the card with this serial."""
+        self._call("RFMifare_Select", _serial(serial))
+
+    def card_type(self) -> int:
+        """The type code of the card the reader holds (4 = Mifare 1, 16 = Mifare Light 10)."""
+        buf = buffer(4)
+        self._call("RFMifare_GetType", buf)
+        return int.from_bytes(bytes(buf), "little")
+
+    def serial(self) -> bytes:
+        """The serial of the card the reader holds."""
+        buf = buffer(4)
+        self._call("RFMifare_GetSnr", buf)
+        return bytes(buf)
+
+    def load_key(self, sector: int, key: bytes, key_type: Union[str, int] = "A") -> None:
+        """Stores a 6-byte key for a sector in the reader's key memory."""
+        k = _bytes(key, 6, "a key")
+        self._call("RFMifare_LoadKey", _key_type(key_type) * 4, sector, buffer(6, k))
+
+    def transfer_key(self, sector: int, key: bytes) -> None:
+        """Transfers a 6-byte key into the reader module for a sector (as key A and B)."""
+        self._call("RFMifare_TransKey", sector, buffer(6, _bytes(key, 6, "a key")))
+
+    def auth_mode(self, mode: int) -> None:
+        """Sets the reader's authentication mode (0 or 1)."""
+        self._call("RFMifare_Authmode", mode)
+
+    def authenticate(self, sector: int, key_type: Union[str, int] = "A",
+                     block: Optional[int] = None) -> None:
+        """Authenticates a sector with the stored key; ``block`` defaults to the
+        sector's trailer (Mifare Light 10: 6 for key A, 8 for key B)."""
+        self._call("RFMifare_Authentication", _key_type(key_type), sector,
+                   sector * 4 + 3 if block is None else block)
+
+    def read(self, block: int) -> bytes:
+        """The 16 bytes of a block of the selected, authenticated card."""
+        buf = buffer(16)
+        self._call("RFMifare_Read", block, buf)
+        return bytes(buf)
+
+    def write(self, block: int, data: bytes) -> None:
+        """Writes 16 bytes to a block of the selected, authenticated card."""
+        self._call("RFMifare_Write", block, buffer(16, _bytes(data, 16, "a block")))
+
+    def value(self, block: int) -> int:
+        """The amount of a value block (read and checked for the value format)."""
+        return parse_value_block(self.read(block)).value
+
+    def increment(self, block: int, amount: int) -> None:
+        """Adds ``amount`` to a value block."""
+        self._call("RFMifare_Increment", block, amount)
+
+    def decrement(self, block: int, amount: int) -> None:
+        """Subtracts ``amount`` from a value block."""
+        self._call("RFMifare_Decrment", block, amount)
+
+    def halt(self) -> None:
+        """Sends the selected card to sleep; only ``request(all=True)`` wakes it."""
+        self._call("RFMifare_Halt")
+
+    # One-shot commands: the reader finds the card by serial and authenticates
+    # with the key it holds.
+
+    def read_block(self, block: int, serial: bytes) -> bytes:
+        """One-shot read of a block."""
+        buf = buffer(16)
+        self._call("RFMifare_ReadBlock", block, _serial(serial), buf)
+        return bytes(buf)
+
+    def write_block(self, block: int, serial: bytes, data: bytes) -> bytes:
+        """One-shot write of a block; the block as it stands afterwards."""
+        buf = buffer(16, _bytes(data, 16, "a block"))
+        self._call("RFMifare_WriteBlock", block, _serial(serial), buf)
+        return bytes(buf)
+
+    def write_key(self, sector: int, serial: bytes, key: bytes, last: int = 255) -> None:
+        """One-shot change of a sector's key on the card."""
+        self._call("RFMifare_WriteKey", sector, _serial(serial),
+                   buffer(6, _bytes(key, 6, "a key")), last)
+
+    def _value(self, name: str, block: int, serial: bytes, amount: int) -> int:
+        value = ctypes.c_int(amount)
+        self._call(name, block, _serial(serial), ctypes.byref(value))
+        return value.value
+
+    def read_value(self, block: int, serial: bytes) -> int:
+        """One-shot read of a value block's amount."""
+        return self._value("RFMifare_ReadValue", block, serial, 0)
+
+    def write_value(self, block: int, serial: bytes, amount: int) -> int:
+        """One-shot format of a value block with ``amount``; the value afterwards."""
+        return self._value("RFMifare_WriteValue", block, serial, amount)
+
+    def increment_value(self, block: int, serial: bytes, amount: int) -> int:
+        """One-shot increment; the new value."""
+        return self._value("RFMifare_IncrementValue", block, serial, amount)
+
+    def decrement_value(self, block: int, serial: bytes, amount: int) -> int:
+        """One-shot decrement; the new value."""
+        return self._value("RFMifare_DecrementValue", block, serial, amount)
+
+
+_NO_PASSWORD = b"\0\0\0\0"
+
+
+class RF5550(_Family):
+    """RF5550 tags: eight 4-byte blocks; passwords are 4 bytes."""
+
+    def module_number(self) -> int:
+        """The reader's module number as this family reads it."""
+        buf = buffer(4)
+        self._call("RF5550_Mcmno", buf)
+        return int.from_bytes(bytes(buf), "little")
+
+    def read(self, block: int) -> bytes:
+        """The 4 bytes of a block."""
+        buf = buffer(255)
+        self._call("RF5550_ReadBlk", block, buf)
+        return bytes(buf[:4])
+
+    @staticmethod
+    def _block(block: int) -> int:
+        # The library takes -1 for block 0 (0 itself is refused).
+        return -1 if block == 0 else block
+
+    def write(self, block: int, data: bytes, password: bytes = _NO_PASSWORD,
+              option: int = 0) -> bytes:
+        """Writes a block (0 … 7); the tag's answer."""
+        buf = buffer(4, _bytes(data, 4, "a block"))
+        self._call("RF5550_WriteBlk", self._block(block),
+                   buffer(4, _bytes(password, 4, "a password")), buf, option)
+        return bytes(buf)
+
+    def init(self, config: Sequence[int], password: bytes = _NO_PASSWORD, option: int = 0) -> None:
+        """Configures the tag from the ten configuration items (0, 3 and 9 are used)."""
+        if len(config) != 10:
+            raise ArgumentError("the configuration is ten items")
+        self._call("RF5550_Init", (ctypes.c_int * 10)(*config),
+                   buffer(4, _bytes(password, 4, "a password")), option)
+
+    def wake(self, password: bytes) -> None:
+        """Wakes the tag with its password."""
+        self._call("RF5550_Wake", buffer(4, _bytes(password, 4, "a password")))
+
+    def read_after_wake(self, block: int, password: bytes) -> bytes:
+        """Wakes the tag, then reads a block."""
+        buf = buffer(255)
+        self._call("RF5550_ReadAfterWake", block, buffer(4, _bytes(password, 4, "a password")),
+                   buf)
+        return bytes(buf[:4])
+
+    def write_after_wake(self, block: int, data: bytes, password: bytes, option: int = 0) -> bytes:
+        """Wakes the tag, then writes a block; the tag's answer."""
+        buf = buffer(4, _bytes(data, 4, "a block"))
+        self._call("RF5550_WriteAfterWake", self._block(block),
+                   buffer(4, _bytes(password, 4, "a password")), buf, option)
+        return bytes(buf)
+
+
+@dataclass(frozen=True)
+class SlotState:
+    """The reader's view of the contact slot."""
+
+    type: int
+    second: int
+    power: int
+
+
+class MemoryCard(_Family):
+    """Contact memory cards. Most calls behave by the card type selected last
+    (:meth:`select`); 3 and 19 raise :class:`CardTypeError`."""
+
+    _contact = True
+
+    def power_on(self) -> None:
+        """Powers the card in the contact slot."""
+        self._call("PowerOn")
+
+    def power_off(self) -> None:
+        """Powers the card off."""
+        self._call("PowerOff")
+
+    def select(self, card_type: int) -> None:
+        """Selects the card type (type code 0 … 30)."""
+        self._call("SelectCard", card_type)
+
+    def verify(self) -> None:
+        """Checks the card's identity bytes against the selected type."""
+        self._call("VerifyIC")
+
+    def inquire(self) -> SlotState:
+        """The reader's card type, second byte and power state for the slot."""
+        t, s, p = ctypes.c_int(), ctypes.c_int(), ctypes.c_int()
+        self._call("Inquire", ctypes.byref(t), ctypes.byref(s), ctypes.byref(p))
+        return SlotState(t.value, s.value, p.value)
+
+    def _code(self, name: str, code: bytes, length: Optional[int]) -> bytes:
+        n = len(code) if length is None else length
+        buf = buffer(max(n, 4), bytes(code))
+        self._call(name, n, buf)
+        return bytes(buf[:n])
+
+    def check_code(self, code: bytes, length: Optional[int] = None) -> bytes:
+        """Presents the security code; the reply stored over it (``length``
+        bytes of room, default the code's length)."""
+        return self._code("CheckSecret", code, length)
+
+    def change_code(self, code: bytes, length: Optional[int] = None) -> bytes:
+        """Changes the security code; the reply stored over it."""
+        return self._code("ModifySecret", code, length)
+
+    def read_code(self) -> Tuple[bytes, bytes]:
+        """The error counter (2 bytes) and the security code bytes (8 bytes of room)."""
+        counter, code = buffer(2), buffer(8)
+        self._call("ReadSecret", counter, code)
+        return bytes(counter), bytes(code)
+
+    def _run(self, name: str, area: int, page: int, address: int, data: bytes) -> bytes:
+        buf = buffer(len(data), data)
+        self._call(name, area, page, address, len(data), buf)
+        return bytes(buf[: len(data)])
+
+    def read(self, area: int, page: int, address: int, length: int) -> bytes:
+        """``length`` bytes of an area from position page × 256 + address (area 18: memory)."""
+        if length <= 0:
+            raise ArgumentError(f"length must be positive, not {length}")
+        return self._run("ReadCard", area, page, address, bytes(length))
+
+    def write(self, area: int, page: int, address: int, data: bytes) -> bytes:
+        """Writes ``data``; the reader's replies, piece by piece."""
+        return self._run("WriteCard", area, page, address, bytes(data))
+
+    def erase(self, area: int, page: int, address: int, length: int) -> bytes:
+        """Erases ``length`` bytes (to FF)."""
+        return self._run("EraseCard", area, page, address, bytes(length))
+
+    def _pages(self, name: str, address: int, data: bytes) -> bytes:
+        buf = buffer(len(data), data)
+        self._call(name, address, len(data), buf)
+        return bytes(buf[: len(data)])
+
+    def read_pages(self, address: int, length: int) -> bytes:
+        """``length`` bytes of a page-organised card from a linear address."""
+        if length <= 0:
+            raise ArgumentError(f"length must be positive, not {length}")
+        return self._pages("ReadMemCard", address, bytes(length))
+
+    def write_pages(self, address: int, data: bytes) -> bytes:
+        """Writes ``data`` to a page-organised card from a linear address."""
+        return self._pages("WriteMemCard", address, bytes(data))
+
+    def erase_pages(self, address: int, length: int) -> None:
+        """Erases ``length`` bytes of a page-organised card."""
+        self._pages("EraseMemCard", address, bytes(length))
+
+    def fuse(self, value: int) -> None:
+        """Blows the card's fuse."""
+        self._call("Fuse", value)
+
+    def check_erase_key(self, selector: int, key: bytes) -> bytes:
+        """Presents an erase key; the reply stored over it."""
+        buf = buffer(max(len(key), 6), bytes(key))
+        self._call("CheckEraseSecret", selector, buf)
+        return bytes(buf[: len(key)])
+
+    def check_zone_code(self, zone: int, code: bytes) -> bytes:
+        """Presents a zone's 2-byte code; the reply stored over it."""
+        buf = buffer(2, _bytes(code, 2, "a zone code"))
+        self._call("CheckZoneSecret", zone, buf)
+        return bytes(buf)
+
+    def set_zone_bits(self, zone: int, bits: int) -> None:
+        """Sets a zone's access bits."""
+        self._call("SetZoneRWBit", zone, bits)
+
+    def standby(self) -> None:
+        """Puts the card into standby."""
+        self._call("SetStandby")
+
+
+class AT1608(_Family):
+    """AT1608 secure memory cards: user zones 0 … 7 and configuration zone 8."""
+
+    _contact = True
+
+    def reset(self) -> None:
+        """Resets the card."""
+        self._call("AT1608_Reset")
+
+    def read(self, zone: int, address: int, length: int) -> bytes:
+        """``length`` bytes (0 … 160) of a zone."""
+        buf = buffer(max(length, 0))
+        self._call("AT1608_Read", zone, address, length, buf)
+        return bytes(buf[:length])
+
+    def write(self, zone: int, address: int, data: bytes) -> None:
+        """Writes ``data`` (at most 160 bytes) to a zone."""
+        self._call("AT1608_Write", zone, address, len(data), buffer(len(data), bytes(data)))
+
+    def verify_password(self, index: int, password: bytes) -> int:
+        """Verifies password ``index`` (0 … 15, 3 bytes); the attempts left."""
+        buf = buffer(4, _bytes(password, 3, "a password"))
+        self._call("AT1608_Psw", index, buf)
+        return buf[0]
+
+    def authenticate(self, secret: bytes, challenge: Optional[bytes] = None) -> int:
+        """Mutual authentication with the 8-byte ``secret`` (``challenge``: 8
+        bytes, random by default); the attempts left. A card answer that does
+        not match raises :class:`CardTypeError` with code 3."""
+        ch = buffer(8, _bytes(challenge if challenge is not None else os.urandom(8), 8,
+                              "a challenge"))
+        self._call("AT1608_Authentic", ch, buffer(8, _bytes(secret, 8, "a secret")))
+        return ch[0]
+
+    def read_fuse(self) -> int:
+        """The fuse byte."""
+        buf = buffer(1)
+        self._call("AT1608_ReadFuse", buf)
+        return buf[0]
+
+
+@dataclass(frozen=True)
+class Response:
+    """An APDU's response: the data and the status word (SW1 × 256 + SW2)."""
+
+    data: bytes
+    sw: int
+
+    @property
+    def ok(self) -> bool:
+        """True for status word 9000."""
+        return self.sw == 0x9000
+
+
+class Slot(_Family):
+    """The CPU card (slot 0) or a SAM (slots 1 … 4)."""
+
+    def __init__(self, reader: Reader, index: int) -> None:
+        super().__init__(reader)
+        self.index = index
+        self._name = "CpuCard" if index == 0 else f"SamCard{index}"
+
+    @property
+    def protocol(self) -> int:
+        """The protocol of the last reset: 0 (T=0) or 1 (T=1); shared by all slots."""
+        return int(_library.library().CPUCardProtocolType())
+
+    def reset(self) -> bytes:
+        """Resets the card; its answer to reset."""
+        buf = buffer(256)
+        self._call(self._name + "Reset", buf)
+        return bytes(buf[1 : 1 + buf[0]])
+
+    def apdu(self, command: bytes, check: bool = False) -> Response:
+        """Sends one APDU (CLA INS P1 P2 [Lc data] [Le], at most 83 data bytes).
+
+        Raises :class:`StatusWordError` for a status word other than 9000 when
+        ``check`` is true.
+        """
+        cmd = bytes(command)
+        if len(cmd) < 4:
+            raise ArgumentError("an APDU has at least 4 bytes")
+        lc, le = 0, 0
+        if len(cmd) == 5:
+            le = cmd[4]
+        elif len(cmd) > 5:
+            lc = cmd[4]
+            if len(cmd) not in (5 + lc, 6 + lc):
+                raise ArgumentError(f"APDU of {len(cmd)} bytes does not match Lc {lc}")
+            le = cmd[5 + lc] if len(cmd) == 6 + lc else 0
+        packed = cmd[:4] + bytes((lc,)) + cmd[5 : 5 + lc] + bytes((le,))
+        out = buffer(max(93, 10 + lc), packed)
+        resp = buffer(136)
+        name = "Pro" + self._name
+        code = getattr(_library.library(), name)(out, resp)
+        if code < 256 or code == 0x10000:  # not a status word: the link's or reader's status
+            _check(code, name)
+        r = Response(bytes(resp[1 : 1 + resp[0]]), code)
+        if check and not r.ok:
+            raise StatusWordError(f"{name}: status word {code:04X}", code, r.data, name)
+        return r
+
+
+@dataclass(frozen=True)
+class Position:
+    """A position answer of the attendance terminal."""
+
+    found: bool
+    position: int
+
+
+@dataclass(frozen=True)
+class Record:
+    """One attendance record: the card number and the minute it was taken."""
+
+    card: int
+    time: _dt.datetime
+
+
+class Attendance(_Family):
+    """The attendance terminal on the same link. Its year 0 is :data:`YEAR_ZERO`."""
+
+    def time(self) -> _dt.datetime:
+        """The terminal's clock."""
+        c = (ctypes.c_int * 7)()
+        self._call("KQ_GetTime", c)
+        return _dt.datetime(YEAR_ZERO + c[0], c[1], c[2], c[3], c[4], c[5])
+
+    def set_time(self, when: _dt.datetime) -> None:
+        """Sets the terminal's clock (years YEAR_ZERO … YEAR_ZERO + 255)."""
+        year = when.year - YEAR_ZERO
+        if not 0 <= year <= 255:
+            raise ArgumentError(f"year {when.year} out of the terminal's range")
+        clock = (year, when.month, when.day, when.hour, when.minute, when.second,
+                 when.isoweekday() % 7)
+        self._call("KQ_SetTime", (ctypes.c_int * 7)(*clock))
+
+    def _position(self, name: str, date: Optional[_dt.date]) -> Position:
+        first, pos = ctypes.c_int(), buffer(4)
+        if date is None:
+            self._call(name, ctypes.byref(first), pos)
+        else:
+            year = date.year - YEAR_ZERO
+            if not 0 <= year <= 255:
+                raise ArgumentError(f"year {date.year} out of the terminal's range")
+            self._call(name, (ctypes.c_int * 3)(year, date.month, date.day),
+                       ctypes.byref(first), pos)
+        return Position(bool(first.value), int.from_bytes(bytes(pos), "little"))
+
+    def current_position(self) -> Position:
+        """The position of the newest record."""
+        return self._position("KQ_GetCurrentPos", None)
+
+    def start_position(self, date: _dt.date) -> Position:
+        """The position of the first record of a date."""
+        return self._position("KQ_GetStartPos", date)
+
+    def end_position(self, date: _dt.date) -> Position:
+        """The position of the last record of a date."""
+        return self._position("KQ_GetEndPos", date)
+
+    def records(self, position: int, count: int = 1) -> List[Record]:
+        """Up to ``count`` (1 … 31) records from ``position``: as many as the terminal has."""
+        if not 1 <= count <= 31:
+            raise ArgumentError(f"count must be 1 … 31, not {count}")
+        buf = buffer(255, b"\xff" * 255)  # untouched bytes stay FF: no record there
+        self._call("KQ_ReadRecord", 0, position, count, buf)
+        out: List[Record] = []
+        for i in range(count):
+            r = bytes(buf[8 * i : 8 * i + 8])
+            if r == b"\xff" * 8:
+                break
+            when = _dt.datetime(YEAR_ZERO + r[3], r[4], r[5], r[6], r[7])
+            out.append(Record(int.from_bytes(r[:3], "little"), when))
+        return out
+
+    def end_transfer(self) -> None:
+        """Ends a transfer."""
+        self._call("KQ_EndTrans")
+
+    def system_init(self) -> None:
+        """System initialisation of the terminal."""
+        self._call("KQ_SysInit")
+
+    def display(self, text: Union[str, bytes]) -> None:
+        """Shows at most 16 characters (padded with spaces) on the terminal's display."""
+        raw = text.encode("ascii") if isinstance(text, str) else bytes(text)
+        if len(raw) > 16:
+            raise ArgumentError("the display takes at most 16 characters")
+        self._call("KQ_Display", buffer(16, raw.ljust(16)))
+
+    def pass_through(self, code: int, data: bytes = b"") -> bytes:
+        """Passes a command (``code`` and ``data``, at most 254 bytes) to the terminal; its reply."""
+        if len(data) > 254:
+            raise ArgumentError("at most 254 bytes after the code")
+        buf = buffer(256, bytes(data))
+        self._call("KQ_TransCmd", code, 1 + len(data), buf)
+        return bytes(buf[1 : 1 + buf[0]])
+
+    def download_password(self, kind: int, password: bytes) -> None:
+        """Loads a password (4 bytes for kind 1, else 6) into the terminal."""
+        size = 4 if kind == 1 else 6
+        self._call("KQ_DownloadPSW", kind, buffer(size, _bytes(password, size, "a password")))
