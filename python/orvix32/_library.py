@@ -12,8 +12,10 @@ from typing import List, Optional, Tuple
 from .errors import LibraryNotFoundError
 
 PACKAGE_DIR = Path(__file__).resolve().parent
-#: The build folder of the source tree this package sits in (python/../build).
-TREE_BUILD = PACKAGE_DIR.parent.parent / "build"
+#: The build folder of the source tree this package sits in (python/../build);
+#: None for an installed package.
+TREE_BUILD: Optional[Path] = (PACKAGE_DIR.parent.parent / "build"
+                              if (PACKAGE_DIR.parent / "pyproject.toml").is_file() else None)
 LIBRARY_FILE = "ORVIX32.dll" if sys.platform == "win32" else "libORVIX32.so"
 
 _U8 = ctypes.POINTER(ctypes.c_ubyte)
@@ -90,10 +92,11 @@ def find_library() -> str:
     if system:
         return system
     looked.append("the system's library path (ORVIX32)")
-    tree = TREE_BUILD / "driver" / LIBRARY_FILE
-    if tree.is_file():
-        return str(tree)
-    looked.append(str(tree))
+    if TREE_BUILD is not None:
+        tree = TREE_BUILD / "driver" / LIBRARY_FILE
+        if tree.is_file():
+            return str(tree)
+        looked.append(str(tree))
     raise LibraryNotFoundError("ORVIX32 library not found; looked at: " + "; ".join(looked))
 
 
@@ -119,10 +122,11 @@ def find_program(name: str, env: str, tree_dir: str) -> str:
     if on_path:
         return on_path
     looked.append(f"PATH ({name})")
-    tree = TREE_BUILD / tree_dir / name
-    if os.access(tree, os.X_OK):
-        return str(tree)
-    looked.append(str(tree))
+    if TREE_BUILD is not None:
+        tree = TREE_BUILD / tree_dir / name
+        if os.access(tree, os.X_OK):
+            return str(tree)
+        looked.append(str(tree))
     raise LibraryNotFoundError(f"{name} not found; looked at: " + "; ".join(looked))
 
 

@@ -10,7 +10,7 @@ from typing import Any, List, Optional, Sequence, Tuple, Union
 
 from . import _library
 from ._library import buffer
-from .errors import ArgumentError, LinkError, StatusWordError
+from .errors import ArgumentError, LinkError, ReaderError, StatusWordError
 from .errors import check as _check
 from .mifare import parse_value_block
 
@@ -60,7 +60,7 @@ class _Family:
         self._reader = reader
 
     def _call(self, name: str, *args: Any) -> int:
-        code = getattr(_library.library(), name)(*args)
+        code = int(getattr(_library.library(), name)(*args))
         _check(code, name, self._contact)
         return code
 
@@ -587,6 +587,17 @@ class Record:
     time: _dt.datetime
 
 
+def _datetime(parts: Sequence[int], function: str) -> _dt.datetime:
+    """A terminal date and time (year counted from YEAR_ZERO); a terminal that
+    sends no valid date raises :class:`ReaderError`."""
+    try:
+        return _dt.datetime(YEAR_ZERO + parts[0], parts[1], parts[2], parts[3], parts[4],
+                            parts[5] if len(parts) > 5 else 0)
+    except ValueError as e:
+        raise ReaderError(f"{function}: the terminal sent no valid date ({e})", None,
+                          function) from e
+
+
 class Attendance(_Family):
     """The attendance terminal on the same link. Its year 0 is :data:`YEAR_ZERO`."""
 
@@ -594,7 +605,7 @@ class Attendance(_Family):
         """The terminal's clock."""
         c = (ctypes.c_int * 7)()
         self._call("KQ_GetTime", c)
-        return _dt.datetime(YEAR_ZERO + c[0], c[1], c[2], c[3], c[4], c[5])
+        return _datetime(c[:6], "KQ_GetTime")
 
     def set_time(self, when: _dt.datetime) -> None:
         """Sets the terminal's clock (years YEAR_ZERO … YEAR_ZERO + 255)."""
@@ -640,8 +651,7 @@ class Attendance(_Family):
             r = bytes(buf[8 * i : 8 * i + 8])
             if r == b"\xff" * 8:
                 break
-            when = _dt.datetime(YEAR_ZERO + r[3], r[4], r[5], r[6], r[7])
-            out.append(Record(int.from_bytes(r[:3], "little"), when))
+            out.append(Record(int.from_bytes(r[:3], "little"), _datetime(r[3:], "KQ_ReadRecord")))
         return out
 
     def end_transfer(self) -> None:

@@ -104,7 +104,8 @@ class Simulator:
         self._folder = Path(folder)
         link = str(self._folder / "reader")
         self._proc = subprocess.Popen(
-            [program, "--control", "--link", link, *self.args], stdin=subprocess.PIPE,
+            # It stops by itself when its input ends, so also when this process dies.
+            [program, "--stdin-control", "--link", link, *self.args], stdin=subprocess.PIPE,
             stdout=subprocess.PIPE, text=True, bufsize=1)
         self._finalizer = weakref.finalize(self, _stop, self._proc, None, folder)
         threading.Thread(target=self._pump, args=(self._proc.stdout,), daemon=True).start()
@@ -169,8 +170,11 @@ class Simulator:
             raise SimulatorError(f"one control command a call, not {command!r}")
         self._sync += 1
         marker = f"#orvix32-sync-{self._sync}"
-        self._proc.stdin.write(f"{command}\n{marker}\n")
-        self._proc.stdin.flush()
+        try:
+            self._proc.stdin.write(f"{command}\n{marker}\n")
+            self._proc.stdin.flush()
+        except OSError as e:
+            raise SimulatorError(f"the simulator is gone: {e}") from e
         lines: List[str] = []
         while True:
             line = self._next_line()
