@@ -65,6 +65,9 @@ class _Family:
         return code
 
 
+_current: Optional["Reader"] = None  # the Reader whose link the library holds
+
+
 class Reader(_Family):
     """The card reader on one serial port, linked while open.
 
@@ -95,7 +98,12 @@ class Reader(_Family):
     def link(self) -> "Reader":
         """Links to the reader (closing any link of the process first); raises
         :class:`LinkError` when no reader answers."""
+        global _current
         lib = _library.library()
+        # The library closes the link it holds before it links again.
+        if _current is not None:
+            _current.linked = False
+        _current = None
         if self._requested == "auto":
             index = ctypes.c_int(0)
             code = lib.AutoLinkCom(ctypes.byref(index))
@@ -110,13 +118,17 @@ class Reader(_Family):
                                 "LinkCom")
             self.port = self._requested
         self.linked = True
+        _current = self
         return self
 
     def close(self) -> None:
-        """Closes the link (the library then pauses one second); harmless when not linked."""
-        if self.linked:
-            self.linked = False
+        """Closes the link (the library then pauses one second); harmless when
+        not linked, also when another Reader has linked since."""
+        global _current
+        if self.linked and _current is self:
+            _current = None
             _library.library().UnLinkCom()
+        self.linked = False
 
     def __enter__(self) -> "Reader":
         return self.link()

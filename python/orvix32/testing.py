@@ -40,9 +40,10 @@ def _port_var(index: int) -> str:
 
 
 def map_ports_nowhere() -> None:
-    """Points every COM port that is not set at a path that does not exist."""
+    """Points every COM port that is not set (or set empty) at a path that does not exist."""
     for i in range(10):
-        os.environ.setdefault(_port_var(i), NOWHERE.format(i + 1))
+        if not os.environ.get(_port_var(i)):
+            os.environ[_port_var(i)] = NOWHERE.format(i + 1)
 
 
 def _claim_port() -> int:

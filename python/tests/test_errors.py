@@ -49,9 +49,10 @@ def test_card_and_argument_errors(sim, reader, fresh_card, call, error, code, fu
     assert (e.value.code, e.value.function) == (code, function)
 
 
-def test_nothing_to_link_to(monkeypatch, tmp_path, sim):
+def test_nothing_to_link_to(monkeypatch, tmp_path, sim, reader):
     with pytest.raises(LinkError, match="no reader answered on COM10"):
         orvix32.Reader("COM10").link()
+    assert not reader.linked  # the library let go of its link first
     with pytest.raises(ArgumentError):
         orvix32.Reader(10)
     with pytest.raises(SimulatorError, match="no cmd= filter"):

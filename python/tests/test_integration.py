@@ -3,15 +3,12 @@ import pytest
 
 import orvix32
 
-KEY = b"\xff" * 6
-
-
 def top_up(reader: orvix32.Reader, amount: int) -> int:
     """The program under test: adds to the purse in block 4; the new balance."""
     card = reader.mifare
     card.request()
     card.select(card.anticollision())
-    card.load_key(1, KEY)
+    card.load_key(1, b"\xff" * 6)
     card.authenticate(1)
     try:
         card.value(4)
