@@ -20,7 +20,8 @@ from . import des
 from ._library import find_library, library_path
 from .errors import (ArgumentError, CardTypeError, Error, LibraryNotFoundError, LinkError,
                      ReaderError, StatusWordError)
-from .mifare import ValueBlock, decode_access_bits, encode_access_bits, parse_value_block, value_block
+from .mifare import (ValueBlock, decode_access_bits, encode_access_bits, parse_value_block,
+                     value_block)
 from .reader import (YEAR_ZERO, AT1608, Attendance, MemoryCard, Mifare, Position, Reader, Record,
                      Response, RF5550, Slot, SlotState)
 

@@ -10,7 +10,7 @@ from typing import Any, List, Optional, Sequence, Tuple, Union
 
 from . import _library
 from ._library import buffer
-from .errors import ArgumentError, LinkError, ReaderError, StatusWordError
+from .errors import LINK_STEPS, ArgumentError, LinkError, ReaderError, StatusWordError
 from .errors import check as _check
 from .mifare import parse_value_block
 
@@ -108,7 +108,8 @@ class Reader(_Family):
             index = ctypes.c_int(0)
             code = lib.AutoLinkCom(ctypes.byref(index))
             if code:
-                raise LinkError(f"AutoLinkCom: no reader on COM1 or COM2 ({code})", code,
+                why = LINK_STEPS.get(code, "no port opened")
+                raise LinkError(f"AutoLinkCom: no reader on COM1 or COM2 ({code}: {why})", code,
                                 "AutoLinkCom")
             self.port = index.value
         else:
@@ -682,7 +683,8 @@ class Attendance(_Family):
         self._call("KQ_Display", buffer(16, raw.ljust(16)))
 
     def pass_through(self, code: int, data: bytes = b"") -> bytes:
-        """Passes a command (``code`` and ``data``, at most 254 bytes) to the terminal; its reply."""
+        """Passes a command (``code``, then ``data`` of at most 254 bytes) to the
+        terminal; its reply."""
         if len(data) > 254:
             raise ArgumentError("at most 254 bytes after the code")
         buf = buffer(256, bytes(data))

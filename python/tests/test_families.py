@@ -16,7 +16,8 @@ def test_apdus(sim, reader, control, slot, protocol):
     assert card.reset()[0] == 0x3B and card.protocol == protocol
     challenge = card.apdu(bytes.fromhex("0084000008"))
     assert (len(challenge.data), challenge.sw, challenge.ok) == (8, 0x9000, True)
-    for bad in (b"\x00\xa4\x00", bytes.fromhex("00A4000003") + b"\x3f", bytes(4) + b"\x54" + bytes(84)):
+    for bad in (b"\x00\xa4\x00", bytes.fromhex("00A4000003") + b"\x3f",
+                bytes(4) + b"\x54" + bytes(84)):
         with pytest.raises(ArgumentError):  # short, Lc too long for the data, Lc above 83
             card.apdu(bad)
     assert card.apdu(bytes.fromhex("00A40000023F0000"), check=True).sw == 0x9000  # with Le
