@@ -1,6 +1,6 @@
-// Security codes of the contact types whose reply puts code and error counter
-// at fixed positions (0, 15 … 17): all four positions come back whatever
-// length the caller gave; every other type keeps its reply within length.
+// Security codes of the types with code and error counter at fixed positions
+// (0, 15 … 17): all four come back whatever the length; other types keep the
+// reply within length.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -14,55 +14,46 @@ namespace {
 using fake::Bytes;
 using fake::bytes;
 using fake::Wire;
+using U = unsigned char*;
 
 struct CodeCase {
   int type;
-  std::function<int(unsigned char*)> call;
-  Bytes code;                  // the caller's 8 bytes before the call
-  std::vector<Bytes> replies;  // reply data, one exchange each, status 0
-  std::uint8_t status;         // status of the first reply
-  Bytes line;                  // every command frame sent
-  int result;
-  Bytes after;  // the caller's 8 bytes afterwards
+  std::function<int(U)> call;
+  std::vector<Bytes> replies;  // reply data, one exchange each
+  Bytes line;                  // the command frames sent
+  int result;                  // also the first reply's status; the others answer 0
+  Bytes after;                 // the caller's 6 bytes, which start as kStart
 };
 
-const Bytes kAskAB = bytes({0xAA, 0xBB, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE});
-const Bytes kNew1234 = bytes({0x12, 0x34, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE});
-const Bytes kCounterCode = bytes({0xC1, 0xC2, 0xD1, 0xD2});
+Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
 // Erase, write and counter read-back at code address c.
 Bytes changeAt(int c) {
-  Bytes b = Wire::expectedFrame(0x1A, bytes({18, 0, c, 2, 0xFF, 0xFF}));
-  const Bytes w = Wire::expectedFrame(0x15, bytes({18, 0, c, 2, 0x12, 0x34}));
-  const Bytes r = Wire::expectedFrame(0x14, bytes({18, 0, c + 2, 2}));
-  b.insert(b.end(), w.begin(), w.end());
-  b.insert(b.end(), r.begin(), r.end());
-  return b;
+  return Wire::expectedFrame(0x1A, bytes({18, 0, c, 2, 0xFF, 0xFF})) +
+         Wire::expectedFrame(0x15, bytes({18, 0, c, 2, 0x12, 0x34})) +
+         Wire::expectedFrame(0x14, bytes({18, 0, c + 2, 2}));
 }
-const std::vector<Bytes> kChangeReplies = {bytes({0xFF, 0xFF}), bytes({0x12, 0x34}),
-                                           bytes({0x0F, 0x00})};
-const Bytes kChanged = bytes({0x0F, 0x00, 0x12, 0x34, 0xEE, 0xEE, 0xEE, 0xEE});
-
-auto check(int n) {
-  return [n](unsigned char* c) { return CheckSecret(n, c); };
-}
-auto modify(int n) {
-  return [n](unsigned char* c) { return ModifySecret(n, c); };
-}
+const Bytes kStart = bytes({0x12, 0x34, 0xEE, 0xEE, 0xEE, 0xEE});
+const Bytes kAsk = Wire::expectedFrame(0x0C, bytes({0x12, 0x34}));
+const Bytes kAskNone = Wire::expectedFrame(0x0C, {});
+const std::vector<Bytes> kCounterCode = {bytes({0xC1, 0xC2, 0xD1, 0xD2})};
+const std::vector<Bytes> kChange = {bytes({0xFF, 0xFF}), bytes({0x12, 0x34}), bytes({0x0F, 0})};
+const Bytes kSwapped = bytes({0xD1, 0xD2, 0xC1, 0xC2, 0xEE, 0xEE});
+const Bytes kChanged = bytes({0x0F, 0x00, 0x12, 0x34, 0xEE, 0xEE});
+const Bytes kCapped = bytes({0xC1, 0xC2, 0xEE, 0xEE, 0xEE, 0xEE});
 
 // clang-format off
 const CodeCase kCases[] = {
-    {0, check(2), kAskAB, {kCounterCode}, 0, Wire::expectedFrame(0x0C, bytes({0xAA, 0xBB})), 0,
-     bytes({0xD1, 0xD2, 0xC1, 0xC2, 0xEE, 0xEE, 0xEE, 0xEE})},
-    {17, check(0), kAskAB, {kCounterCode}, 0, Wire::expectedFrame(0x0C, {}), 0,
-     bytes({0xD1, 0xD2, 0xC1, 0xC2, 0xEE, 0xEE, 0xEE, 0xEE})},
-    {15, check(2), kAskAB, {kCounterCode}, 0x45, Wire::expectedFrame(0x0C, bytes({0xAA, 0xBB})),
-     0x45, kAskAB},
-    {2, check(2), kAskAB, {kCounterCode}, 0, Wire::expectedFrame(0x0C, bytes({0xAA, 0xBB})), 0,
-     bytes({0xC1, 0xC2, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE})},
-    {0, modify(2), kNew1234, kChangeReplies, 0, changeAt(8), 0, kChanged},
-    {16, modify(1), kNew1234, kChangeReplies, 0, changeAt(10), 0, kChanged},
-    {17, modify(0), kNew1234, kChangeReplies, 0, changeAt(10), 0, kChanged},
-    {15, modify(-7), kNew1234, kChangeReplies, 0, changeAt(10), 0, kChanged},
+    {0, [](U c) { return CheckSecret(2, c); }, kCounterCode, kAsk, 0, kSwapped},
+    {17, [](U c) { return CheckSecret(0, c); }, kCounterCode, kAskNone, 0, kSwapped},
+    {15, [](U c) { return CheckSecret(2, c); }, kCounterCode, kAsk, 0x45, kStart},
+    {2, [](U c) { return CheckSecret(2, c); }, kCounterCode, kAsk, 0, kCapped},
+    {0, [](U c) { return ModifySecret(2, c); }, kChange, changeAt(8), 0, kChanged},
+    {16, [](U c) { return ModifySecret(1, c); }, kChange, changeAt(10), 0, kChanged},
+    {17, [](U c) { return ModifySecret(0, c); }, kChange, changeAt(10), 0, kChanged},
+    {15, [](U c) { return ModifySecret(-7, c); }, kChange, changeAt(10), 0, kChanged},
 };
 // clang-format on
 
@@ -75,8 +66,8 @@ TEST_F(CodePositions, FixedPositionsWhateverTheLengthOtherTypesCapped) {
     wire().input.clear();
     orvix::link().Contact.SelectedCardType = c.type;
     for (std::size_t i = 0; i < c.replies.size(); ++i)
-      wire().reply(i == 0 ? c.status : 0, c.replies[i]);
-    Bytes code = c.code;
+      wire().reply(i == 0 ? static_cast<std::uint8_t>(c.result) : 0, c.replies[i]);
+    Bytes code = kStart;
     EXPECT_EQ(c.call(code.data()), c.result);
     EXPECT_EQ(wire().written, c.line);
     EXPECT_EQ(code, c.after);
