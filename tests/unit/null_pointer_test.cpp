@@ -71,7 +71,7 @@ using NullPointers = fake::LinkedTest;
 
 TEST_F(NullPointers, EachNeededPointerNullGives4AndSendsNothing) {
   alignas(int) static unsigned char room[3][512];
-  for (const Row& row : allRows()) {
+  for (const Row& row : allRows())
     for (int k = 0; k < row.pointers; ++k) {
       std::memset(room, 0, sizeof room);
       Args a{{room[0], room[1], room[2]}};
@@ -83,7 +83,6 @@ TEST_F(NullPointers, EachNeededPointerNullGives4AndSendsNothing) {
       EXPECT_EQ(row.call(a), 4) << row.name << ", pointer " << k;
       EXPECT_TRUE(wire().written.empty()) << row.name << ", pointer " << k;
     }
-  }
 }
 
 }  // namespace
