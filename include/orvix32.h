@@ -3,7 +3,14 @@
  *
  * The library owns one serial link to a desktop card reader/writer. Every
  * function below is one (or a few) command/response exchanges with the reader
- * over that link, made on the caller's thread; calls must come one at a time.
+ * over that link, made on the caller's thread.
+ *
+ * Calls are serialized: every function that talks to the reader or reads the
+ * library's state holds one process-wide lock for its whole call, so calls
+ * from several threads are carried out one after the other, each whole (a
+ * Mifare call's relinks and UnLinkCom's 1000 ms pause included); a call made
+ * meanwhile waits for its turn. DLLVER, EnDesData, UnDesData, KQ_Daysbyte and
+ * KQ_Datebyte compute on the host, share nothing and take no lock.
  *
  * Result codes shared by the whole interface:
  *   0          success
@@ -16,7 +23,8 @@
  *              106 command data not written     114 no checksum byte
  *              107 checksum byte not written    115 response checksum mismatch
  *              108 no acknowledge byte
- *   4          an argument is out of range; nothing was sent
+ *   4          an argument is out of range, or a pointer the function needs
+ *              is null; nothing was sent
  *   other      the reader's own status for the command, passed through
  *
  * Buffers belong to the caller; sizes are given with each function. The
@@ -57,6 +65,7 @@ ORVIX32_API int ORVIX32_CALL LinkCom(int port);
 /* AutoLinkCom: link on COM1 or COM2, whichever answers first.
  *   port  in/out, one int. In: 1 = try COM2 first, any other value = COM1
  *         first. Out: the index that linked (0 or 1); unchanged when neither.
+ *         May be null: COM1 first, and the index is not reported.
  * Returns 0 = link up; otherwise the nonzero status of the last probe
  * (101 … 115), or 1 when neither port could be opened at either speed. */
 ORVIX32_API int ORVIX32_CALL AutoLinkCom(int* port);
@@ -78,12 +87,14 @@ ORVIX32_API int ORVIX32_CALL DLLVER(void);
 
 /* GetDeviceNumber: the reader's device number (command 0x20).
  *   number  out, 8 bytes: zeroed first, filled only on status 0.
- * Returns the status: 0, 101 … 115, or the reader's own status. */
+ * Returns 4 when number is null (nothing sent); else the status: 0,
+ * 101 … 115, or the reader's own status. */
 ORVIX32_API int ORVIX32_CALL GetDeviceNumber(unsigned char* number);
 
 /* DEVVER: the reader's firmware version (command 0x22).
  *   version  out, 8 bytes: filled only on status 0, else left untouched.
- * Returns the status: 0, 101 … 115, or the reader's own status. */
+ * Returns 4 when version is null (nothing sent); else the status: 0,
+ * 101 … 115, or the reader's own status. */
 ORVIX32_API int ORVIX32_CALL DEVVER(unsigned char* version);
 
 /* ALARM: drive the reader's signal outputs (command 0x7A).
@@ -296,7 +307,8 @@ ORVIX32_API int ORVIX32_CALL RF5550_Mcmno(unsigned char* number);
  * Library result codes of this family (no exchange, or a judged reply):
  *   3   not available for the selected card type, a length precondition
  *       failed, or the erase before a code change did not leave FF bytes
- *   4   an argument is out of range; nothing was sent, buffers untouched
+ *   4   an argument is out of range or a pointer is null; nothing was
+ *       sent, buffers untouched
  *   19  VerifyIC: the card is not of the selected type
  * Otherwise the result is the status of the last exchange: 0, 101 … 115, or
  * the reader's own status (which stops a multi-piece transfer at once; the
@@ -329,39 +341,43 @@ ORVIX32_API int ORVIX32_CALL VerifyIC(void);
 /* Inquire: the reader's view of the slot (command 0x0D).
  *   type, second, power  out, one int each: on status 0 the reader's card
  *   type, its second byte and the card's power state; the selected type then
- *   becomes type. Untouched otherwise. Returns the status. */
+ *   becomes type. Untouched otherwise. Returns the status; 4 when a pointer
+ *   is null. */
 ORVIX32_API int ORVIX32_CALL Inquire(int* type, int* second, int* power);
 
 /* CheckSecret: present the security code (command 0x0C).
  *   length  number of code bytes, 0 … 255 (types 25, 26: exactly 2)
- *   code    in/out, length bytes: the code; the reply is stored back into at
- *           most length bytes. Types 0, 15 … 17 answer 4 bytes, counter then
- *           code, stored as code[0..1] = code, code[2..3] = counter (give
- *           length 4 to receive all four).
+ *   code    in/out: the code (length bytes are sent). Types 0, 15 … 17:
+ *           at least 4 bytes of room; they answer 4 bytes, counter then code,
+ *           stored as code[0..1] = code, code[2..3] = counter whatever length
+ *           is. Other types: length bytes; the reply is stored back into at
+ *           most length bytes.
  * Types 25, 26 store the reply whatever the reader's status (not after a
  * link error). Other types store it on status 0 only.
  * Returns the status; 3 for types 1, 3, 10 … 14, 19 … 24, 30, 255 and for
- * types 25, 26 with length other than 2; 4 for length < 0 or > 255. */
+ * types 25, 26 with length other than 2; 4 for length < 0 or > 255, or a
+ * null code. */
 ORVIX32_API int ORVIX32_CALL CheckSecret(int length, unsigned char* code);
 
 /* ReadSecret: read the security code and its error counter.
  *   counter  out, 2 bytes
  *   code     out, 8 bytes of room: types 0, 15 … 17 store 2 bytes; types 2,
  *            4, 25, 26 store the reply's code bytes (at most 8).
- * Returns the status (of the read), or 3 for any other type. */
+ * Returns the status (of the read), 3 for any other type, or 4 when a
+ * pointer is null. */
 ORVIX32_API int ORVIX32_CALL ReadSecret(unsigned char* counter, unsigned char* code);
 
 /* ModifySecret: change the security code.
- *   length  bytes of room in code (and, for types 2 and 4, the code length:
- *           0 … 254; types 25, 26: exactly 2; types 0, 15 … 17: at least 2)
- *   code    in/out, length bytes. Types 0, 15 … 17 erase the code, write
- *           code[0..1] and read the counter back: code[0..1] = counter,
- *           code[2..3] = the write's reply (stored only within length).
- *           Types 2, 4, 25, 26 store the reply (at most length bytes) on
- *           status 0.
+ *   length  types 2 and 4: the code length, 0 … 254; types 25, 26: exactly
+ *           2; types 0, 15 … 17: not used (any value)
+ *   code    in/out. Types 0, 15 … 17: at least 4 bytes of room; they erase
+ *           the code, write code[0..1] and read the counter back:
+ *           code[0..1] = counter, code[2..3] = the write's reply.
+ *           Types 2, 4, 25, 26: length bytes; the reply is stored (at most
+ *           length bytes) on status 0.
  * Returns the status; 3 for other types, types 25, 26 with length other than
  * 2, or an erase that left a byte other than FF; 4 for a length out of the
- * ranges above. */
+ * ranges above or a null code. */
 ORVIX32_API int ORVIX32_CALL ModifySecret(int length, unsigned char* code);
 
 /* ReadCard: read length bytes of an area (command 0x14, pieces of 64).
@@ -371,7 +387,8 @@ ORVIX32_API int ORVIX32_CALL ModifySecret(int length, unsigned char* code);
  *   buffer   out, length bytes: each piece's reply appended (at most the
  *            piece's count), advancing by what the reader returned.
  * Returns the status of the first failing piece or of the last; 4 for
- * negative page or address, length <= 0, or a run past position 65535. */
+ * negative page or address, length <= 0, a run past position 65535, or a
+ * null buffer. */
 ORVIX32_API int ORVIX32_CALL ReadCard(int area, int page, int address, int length,
                                       unsigned char* buffer);
 
@@ -400,14 +417,15 @@ ORVIX32_API int ORVIX32_CALL Fuse(int value);
  *        stored into at most that many bytes: on status 0, and for types 25,
  *        26 whatever the reader's status (not after a link error).
  * Returns the status; 3 for type 16 with another selector and for every other
- * type. */
+ * type; 4 for a null key. */
 ORVIX32_API int ORVIX32_CALL CheckEraseSecret(int selector, unsigned char* key);
 
 /* CheckZoneSecret: present a zone's code (command 0x18: zone, code[0],
  * code[1]); types 25 and 26 only.
  *   code  in/out, 2 bytes: the reply is stored into at most 2 bytes whatever
  *         the reader's status (not after a link error).
- * Returns the status, or 3 for any other selected type (nothing sent). */
+ * Returns the status, 3 for any other selected type, or 4 for a null code
+ * (nothing sent). */
 ORVIX32_API int ORVIX32_CALL CheckZoneSecret(int zone, unsigned char* code);
 
 /* SetZoneRWBit: set a zone's access bits (command 0x1B: low bytes of zone and
@@ -427,8 +445,8 @@ ORVIX32_API int ORVIX32_CALL SetStandby(void);
  *            address minus address, replies appended (at most each piece's
  *            count). Write: in/out, replies copied back over the data the same
  *            way. Erase: filled with FF (after the check), then written.
- * Returns 0, 4 (bad address or length, page number above 65535; nothing sent,
- * buffer untouched), or the first nonzero status of any piece. */
+ * Returns 0, 4 (bad address or length, page number above 65535, null buffer;
+ * nothing sent, buffer untouched), or the first nonzero status of any piece. */
 ORVIX32_API int ORVIX32_CALL ReadMemCard(int address, int length, unsigned char* buffer);
 ORVIX32_API int ORVIX32_CALL WriteMemCard(int address, int length, unsigned char* buffer);
 ORVIX32_API int ORVIX32_CALL EraseMemCard(int address, int length, unsigned char* buffer);
@@ -443,13 +461,15 @@ ORVIX32_API int ORVIX32_CALL EraseMemCard(int address, int length, unsigned char
 
 /* AT1608_Write: write a zone (command 0x28: zone, address, length, data).
  *   zone 0 … 8, address 0 … 255, length 0 … 160; data in, length bytes.
- * Returns the status, or 4 for an argument out of range. */
+ * Returns the status, or 4 for an argument out of range or a null data with
+ * length above 0. */
 ORVIX32_API int ORVIX32_CALL AT1608_Write(int zone, int address, int length, unsigned char* data);
 
 /* AT1608_Read: read a zone (command 0x29: zone, address, length).
  *   buffer  out, length bytes: on status 0 exactly length bytes of the reply
  *           area (bytes the reader did not send hold earlier data).
- * Arguments and results as AT1608_Write. */
+ * Arguments and results as AT1608_Write (a null buffer with length above 0
+ * returns 4). */
 ORVIX32_API int ORVIX32_CALL AT1608_Read(int zone, int address, int length, unsigned char* buffer);
 
 /* AT1608_Psw: verify a password (command 0x2A: index, password[0..2]).
@@ -458,7 +478,7 @@ ORVIX32_API int ORVIX32_CALL AT1608_Read(int zone, int address, int length, unsi
  *             the converted attempt counter of the reply (when the reply has
  *             one, whatever the status); password[1..3] = reply bytes 1 … 3
  *             on status 0, else 0.
- * Returns the status, or 4 for an index out of range. */
+ * Returns the status, or 4 for an index out of range or a null password. */
 ORVIX32_API int ORVIX32_CALL AT1608_Psw(int index, unsigned char* password);
 
 /* AT1608_Authentic: mutual authentication. Reads the card identity (zone 8,
@@ -470,12 +490,13 @@ ORVIX32_API int ORVIX32_CALL AT1608_Psw(int index, unsigned char* password);
  *              unlisted counter value).
  *   secret     in, 8 bytes.
  * Returns 0 = the card's answer matches; 3 = it differs, or it has more than
- * 8 answer bytes; otherwise the identity read's result or the status. */
+ * 8 answer bytes; 4 when a pointer is null (nothing sent); otherwise the
+ * identity read's result or the status. */
 ORVIX32_API int ORVIX32_CALL AT1608_Authentic(unsigned char* challenge, unsigned char* secret);
 
 /* AT1608_ReadFuse: read the fuse byte (command 0x2C).
  *   fuse  out, 1 byte: set only on status 0 with a 1-byte reply.
- * Returns the status. */
+ * Returns the status, or 4 for a null fuse. */
 ORVIX32_API int ORVIX32_CALL AT1608_ReadFuse(unsigned char* fuse);
 
 /* AT1608_Reset: reset the card (command 0x2D). Returns the status. */
@@ -515,7 +536,7 @@ ORVIX32_API int ORVIX32_CALL CPUCardProtocolType(void);
  * (commands 0x32, 0x3C, 0x46, 0x50, 0x5A).
  *   answer  out, 256 bytes: answer[0] = length of the answer to reset, then
  *           its bytes; answer[0] = 0 on failure (protocol then unchanged).
- * Returns the status. */
+ * Returns the status, or 4 for a null answer (nothing sent). */
 ORVIX32_API int ORVIX32_CALL CpuCardReset(unsigned char* answer);
 ORVIX32_API int ORVIX32_CALL SamCard1Reset(unsigned char* answer);
 ORVIX32_API int ORVIX32_CALL SamCard2Reset(unsigned char* answer);
@@ -525,7 +546,7 @@ ORVIX32_API int ORVIX32_CALL SamCard4Reset(unsigned char* answer);
 /* ProCpuCardCmd / ProSamCard1Cmd … ProSamCard4Cmd: one APDU, fixed layout
  * (commands 0x33, 0x3D, 0x47, 0x51, 0x5B).
  *   command   in, 134 bytes;  response  out, 136 bytes.
- * Returns as described above. */
+ * Returns as described above; 4 when either pointer is null. */
 ORVIX32_API int ORVIX32_CALL ProCpuCardCmd(unsigned char* command, unsigned char* response);
 ORVIX32_API int ORVIX32_CALL ProSamCard1Cmd(unsigned char* command, unsigned char* response);
 ORVIX32_API int ORVIX32_CALL ProSamCard2Cmd(unsigned char* command, unsigned char* response);
@@ -535,7 +556,7 @@ ORVIX32_API int ORVIX32_CALL ProSamCard4Cmd(unsigned char* command, unsigned cha
 /* ProCpuCard / ProSamCard1 … ProSamCard4: one APDU, packed layout; the
  * command buffer is overwritten with what was sent.
  *   command   in/out, 93 bytes of room (10 + Lc);  response  out, 136 bytes.
- * Returns as described above. */
+ * Returns as described above; 4 when either pointer is null. */
 ORVIX32_API int ORVIX32_CALL ProCpuCard(unsigned char* command, unsigned char* response);
 ORVIX32_API int ORVIX32_CALL ProSamCard1(unsigned char* command, unsigned char* response);
 ORVIX32_API int ORVIX32_CALL ProSamCard2(unsigned char* command, unsigned char* response);

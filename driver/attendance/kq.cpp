@@ -61,9 +61,13 @@ int datePosition(std::uint8_t cmd, const int* date, int* first, unsigned char* p
 
 using namespace orvix::kq;
 
-extern "C" ORVIX32_API int ORVIX32_CALL KQ_EndTrans(void) { return exchange(kEndTransfer); }
+extern "C" ORVIX32_API int ORVIX32_CALL KQ_EndTrans(void) {
+  const orvix::CallGuard guard;
+  return exchange(kEndTransfer);
+}
 
 extern "C" ORVIX32_API int ORVIX32_CALL KQ_GetTime(int* clock) {
+  const orvix::CallGuard guard;
   if (!clock) return orvix::kBadArgument;
   const std::uint8_t status = exchange(kGetTime);
   if (status == 0) {
@@ -74,6 +78,7 @@ extern "C" ORVIX32_API int ORVIX32_CALL KQ_GetTime(int* clock) {
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL KQ_SetTime(const int* clock) {
+  const orvix::CallGuard guard;
   if (!clock) return orvix::kBadArgument;
   std::uint8_t frame[kClockItems];
   for (int i = 0; i < kClockItems; ++i) frame[i] = lowByte(clock[i]);
@@ -81,6 +86,7 @@ extern "C" ORVIX32_API int ORVIX32_CALL KQ_SetTime(const int* clock) {
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL KQ_GetCurrentPos(int* first, unsigned char* position) {
+  const orvix::CallGuard guard;
   if (!first || !position) return orvix::kBadArgument;
   const std::uint8_t status = exchange(kCurrentPosition);
   if (status == 0) takePosition(first, position);
@@ -89,16 +95,19 @@ extern "C" ORVIX32_API int ORVIX32_CALL KQ_GetCurrentPos(int* first, unsigned ch
 
 extern "C" ORVIX32_API int ORVIX32_CALL KQ_GetStartPos(const int* date, int* first,
                                                        unsigned char* position) {
+  const orvix::CallGuard guard;
   return datePosition(kStartPosition, date, first, position);
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL KQ_GetEndPos(const int* date, int* first,
                                                      unsigned char* position) {
+  const orvix::CallGuard guard;
   return datePosition(kEndPosition, date, first, position);
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL KQ_ReadRecord(int selector, int number, int count,
                                                       unsigned char* buffer) {
+  const orvix::CallGuard guard;
   if (!buffer) return orvix::kBadArgument;
   const std::uint8_t frame[4] = {lowByte(selector), lowByte(number), lowByte(number >> 8),
                                  lowByte(count)};
@@ -110,14 +119,19 @@ extern "C" ORVIX32_API int ORVIX32_CALL KQ_ReadRecord(int selector, int number, 
   return status;
 }
 
-extern "C" ORVIX32_API int ORVIX32_CALL KQ_SysInit(void) { return exchange(kSystemInit); }
+extern "C" ORVIX32_API int ORVIX32_CALL KQ_SysInit(void) {
+  const orvix::CallGuard guard;
+  return exchange(kSystemInit);
+}
 
 extern "C" ORVIX32_API int ORVIX32_CALL KQ_Display(const unsigned char* text) {
+  const orvix::CallGuard guard;
   if (!text) return orvix::kBadArgument;
   return exchange(kDisplay, text, kDisplayBytes);
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL KQ_TransCmd(int code, int length, unsigned char* buffer) {
+  const orvix::CallGuard guard;
   // A frame carries at most 255 data bytes.
   if (length < 0 || length > 255 || !buffer) return orvix::kBadArgument;
   std::uint8_t frame[255];
@@ -135,6 +149,7 @@ extern "C" ORVIX32_API int ORVIX32_CALL KQ_TransCmd(int code, int length, unsign
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL KQ_DownloadPSW(int kind, const unsigned char* password) {
+  const orvix::CallGuard guard;
   if (!password) return orvix::kBadArgument;
   std::uint8_t frame[7];
   frame[0] = lowByte(kind);

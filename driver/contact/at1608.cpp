@@ -55,6 +55,8 @@ std::optional<std::uint8_t> replyAttempts(std::uint8_t status) {
 
 extern "C" ORVIX32_API int ORVIX32_CALL AT1608_Write(int zone, int address, int length,
                                                      unsigned char* data) {
+  const CallGuard guard;
+  if (!data && length > 0) return kBadArgument;
   if (!validTransfer(zone, address, length)) return kBadArgument;
   std::array<std::uint8_t, 3 + kMaxTransfer> out{};
   out[0] = static_cast<std::uint8_t>(zone);
@@ -66,6 +68,8 @@ extern "C" ORVIX32_API int ORVIX32_CALL AT1608_Write(int zone, int address, int 
 
 extern "C" ORVIX32_API int ORVIX32_CALL AT1608_Read(int zone, int address, int length,
                                                     unsigned char* buffer) {
+  const CallGuard guard;
+  if (!buffer && length > 0) return kBadArgument;
   if (!validTransfer(zone, address, length)) return kBadArgument;
   const std::uint8_t out[3] = {static_cast<std::uint8_t>(zone), static_cast<std::uint8_t>(address),
                                static_cast<std::uint8_t>(length)};
@@ -76,6 +80,8 @@ extern "C" ORVIX32_API int ORVIX32_CALL AT1608_Read(int zone, int address, int l
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL AT1608_Psw(int index, unsigned char* password) {
+  const CallGuard guard;
+  if (!password) return kBadArgument;
   if (index < 0 || index > kLastPassword) return kBadArgument;
   const std::uint8_t out[4] = {static_cast<std::uint8_t>(index), password[0], password[1],
                                password[2]};
@@ -88,6 +94,8 @@ extern "C" ORVIX32_API int ORVIX32_CALL AT1608_Psw(int index, unsigned char* pas
 
 extern "C" ORVIX32_API int ORVIX32_CALL AT1608_Authentic(unsigned char* challenge,
                                                          unsigned char* secret) {
+  const CallGuard guard;
+  if (!challenge || !secret) return kBadArgument;
   at1608::Block identity{};
   if (const int st = AT1608_Read(kIdentityZone, kIdentityAddress, 8, identity.data()); st != 0)
     return st;
@@ -116,11 +124,14 @@ extern "C" ORVIX32_API int ORVIX32_CALL AT1608_Authentic(unsigned char* challeng
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL AT1608_ReadFuse(unsigned char* fuse) {
+  const CallGuard guard;
+  if (!fuse) return kBadArgument;
   const std::uint8_t status = exchange(kCmdReadFuse, nullptr, 0);
   if (status == 0 && link().RecvLen == 1) *fuse = link().RecvData[0];
   return status;
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL AT1608_Reset(void) {
+  const CallGuard guard;
   return exchange(kCmdReset, nullptr, 0);
 }

@@ -99,16 +99,22 @@ int splitPages(int address, int length, std::uint8_t* buffer, PageTransfer trans
 
 extern "C" ORVIX32_API int ORVIX32_CALL ReadMemCard(int address, int length,
                                                     unsigned char* buffer) {
+  const CallGuard guard;
+  if (!buffer) return kBadArgument;
   return splitPages(address, length, buffer, readPage);
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL WriteMemCard(int address, int length,
                                                      unsigned char* buffer) {
+  const CallGuard guard;
+  if (!buffer) return kBadArgument;
   return splitPages(address, length, buffer, writePage);
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL EraseMemCard(int address, int length,
                                                      unsigned char* buffer) {
+  const CallGuard guard;
+  if (!buffer) return kBadArgument;
   if (!validRun(address, length, behaviourOf(selectedType()).pageSize)) return kBadArgument;
   std::fill_n(buffer, length, 0xFF);
   return WriteMemCard(address, length, buffer);

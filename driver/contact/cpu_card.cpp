@@ -33,6 +33,7 @@ std::uint8_t detectT1(const std::uint8_t* atr, std::size_t n) {
 }
 
 int reset(const Slot& slot, std::uint8_t* answer) {
+  if (!answer) return kBadArgument;
   ContactState& c = link().Contact;
   c.SequenceBit = 0;
   c.ResponseCount = 0;
@@ -110,7 +111,7 @@ int decodeReply(ContactState& c) {
 }
 
 int apdu(const Slot& slot, std::uint8_t* command, std::uint8_t* response, Layout layout) {
-  if (command[4] > kMaxLc) return kBadArgument;
+  if (!command || !response || command[4] > kMaxLc) return kBadArgument;
   ContactState& c = link().Contact;
   frameApdu(c, command, layout);
   c.ResponseCount = 0;
@@ -132,31 +133,38 @@ int apdu(const Slot& slot, std::uint8_t* command, std::uint8_t* response, Layout
 }  // namespace
 
 extern "C" ORVIX32_API int ORVIX32_CALL CPUCardProtocolType(void) {
+  const CallGuard guard;
   return link().Contact.ProtocolT1 == 1 ? 1 : 0;
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL CpuCardReset(unsigned char* answer) {
+  const CallGuard guard;
   return reset(kSlots[0], answer);
 }
 extern "C" ORVIX32_API int ORVIX32_CALL ProCpuCardCmd(unsigned char* command,
                                                       unsigned char* response) {
+  const CallGuard guard;
   return apdu(kSlots[0], command, response, Layout::Fixed);
 }
 extern "C" ORVIX32_API int ORVIX32_CALL ProCpuCard(unsigned char* command,
                                                    unsigned char* response) {
+  const CallGuard guard;
   return apdu(kSlots[0], command, response, Layout::Packed);
 }
 
 #define ORVIX32_SAM_SLOT(n)                                                             \
   extern "C" ORVIX32_API int ORVIX32_CALL SamCard##n##Reset(unsigned char* answer) {    \
+    const CallGuard guard;                                                              \
     return reset(kSlots[n], answer);                                                    \
   }                                                                                     \
   extern "C" ORVIX32_API int ORVIX32_CALL ProSamCard##n##Cmd(unsigned char* command,    \
                                                              unsigned char* response) { \
+    const CallGuard guard;                                                              \
     return apdu(kSlots[n], command, response, Layout::Fixed);                           \
   }                                                                                     \
   extern "C" ORVIX32_API int ORVIX32_CALL ProSamCard##n(unsigned char* command,         \
                                                         unsigned char* response) {      \
+    const CallGuard guard;                                                              \
     return apdu(kSlots[n], command, response, Layout::Packed);                          \
   }
 

@@ -89,11 +89,6 @@ int readMemory(int address, int count, std::uint8_t* tmp) {
   return ReadCard(kMemoryArea, 0, address, count, tmp);
 }
 
-// Stores value at code[index] when the caller's code area reaches it.
-void put(std::uint8_t* code, int length, int index, std::uint8_t value) {
-  if (index < length) code[index] = value;
-}
-
 // Two-byte forms copy the reply whatever the reader's status; after a link
 // error there is no reply of this exchange, and the buffer is left alone.
 void copyUnlessLinkError(std::uint8_t status, std::uint8_t* dst, std::size_t room) {
@@ -102,13 +97,18 @@ void copyUnlessLinkError(std::uint8_t status, std::uint8_t* dst, std::size_t roo
 
 }  // namespace
 
-extern "C" ORVIX32_API int ORVIX32_CALL PowerOn(void) { return exchange(kCmdPowerOn, nullptr, 0); }
+extern "C" ORVIX32_API int ORVIX32_CALL PowerOn(void) {
+  const CallGuard guard;
+  return exchange(kCmdPowerOn, nullptr, 0);
+}
 
 extern "C" ORVIX32_API int ORVIX32_CALL PowerOff(void) {
+  const CallGuard guard;
   return exchange(kCmdPowerOff, nullptr, 0);
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL SelectCard(int type) {
+  const CallGuard guard;
   const std::uint8_t data[1] = {lowByte(type)};
   const std::uint8_t status = exchange(kCmdSelectCard, data, 1);
   if (status == 0) link().Contact.SelectedCardType = type;
@@ -116,6 +116,7 @@ extern "C" ORVIX32_API int ORVIX32_CALL SelectCard(int type) {
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL VerifyIC(void) {
+  const CallGuard guard;
   const CardBehaviour& b = behaviourOf(selectedType());
   std::uint8_t tmp[2] = {0, 0};
   switch (b.identity) {
@@ -139,6 +140,8 @@ extern "C" ORVIX32_API int ORVIX32_CALL VerifyIC(void) {
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL Inquire(int* type, int* second, int* power) {
+  const CallGuard guard;
+  if (!type || !second || !power) return kBadArgument;
   const std::uint8_t status = exchange(kCmdInquire, nullptr, 0);
   if (status == 0) {
     const auto& r = link().RecvData;
@@ -151,6 +154,8 @@ extern "C" ORVIX32_API int ORVIX32_CALL Inquire(int* type, int* second, int* pow
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL CheckSecret(int length, unsigned char* code) {
+  const CallGuard guard;
+  if (!code) return kBadArgument;
   const CardBehaviour& b = behaviourOf(selectedType());
   switch (b.check) {
     case SecretCheck::CheckRefused:
@@ -170,11 +175,13 @@ extern "C" ORVIX32_API int ORVIX32_CALL CheckSecret(int length, unsigned char* c
   if (status != 0) return status;
   if (b.check == SecretCheck::Reordered) {
     // The reply holds the counter first, then the code: the code goes first.
+    // These four positions are written whatever length was sent, so a 2-byte
+    // code still gets its counter back.
     const auto& r = link().RecvData;
-    put(code, length, 2, r[0]);
-    put(code, length, 3, r[1]);
-    put(code, length, 0, r[2]);
-    put(code, length, 1, r[3]);
+    code[0] = r[2];
+    code[1] = r[3];
+    code[2] = r[0];
+    code[3] = r[1];
   } else {
     copyReply(code, static_cast<std::size_t>(length));
   }
@@ -182,6 +189,8 @@ extern "C" ORVIX32_API int ORVIX32_CALL CheckSecret(int length, unsigned char* c
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL ReadSecret(unsigned char* counter, unsigned char* code) {
+  const CallGuard guard;
+  if (!counter || !code) return kBadArgument;
   const CardBehaviour& b = behaviourOf(selectedType());
   switch (b.readSecret) {
     case SecretAccess::InMemory: {
@@ -214,11 +223,13 @@ extern "C" ORVIX32_API int ORVIX32_CALL ReadSecret(unsigned char* counter, unsig
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL ModifySecret(int length, unsigned char* code) {
+  const CallGuard guard;
+  if (!code) return kBadArgument;
   const CardBehaviour& b = behaviourOf(selectedType());
   switch (b.modifySecret) {
     case SecretAccess::InMemory: {
       // Erase the two code bytes, write the new code, read the counter back.
-      if (length < 2) return kBadArgument;
+      // The four positions of code are fixed: length plays no part here.
       const std::uint8_t c = b.codeAddress;
       const std::uint8_t erase[6] = {kMemoryArea, 0, c, 2, 0xFF, 0xFF};
       const std::uint8_t status = exchange(kCmdErase, erase, sizeof erase);
@@ -228,8 +239,8 @@ extern "C" ORVIX32_API int ORVIX32_CALL ModifySecret(int length, unsigned char* 
         if (s.RecvData[i] != 0xFF) return kNotAvailable;
       std::uint8_t tmp[2] = {code[0], code[1]};
       if (const int st = WriteCard(kMemoryArea, 0, c, 2, tmp); st != 0) return st;
-      put(code, length, 2, tmp[0]);
-      put(code, length, 3, tmp[1]);
+      code[2] = tmp[0];
+      code[3] = tmp[1];
       if (const int st = readMemory(c + 2, 2, tmp); st != 0) return st;
       code[0] = tmp[0];
       code[1] = tmp[1];
@@ -260,6 +271,8 @@ extern "C" ORVIX32_API int ORVIX32_CALL ModifySecret(int length, unsigned char* 
 
 extern "C" ORVIX32_API int ORVIX32_CALL ReadCard(int area, int page, int address, int length,
                                                  unsigned char* buffer) {
+  const CallGuard guard;
+  if (!buffer) return kBadArgument;
   int position = 0;
   if (!validRun(page, address, length, position)) return kBadArgument;
   return readPieces(lowByte(area), position, length, buffer);
@@ -267,6 +280,8 @@ extern "C" ORVIX32_API int ORVIX32_CALL ReadCard(int area, int page, int address
 
 extern "C" ORVIX32_API int ORVIX32_CALL WriteCard(int area, int page, int address, int length,
                                                   unsigned char* buffer) {
+  const CallGuard guard;
+  if (!buffer) return kBadArgument;
   int position = 0;
   if (!validRun(page, address, length, position)) return kBadArgument;
   return writePieces(kCmdWrite, lowByte(area), position, length, buffer);
@@ -274,6 +289,8 @@ extern "C" ORVIX32_API int ORVIX32_CALL WriteCard(int area, int page, int addres
 
 extern "C" ORVIX32_API int ORVIX32_CALL EraseCard(int area, int page, int address, int length,
                                                   unsigned char* buffer) {
+  const CallGuard guard;
+  if (!buffer) return kBadArgument;
   int position = 0;
   if (!validRun(page, address, length, position)) return kBadArgument;
   std::fill_n(buffer, length, 0xFF);
@@ -283,11 +300,14 @@ extern "C" ORVIX32_API int ORVIX32_CALL EraseCard(int area, int page, int addres
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL Fuse(int value) {
+  const CallGuard guard;
   const std::uint8_t data[1] = {lowByte(value)};
   return exchange(kCmdFuse, data, 1);
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL CheckEraseSecret(int selector, unsigned char* key) {
+  const CallGuard guard;
+  if (!key) return kBadArgument;
   const CardBehaviour& b = behaviourOf(selectedType());
   std::size_t keyBytes = 0;
   switch (b.eraseKey) {
@@ -319,6 +339,8 @@ extern "C" ORVIX32_API int ORVIX32_CALL CheckEraseSecret(int selector, unsigned 
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL CheckZoneSecret(int zone, unsigned char* code) {
+  const CallGuard guard;
+  if (!code) return kBadArgument;
   if (!behaviourOf(selectedType()).zoneKeys) return kNotAvailable;
   const std::uint8_t data[3] = {lowByte(zone), code[0], code[1]};
   const std::uint8_t status = exchange(kCmdZoneSecret, data, sizeof data);
@@ -327,10 +349,12 @@ extern "C" ORVIX32_API int ORVIX32_CALL CheckZoneSecret(int zone, unsigned char*
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL SetZoneRWBit(int zone, int bits) {
+  const CallGuard guard;
   const std::uint8_t data[2] = {lowByte(zone), lowByte(bits)};
   return exchange(kCmdZoneBits, data, sizeof data);
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL SetStandby(void) {
+  const CallGuard guard;
   return exchange(kCmdStandby, nullptr, 0);
 }

@@ -118,6 +118,7 @@ int stepCommand(std::uint8_t cmd, int block, int value) {
 extern "C" {
 
 ORVIX32_API int ORVIX32_CALL RFMifare_Mcmno(unsigned char* info) {
+  const orvix::CallGuard guard;
   if (!info) return kBadArgument;
   int st = Frame().exchange(kMcmno);
   copyTwoOfFour(info);
@@ -125,16 +126,19 @@ ORVIX32_API int ORVIX32_CALL RFMifare_Mcmno(unsigned char* info) {
 }
 
 ORVIX32_API int ORVIX32_CALL RFMifare_TransKey(int sector, const unsigned char* key) {
+  const orvix::CallGuard guard;
   if (sector < 0 || sector > 15 || !key) return kBadArgument;
   return Frame().byte(sector).bytes(key, kKeyLen).exchange(kTransKey);
 }
 
 ORVIX32_API int ORVIX32_CALL RFMifare_Authmode(int mode) {
+  const orvix::CallGuard guard;
   if (mode != 0 && mode != 1) return kBadArgument;
   return Frame().byte(mode).exchange(kAuthmode);
 }
 
 ORVIX32_API int ORVIX32_CALL RFMifare_GetType(unsigned char* type) {
+  const orvix::CallGuard guard;
   if (!type) return kBadArgument;
   int st = Frame().exchange(kGetType);
   copyTwoOfFour(type);
@@ -142,6 +146,7 @@ ORVIX32_API int ORVIX32_CALL RFMifare_GetType(unsigned char* type) {
 }
 
 ORVIX32_API int ORVIX32_CALL RFMifare_GetSnr(unsigned char* serial) {
+  const orvix::CallGuard guard;
   if (!serial) return kBadArgument;
   int st = Frame().exchange(kGetSnr);
   copyOut(serial, 4);
@@ -149,6 +154,7 @@ ORVIX32_API int ORVIX32_CALL RFMifare_GetSnr(unsigned char* serial) {
 }
 
 ORVIX32_API int ORVIX32_CALL RFMifare_ReadBlock(int block, int serial, unsigned char* data) {
+  const orvix::CallGuard guard;
   if (!data) return kBadArgument;
   int st = Frame().byte(block).le32(serialBits(serial)).exchange(kReadBlock);
   copyOut(data, kBlockLen);
@@ -156,6 +162,7 @@ ORVIX32_API int ORVIX32_CALL RFMifare_ReadBlock(int block, int serial, unsigned 
 }
 
 ORVIX32_API int ORVIX32_CALL RFMifare_WriteBlock(int block, int serial, unsigned char* data) {
+  const orvix::CallGuard guard;
   if (!data) return kBadArgument;
   int st =
       Frame().byte(block).le32(serialBits(serial)).bytes(data, kBlockLen).exchange(kWriteBlock);
@@ -165,6 +172,7 @@ ORVIX32_API int ORVIX32_CALL RFMifare_WriteBlock(int block, int serial, unsigned
 
 ORVIX32_API int ORVIX32_CALL RFMifare_WriteKey(int sector, int serial, const unsigned char* key,
                                                int last) {
+  const orvix::CallGuard guard;
   if (!key) return kBadArgument;
   return Frame()
       .byte(sector)
@@ -175,6 +183,7 @@ ORVIX32_API int ORVIX32_CALL RFMifare_WriteKey(int sector, int serial, const uns
 }
 
 ORVIX32_API int ORVIX32_CALL RFMifare_ReadValue(int block, int serial, int* value) {
+  const orvix::CallGuard guard;
   if (!value) return kBadArgument;
   int st = Frame().byte(block).le32(serialBits(serial)).exchange(kReadValue);
   copyValueOut(value);
@@ -182,23 +191,28 @@ ORVIX32_API int ORVIX32_CALL RFMifare_ReadValue(int block, int serial, int* valu
 }
 
 ORVIX32_API int ORVIX32_CALL RFMifare_WriteValue(int block, int serial, int* value) {
+  const orvix::CallGuard guard;
   return valueCommand(kWriteValue, block, serial, value);
 }
 
 ORVIX32_API int ORVIX32_CALL RFMifare_IncrementValue(int block, int serial, int* value) {
+  const orvix::CallGuard guard;
   return valueCommand(kIncrementValue, block, serial, value);
 }
 
 ORVIX32_API int ORVIX32_CALL RFMifare_DecrementValue(int block, int serial, int* value) {
+  const orvix::CallGuard guard;
   return valueCommand(kDecrementValue, block, serial, value);
 }
 
 ORVIX32_API int ORVIX32_CALL RFMifare_LoadKey(int mode, int sector, const unsigned char* key) {
+  const orvix::CallGuard guard;
   if (!key) return kBadArgument;
   return Frame().byte(mode).byte(sector).bytes(key, kKeyLen).exchange(kLoadKey);
 }
 
 ORVIX32_API int ORVIX32_CALL RFMifare_Request(int mode, unsigned char* type) {
+  const orvix::CallGuard guard;
   if (!type) return kBadArgument;
   int st = Frame().byte(mode).exchange(kRequest);
   copyTwoOfFour(type);
@@ -206,6 +220,7 @@ ORVIX32_API int ORVIX32_CALL RFMifare_Request(int mode, unsigned char* type) {
 }
 
 ORVIX32_API int ORVIX32_CALL RFMifare_AntiColl(unsigned char* serial) {
+  const orvix::CallGuard guard;
   if (!serial) return kBadArgument;
   int st = Frame().exchange(kAntiColl);
   copyOut(serial, 4);
@@ -213,14 +228,17 @@ ORVIX32_API int ORVIX32_CALL RFMifare_AntiColl(unsigned char* serial) {
 }
 
 ORVIX32_API int ORVIX32_CALL RFMifare_Select(int serial) {
+  const orvix::CallGuard guard;
   return Frame().le32(serialBits(serial)).exchange(kSelect);
 }
 
 ORVIX32_API int ORVIX32_CALL RFMifare_Authentication(int keyType, int sector, int block) {
+  const orvix::CallGuard guard;
   return Frame().byte(keyType).byte(sector).byte(block).exchange(kAuthentication);
 }
 
 ORVIX32_API int ORVIX32_CALL RFMifare_Read(int block, unsigned char* data) {
+  const orvix::CallGuard guard;
   if (!data) return kBadArgument;
   int st = Frame().byte(block).exchange(kRead);
   copyOut(data, kBlockLen);
@@ -228,18 +246,24 @@ ORVIX32_API int ORVIX32_CALL RFMifare_Read(int block, unsigned char* data) {
 }
 
 ORVIX32_API int ORVIX32_CALL RFMifare_Write(int block, const unsigned char* data) {
+  const orvix::CallGuard guard;
   if (!data) return kBadArgument;
   return Frame().byte(block).bytes(data, kBlockLen).exchange(kWrite);
 }
 
 ORVIX32_API int ORVIX32_CALL RFMifare_Increment(int block, int value) {
+  const orvix::CallGuard guard;
   return stepCommand(kIncrement, block, value);
 }
 
 ORVIX32_API int ORVIX32_CALL RFMifare_Decrment(int block, int value) {
+  const orvix::CallGuard guard;
   return stepCommand(kDecrement, block, value);
 }
 
-ORVIX32_API int ORVIX32_CALL RFMifare_Halt(void) { return Frame().exchange(kHalt); }
+ORVIX32_API int ORVIX32_CALL RFMifare_Halt(void) {
+  const orvix::CallGuard guard;
+  return Frame().exchange(kHalt);
+}
 
 }  // extern "C"

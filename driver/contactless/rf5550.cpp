@@ -73,17 +73,20 @@ int readBlock(std::uint8_t cmd, const std::uint8_t* frame, std::size_t len, unsi
 using namespace orvix::rf5550;
 
 extern "C" ORVIX32_API int ORVIX32_CALL RF5550_ReadBlk(int block, unsigned char* buffer) {
+  const orvix::CallGuard guard;
   const std::uint8_t frame[1] = {static_cast<std::uint8_t>(block)};
   return readBlock(kReadBlock, frame, 1, buffer);
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL RF5550_WriteBlk(int block, const unsigned char* password,
                                                         unsigned char* data, int option) {
+  const orvix::CallGuard guard;
   return writeBlock(kWriteBlock, block, password, data, option);
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL RF5550_Init(const int* config,
                                                     const unsigned char* password, int option) {
+  const orvix::CallGuard guard;
   if (!config || !password) return orvix::kBadArgument;
   std::uint8_t frame[6];
   std::copy_n(password, 4, frame);
@@ -94,6 +97,7 @@ extern "C" ORVIX32_API int ORVIX32_CALL RF5550_Init(const int* config,
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL RF5550_Wake(const unsigned char* password) {
+  const orvix::CallGuard guard;
   if (!password) return orvix::kBadArgument;
   orvix::setCommand(kWake, password, 4);
   return orvix::ExchangeFrame();
@@ -102,6 +106,7 @@ extern "C" ORVIX32_API int ORVIX32_CALL RF5550_Wake(const unsigned char* passwor
 extern "C" ORVIX32_API int ORVIX32_CALL RF5550_ReadAfterWake(int block,
                                                              const unsigned char* password,
                                                              unsigned char* buffer) {
+  const orvix::CallGuard guard;
   if (!password) return orvix::kBadArgument;
   std::uint8_t frame[5];
   std::copy_n(password, 4, frame);
@@ -112,10 +117,12 @@ extern "C" ORVIX32_API int ORVIX32_CALL RF5550_ReadAfterWake(int block,
 extern "C" ORVIX32_API int ORVIX32_CALL RF5550_WriteAfterWake(int block,
                                                               const unsigned char* password,
                                                               unsigned char* data, int option) {
+  const orvix::CallGuard guard;
   return writeBlock(kWriteAfterWake, block, password, data, option);
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL RF5550_Mcmno(unsigned char* number) {
+  const orvix::CallGuard guard;
   if (!number) return orvix::kBadArgument;
   orvix::setCommand(kModuleNumber, nullptr, 0);
   const std::uint8_t status = orvix::ExchangeFrame();

@@ -13,11 +13,16 @@ constexpr int kLibraryVersion = 7321;
 constexpr std::size_t kIdentityBytes = 8;
 }  // namespace
 
-extern "C" ORVIX32_API int ORVIX32_CALL ComBaudRate(void) { return link().BaudInUse; }
+extern "C" ORVIX32_API int ORVIX32_CALL ComBaudRate(void) {
+  const CallGuard guard;
+  return link().BaudInUse;
+}
 
 extern "C" ORVIX32_API int ORVIX32_CALL DLLVER(void) { return kLibraryVersion; }
 
 extern "C" ORVIX32_API int ORVIX32_CALL GetDeviceNumber(unsigned char* number) {
+  const CallGuard guard;
+  if (!number) return kBadArgument;
   std::memset(number, 0, kIdentityBytes);
   setCommand(0x20, nullptr, 0);
   const std::uint8_t status = ExchangeFrame();
@@ -26,6 +31,8 @@ extern "C" ORVIX32_API int ORVIX32_CALL GetDeviceNumber(unsigned char* number) {
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL DEVVER(unsigned char* version) {
+  const CallGuard guard;
+  if (!version) return kBadArgument;
   setCommand(0x22, nullptr, 0);
   const std::uint8_t status = ExchangeFrame();
   if (status == 0) std::copy_n(link().RecvData.begin(), kIdentityBytes, version);
@@ -33,6 +40,7 @@ extern "C" ORVIX32_API int ORVIX32_CALL DEVVER(unsigned char* version) {
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL ALARM(int select, int a, int b, int c) {
+  const CallGuard guard;
   if (select < 1 || select > 7) return kBadArgument;
   const std::uint8_t data[4] = {static_cast<std::uint8_t>(select), static_cast<std::uint8_t>(a),
                                 static_cast<std::uint8_t>(b), static_cast<std::uint8_t>(c)};

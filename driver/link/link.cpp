@@ -139,9 +139,13 @@ int unlinkComImpl() {
 
 using namespace orvix;
 
-extern "C" ORVIX32_API int ORVIX32_CALL LinkCom(int port) { return linkComImpl(port); }
+extern "C" ORVIX32_API int ORVIX32_CALL LinkCom(int port) {
+  const CallGuard guard;
+  return linkComImpl(port);
+}
 
 extern "C" ORVIX32_API int ORVIX32_CALL AutoLinkCom(int* port) {
+  const CallGuard guard;
   LinkState& s = link();
   const int first = (port && *port == 1) ? 1 : 0;
   const int second = 1 - first;
@@ -157,4 +161,7 @@ extern "C" ORVIX32_API int ORVIX32_CALL AutoLinkCom(int* port) {
   return s.Status;
 }
 
-extern "C" ORVIX32_API int ORVIX32_CALL UnLinkCom(void) { return unlinkComImpl(); }
+extern "C" ORVIX32_API int ORVIX32_CALL UnLinkCom(void) {
+  const CallGuard guard;
+  return unlinkComImpl();
+}

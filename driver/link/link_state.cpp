@@ -1,6 +1,7 @@
 #include "link/link_state.h"
 
 #include <algorithm>
+#include <mutex>
 
 namespace orvix {
 
@@ -8,7 +9,12 @@ namespace {
 // The library's one global record. Trivially destructible on purpose: loading
 // and unloading the library does no work, and unloading does not close the port.
 LinkState theLink;
+// The call lock. Taken uncontended it costs one atomic operation each way.
+std::recursive_mutex callLock;
 }  // namespace
+
+CallGuard::CallGuard() { callLock.lock(); }
+CallGuard::~CallGuard() { callLock.unlock(); }
 
 LinkState& link() { return theLink; }
 

@@ -42,6 +42,20 @@ struct LinkState {
 // The one link state.
 LinkState& link();
 
+// Serializes the exports: every export that reaches the link or the library's
+// state holds the one process-wide call lock for its whole call (a Mifare
+// call's relinks and UnLinkCom's pause included), so calls from several
+// threads run one after the other, each whole. The lock is recursive because
+// some exports are built on others (AT1608_Authentic reads through
+// AT1608_Read, EraseMemCard writes through WriteMemCard, …).
+class CallGuard {
+ public:
+  CallGuard();
+  ~CallGuard();
+  CallGuard(const CallGuard&) = delete;
+  CallGuard& operator=(const CallGuard&) = delete;
+};
+
 inline PortSystem& ports() {
   LinkState& s = link();
   return s.System ? *s.System : systemPorts();
