@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows kit: build-kit/ORVIX32-<version>-windows.zip with the 32-bit and
 # 64-bit ORVIX32.dll, the header, orvix32.def, and for each DLL a MinGW import
-# library (libORVIX32.dll.a) and an MSVC one (ORVIX32.lib, made with
-# llvm-dlltool from the export list), plus README.txt and LICENSE.txt.
+# library (libORVIX32.dll.a, made with dlltool) and an MSVC one (ORVIX32.lib,
+# made with llvm-dlltool) from the export list, plus README.txt and
+# LICENSE.txt.
 #
 #   packaging/windows/make-kit.sh          both DLLs, the import libraries, the zip
 #   packaging/windows/make-kit.sh libs 32  only the import libraries of one DLL
@@ -20,12 +21,11 @@ DEF=driver/orvix32.def
 
 def_names() { awk '/^EXPORTS/ {on = 1; next} on && NF {print $1}' "$DEF" | sort; }
 
-# import_names LIB: the DLL names an import library imports, without the
-# stdcall decoration a 32-bit caller links by (_Name@N).
+# import_names LIB: the DLL names an import library imports (its __imp_
+# symbols), without the stdcall decoration of 32-bit callers (_Name@N).
 import_names() {
-  llvm-nm "$1" 2>/dev/null | awk '$2 == "T" || $2 == "I" {print $3}' | sed -E 's/^__imp_//;
-    s/^_//; s/@[0-9]+$//' | grep -v -E '^(_head_|.*_iname$|__IMPORT_DESCRIPTOR|__NULL_IMPORT|.*NULL_THUNK)' |
-    sort -u
+  llvm-nm "$1" 2>/dev/null | awk '$2 ~ /^[IT]$/ && $3 ~ /^__imp_/ {print $3}' |
+    sed -E 's/^__imp_//; s/^_//; s/@[0-9]+$//' | sort -u
 }
 
 check_lib() {
@@ -52,16 +52,21 @@ make_libs() {
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$arch.cmake" -DORVIX32_BUILD_APP=OFF >"$build.configure.log"
   ninja -C "$build" -j "$JOBS" ORVIX32 >/dev/null
   mkdir -p "$build/kit"
-  cp "$build/driver/ORVIX32.dll" "$build/driver/libORVIX32.dll.a" "$build/kit/"
-  # 32-bit callers link stdcall names decorated with their argument bytes
-  # (LinkCom@4), which the DLL exports undecorated: the MinGW import library
-  # has both; the export list for the MSVC one is taken from it.
+  cp "$build/driver/ORVIX32.dll" "$build/kit/"
   if [ "$bits" = 32 ]; then
+    # 32-bit callers link stdcall names decorated with their argument bytes
+    # (_LinkCom@4); the DLL exports them undecorated. The decorated names come
+    # from the objects the DLL is made of; both import libraries map each
+    # decorated name to the plain export (-k).
     { echo "LIBRARY ORVIX32.dll" && echo EXPORTS &&
-      llvm-nm "$build/kit/libORVIX32.dll.a" | awk '$2 == "T" && $3 ~ /@[0-9]+$/ {print $3}' |
-      sed 's/^_//' | sort -u; } >"$build/kit/orvix32-stdcall.def"
+      find "$build/driver" -name '*.obj' -exec llvm-nm {} + |
+      awk '$2 == "T" && $3 ~ /^_[A-Za-z0-9_]+@[0-9]+$/ {print substr($3, 2)}' |
+      grep -xE "($(def_names | paste -sd'|'))@[0-9]+" | sort -u; } >"$build/kit/orvix32-stdcall.def"
+    i686-w64-mingw32-dlltool -k -D ORVIX32.dll -d "$build/kit/orvix32-stdcall.def" \
+      -l "$build/kit/libORVIX32.dll.a"
     llvm-dlltool -m "$machine" -k -d "$build/kit/orvix32-stdcall.def" -l "$build/kit/ORVIX32.lib"
   else
+    x86_64-w64-mingw32-dlltool -D ORVIX32.dll -d "$DEF" -l "$build/kit/libORVIX32.dll.a"
     llvm-dlltool -m "$machine" -d "$DEF" -l "$build/kit/ORVIX32.lib"
   fi
   check_lib "$build/kit/libORVIX32.dll.a"
