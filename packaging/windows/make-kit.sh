@@ -15,7 +15,7 @@
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/common.sh"
 cd "$ROOT"
-ensure_packages cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix llvm zip
+ensure_packages cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix llvm zip unzip
 VERSION=$(sed -n 's/^project(ORVIX32 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 DEF=driver/orvix32.def
 

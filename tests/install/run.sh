@@ -83,9 +83,9 @@ for deb in "$BUILD"/debs/*.deb; do
 done
 lib=$(find "$WORK/root" -name 'libORVIX32.so.7.3.21')
 [ "$(objdump -p "$lib" | awk '/SONAME/ {print $2}')" = libORVIX32.so.7 ] || fail "soname of $lib"
-for f in $(find "$WORK/root" -type f -exec sh -c 'file -b "$1" | grep -q ^ELF' _ {} \; -print); do
-  if strings -a "$f" | grep -F "$ROOT"; then fail "$f names a build path"; fi
-done
+while IFS= read -r -d '' f; do
+  if file -b "$f" | grep -q ^ELF && strings -a "$f" | grep -F "$ROOT"; then fail "$f names a build path"; fi
+done < <(find "$WORK/root" -type f -print0)
 
 # ---- the installed programs, from the throwaway root ----------------------------------
 root_bin=$WORK/root/usr/bin
