@@ -21,16 +21,26 @@ QString OrvixBinding::loadedFrom() const {
 
 void OrvixBinding::load() {
   if (library_ && library_->isLoaded()) return;
-  QStringList candidates;
+  // Beside the program, then where it is installed (the library folder of the
+  // same prefix), then the system's; installed copies go by their soname
+  // (libORVIX32.so.7: the unversioned name comes with the development files).
+  constexpr int kAnyVersion = -1;
+  QList<std::pair<QString, int>> candidates;
   if (!fixedPath_.isEmpty()) {
-    candidates << fixedPath_;
+    candidates.append({fixedPath_, kAnyVersion});
   } else {
-    candidates << QDir(QCoreApplication::applicationDirPath()).filePath(kLibraryName)
-               << QString::fromLatin1(kLibraryName);
+    const QDir appDir(QCoreApplication::applicationDirPath());
+    const QString installed =
+        appDir.filePath(QStringLiteral(ORVIX32_LIBDIR_FROM_BINDIR "/") + kLibraryName);
+    candidates.append({appDir.filePath(kLibraryName), kAnyVersion});
+    candidates.append({installed, ORVIX32_SOVERSION});
+    candidates.append({QString::fromLatin1(kLibraryName), ORVIX32_SOVERSION});
+    candidates.append({QString::fromLatin1(kLibraryName), kAnyVersion});
   }
   QString lastError;
-  for (const QString& candidate : candidates) {
-    auto library = std::make_unique<QLibrary>(candidate);
+  for (const auto& [candidate, version] : candidates) {
+    auto library = version == kAnyVersion ? std::make_unique<QLibrary>(candidate)
+                                          : std::make_unique<QLibrary>(candidate, version);
     if (library->load()) {
       library_ = std::move(library);
       return;

@@ -7,6 +7,9 @@ JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 # Packages the native build, the simulator, the tests and the test bench need.
 BASE_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
   libssl-dev qt6-base-dev fonts-noto-cjk xvfb xauth)
+# What the install test needs besides: the manual pages, the API reference,
+# the Debian packages and their checks.
+INSTALL_PACKAGES=(help2man doxygen dpkg-dev fakeroot file lintian pkgconf binutils)
 
 # Installs the Debian packages given when any is missing: as root with
 # apt-get; otherwise prints the exact command and stops.
@@ -21,10 +24,16 @@ ensure_packages() {
     echo "  sudo apt-get install -y ${missing[*]}" >&2
     exit 1
   fi
-  echo "Installing: ${missing[*]}"
+  # One line on screen; apt's own output goes to a log shown only on failure.
+  local log=$ROOT/build-apt.log
+  echo "Installing Debian packages: ${missing[*]} (log: $log)"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  if ! { apt-get update -q && apt-get install -y -q --no-install-recommends "${missing[@]}"; } \
+    >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "Installing ${missing[*]} failed (log: $log)" >&2
+    exit 1
+  fi
 }
 
 # configure_and_build DIR [cmake options…] [-- ninja targets…]
