@@ -11,6 +11,7 @@
 
 #if defined(_WIN32)
 #include <io.h>
+#include <sys/stat.h>
 #else
 #include <signal.h>
 #include <unistd.h>

@@ -593,15 +593,16 @@ struct Simulator::Impl {
     play = opt.replayContinue ? Play::Models : Play::Silent;
   }
 
-  // Sends part of the recorded reader bytes; the last part of an exchange
-  // that completed at the site waits, with replayTiming, until the exchange
-  // has taken its recorded time.
-  void replaySend(std::size_t from, std::size_t to, bool last) {
+  // Sends part of the recorded reader bytes. With replayTiming the
+  // acknowledge of an exchange that completed at the site waits until the
+  // exchange has taken its recorded time (the reader carries a command out
+  // before it acknowledges, and the host waits longest for that byte).
+  void replaySend(std::size_t from, std::size_t to, bool timed) {
     const auto& r = cur->received;
     to = std::min(to, r.size());
     if (from >= to) return;
     const bool completed = cur->status < 101 || cur->status == 115;
-    if (last && completed && opt.replayTiming && cur->ms > 0) {
+    if (timed && completed && opt.replayTiming && cur->ms > 0) {
       const std::int64_t due = syncAt + static_cast<std::int64_t>(cur->ms * 1e6);
       const std::int64_t left = due - nowNs();
       if (left > 0 && !waitMs(static_cast<int>(left / 1'000'000))) return;
@@ -616,7 +617,7 @@ struct Simulator::Impl {
     log("#" + std::to_string(seq) + " replay exchange " + std::to_string(cur->number) +
         " (trace line " + std::to_string(cur->lineNumber) + ")");
     st = ready ? St::Cmd : St::Idle;
-    replaySend(0, 1, !ready);
+    replaySend(0, 1, false);
   }
 
   void replayAck() {
@@ -624,13 +625,13 @@ struct Simulator::Impl {
     const auto& r = cur->received;
     const bool acked = r.size() >= 2 && r[1] == kAck;
     st = acked ? St::Poll : St::Idle;
-    replaySend(1, 2, !acked);
+    replaySend(1, 2, acked);
   }
 
   void replayResponse() {
     st = St::Idle;
     if (cur->status < 101 || cur->status == 115) ++exchanges;
-    replaySend(2, cur->received.size(), true);
+    replaySend(2, cur->received.size(), false);
   }
 
   // Paced: a byte counts as arrived one wire time after the host wrote it,

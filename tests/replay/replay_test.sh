@@ -28,13 +28,14 @@ want="readersim: replay diverged at exchange $n (trace line $((n + 1)))
   trace:    $(grep -v '^#' "$W/site" | sed -n "${n}p")"
 [ "$(cat "$W/err")" = "$want" ] || fail "report: $(cat "$W/err") -- want: $want"
 
-# Link failures at the site come back the same at the desk.
+# Link failures at the site come back the same at the desk, a slow reader as slow.
 ORVIX32_TRACE=$W/site2 "$SIM" --fault silent --fault 'shortdata cmd=22' --fault 'badchecksum cmd=20' \
-  --fault 'noack cmd=b9' --exec "$DEMO" >"$W/out1"
+  --fault 'noack cmd=b9' --fault 'delay ms=300 cmd=a1' --exec "$DEMO" >"$W/out1"
 for s in 102 113 115 108; do grep -q "status $s " "$W/site2" || fail "no $s recorded"; done
-ORVIX32_TRACE=$W/desk2 "$SIM" --replay "$W/site2" --exec "$DEMO" >"$W/out2" 2>"$W/err"
+ORVIX32_TRACE=$W/desk2 "$SIM" --replay "$W/site2" --replay-timing --exec "$DEMO" >"$W/out2" 2>"$W/err"
 [ $? = 1 ] && [ ! -s "$W/err" ] || fail "failure replay: $(cat "$W/err")"
 [ "$(body "$W/site2")" = "$(body "$W/desk2")" ] && cmp -s "$W/out1" "$W/out2" || fail "failures differ"
+grep -m1 'cmd A1' "$W/desk2" | grep -q ' [34][0-9][0-9]\.[0-9] ms$' || fail "--replay-timing"
 
 # Switches take yes/no or are refused; a --link failure names path and reason.
 for c in "--paced=no:paced=off" "--paced=yes:paced=on" "--paced:paced=on"; do
