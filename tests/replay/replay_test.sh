@@ -7,9 +7,8 @@ SIM=$1 DEMO=$2 W=$(mktemp -d)
 trap 'rm -rf "$W"' EXIT
 for i in $(seq 1 10); do export ORVIX32_COM$i=/nonexistent/com$i; done
 fail() { echo "FAIL: $*"; exit 1; }
-# What must repeat exactly: the exchanges without time stamps and durations.
+# What must repeat exactly (exchanges without times), and the host's bytes of each.
 body() { grep -v '^#' "$1" | cut -d' ' -f3- | sed 's/ [0-9.]* ms$//'; }
-# The host's bytes of each exchange.
 sent() { awk '!/^#/{s="";on=0;for(i=1;i<=NF&&$i!="<";i++){if(on)s=s (s?" ":"") $i;if($i==">")on=1}print s}' "$1"; }
 
 ORVIX32_TRACE=$W/site "$SIM" --exec "$DEMO" >/dev/null || fail recording
@@ -45,4 +44,3 @@ done
 [ $? = 2 ] && grep -q -- '--verbose=maybe: a switch takes yes or no' "$W/err" || fail --verbose=maybe
 "$SIM" --link /nonexistent/d/reader 2>"$W/err"
 grep -q "line at /nonexistent/d/reader: .*No such file or directory" "$W/err" || fail "$(cat "$W/err")"
-echo ok

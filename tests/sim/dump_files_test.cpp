@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "core/simulator.h"
@@ -19,9 +21,7 @@ TEST(DumpFiles, OnlyARegularFileOfTheRightSizeIsRead) {
   ASSERT_NE(mkdtemp(tmpl), nullptr);
   const std::string dir = tmpl;
   ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
-  FILE* f = std::fopen((dir + "/big").c_str(), "w");
-  ASSERT_NE(f, nullptr);
-  std::fclose(f);
+  std::ofstream(dir + "/big").close();
   ASSERT_EQ(truncate((dir + "/big").c_str(), 3LL << 30), 0);  // sparse: no disk used
   auto say = [&](const std::string& line) {
     std::string out;
@@ -46,8 +46,7 @@ TEST(DumpFiles, OnlyARegularFileOfTheRightSizeIsRead) {
             "saved classic 12345678 to " + dir + "/card.bin");
   say("mifare remove");
   EXPECT_EQ(say("mifare load " + dir + "/card.bin").rfind("loaded classic 12345678", 0), 0u);
-  for (const char* n : {"/fifo", "/big", "/card.bin"}) unlink((dir + n).c_str());
-  rmdir(dir.c_str());
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
