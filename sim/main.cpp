@@ -205,6 +205,10 @@ int main(int argc, char** argv) {
       if (!flag(opt.paced)) return 2;
     } else if (a == "--replay") {
       if (!need(replayPath)) return 2;
+      if (replayPath.empty()) {
+        std::fprintf(stderr, "readersim: --replay wants a trace file\n");
+        return 2;
+      }
     } else if (a == "--replay-timing") {
       if (!flag(opt.replayTiming)) return 2;
     } else if (a == "--replay-continue") {

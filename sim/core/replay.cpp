@@ -1,6 +1,9 @@
 #include "core/replay.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -68,7 +71,11 @@ bool readTrace(std::istream& in, std::vector<RecordedExchange>& out, std::string
       return false;
     }
     x.status = *status;
-    if (t.size() >= 2 && t.back() == "ms") x.ms = std::strtod(t[t.size() - 2].c_str(), nullptr);
+    if (t.size() >= 2 && t.back() == "ms") {
+      // At most ten minutes (anything else, NaN included, counts as not recorded).
+      const double ms = std::strtod(t[t.size() - 2].c_str(), nullptr);
+      if (ms >= 0 && ms <= 600'000) x.ms = ms;
+    }
     x.number = ++number;
     x.lineNumber = lineNumber;
     x.line = line;
@@ -78,6 +85,11 @@ bool readTrace(std::istream& in, std::vector<RecordedExchange>& out, std::string
 }
 
 bool loadTrace(const std::string& path, std::vector<RecordedExchange>& out, std::string& error) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    error = "a folder, not a trace";
+    return false;
+  }
   std::ifstream in(path);
   if (!in) {
     error = std::string("cannot read: ") + std::strerror(errno);
