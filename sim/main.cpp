@@ -24,6 +24,9 @@ namespace {
 
 std::mutex outMu;
 
+// Exit status of readersim --replay --exec when the host left the recording.
+constexpr int kDivergedStatus = 99;
+
 void usage(std::FILE* to) {
   std::fprintf(to,
                "usage: readersim [options] [--exec PROGRAM ARGS...]\n"
@@ -48,10 +51,22 @@ void usage(std::FILE* to) {
                "                           when a command failed); 'quit' stops\n"
                "  --stdin-control          as --control, and stop when stdin ends\n"
                "  --verbose                log every exchange to stderr\n"
+               "  --replay TRACE           answer the host's exchanges, in order, with the\n"
+               "                           ones recorded in TRACE (an ORVIX32_TRACE file):\n"
+               "                           the same bytes, the same link failures, at any\n"
+               "                           line speed. The first exchange that differs is\n"
+               "                           reported on stderr, then the reader is silent\n"
+               "  --replay-timing          completed exchanges take their recorded time\n"
+               "  --replay-continue        after a divergence the card models answer on\n"
+               "  --replay-loop            after the last exchange start again at the first\n"
                "  --exec PROGRAM ARGS...   run PROGRAM with ORVIX32_COM1 = the link and\n"
                "                           ORVIX32_COM2 ... ORVIX32_COM10 = missing paths;\n"
-               "                           exit with its status (the path is not printed)\n"
+               "                           exit with its status (the path is not printed);\n"
+               "                           with --replay, exit 99 when the replay diverged\n"
                "  --help                   this text\n"
+               "\n"
+               "A switch also takes a value: --paced=yes, --verbose=no (yes|no|on|off|\n"
+               "true|false|1|0).\n"
                "\n"
                "control commands:\n");
 }
@@ -116,6 +131,7 @@ int main(int argc, char** argv) {
   readersim::Options opt;
   std::vector<std::string> faults, dos;
   bool control = false, stopAtEof = false, verbose = false, help = false;
+  std::string replayPath;
   std::vector<char*> execArgs;
 
   for (int i = 1; i < argc; ++i) {
@@ -142,9 +158,24 @@ int main(int argc, char** argv) {
       out = argv[++i];
       return true;
     };
+    // A switch alone is on; --switch=VALUE says which.
+    auto flag = [&](bool& sw) {
+      if (!hasInline) return sw = true;
+      for (const char* y : {"yes", "on", "true", "1"})
+        if (value == y) return sw = true;
+      for (const char* n : {"no", "off", "false", "0"})
+        if (value == n) {
+          sw = false;
+          return true;
+        }
+      std::fprintf(stderr, "readersim: %s=%s: a switch takes yes or no (try --help)\n", a.c_str(),
+                   value.c_str());
+      return false;
+    };
     std::string v;
+    bool on = false;
     if (a == "--help" || a == "-h") {
-      help = true;
+      if (!flag(help)) return 2;
     } else if (a == "--fast-speed") {
       if (!need(v)) return 2;
       opt.fastSpeed = std::atoi(v.c_str());
@@ -171,7 +202,19 @@ int main(int argc, char** argv) {
         return 2;
       }
     } else if (a == "--paced") {
-      opt.paced = true;
+      if (!flag(opt.paced)) return 2;
+    } else if (a == "--replay") {
+      if (!need(replayPath)) return 2;
+      if (replayPath.empty()) {
+        std::fprintf(stderr, "readersim: --replay wants a trace file\n");
+        return 2;
+      }
+    } else if (a == "--replay-timing") {
+      if (!flag(opt.replayTiming)) return 2;
+    } else if (a == "--replay-continue") {
+      if (!flag(opt.replayContinue)) return 2;
+    } else if (a == "--replay-loop") {
+      if (!flag(opt.replayLoop)) return 2;
     } else if (a == "--link") {
       if (!need(v)) return 2;
       opt.linkPath = v;
@@ -182,13 +225,15 @@ int main(int argc, char** argv) {
       if (!need(v)) return 2;
       dos.push_back(v);
     } else if (a == "--control") {
-      control = true;
+      if (!flag(control)) return 2;
     } else if (a == "--stdin-control") {
-      control = stopAtEof = true;
+      if (!flag(on)) return 2;
+      stopAtEof = on;
+      control = control || on;
     } else if (a == "--verbose" || a == "-v") {
-      verbose = true;
+      if (!flag(verbose)) return 2;
     } else if (a == "--exec") {
-      if (i + 1 >= argc) {
+      if (hasInline || i + 1 >= argc) {
         std::fprintf(stderr, "readersim: --exec wants a program\n");
         return 2;
       }
@@ -201,6 +246,21 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (!replayPath.empty()) {
+    std::string err;
+    opt.replay.emplace();
+    if (!readersim::loadTrace(replayPath, *opt.replay, err)) {
+      std::fprintf(stderr, "readersim: %s: %s\n", replayPath.c_str(), err.c_str());
+      return 2;
+    }
+    opt.report = [](const std::string& text) {
+      std::lock_guard<std::mutex> lk(outMu);
+      std::fprintf(stderr, "readersim: %s\n", text.c_str());
+    };
+  } else if (opt.replayTiming || opt.replayContinue || opt.replayLoop) {
+    std::fprintf(stderr, "readersim: --replay-timing, -continue and -loop go with --replay\n");
+    return 2;
+  }
   if (verbose) {
     opt.log = [](const std::string& line) {
       std::lock_guard<std::mutex> lk(outMu);
@@ -227,8 +287,9 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   if (!sim->start()) {
-    std::fprintf(stderr, "readersim: cannot open a pseudo-terminal%s%s\n",
-                 opt.linkPath.empty() ? "" : " at ", opt.linkPath.c_str());
+    std::fprintf(stderr, "readersim: cannot open the reader's line%s%s: %s\n",
+                 opt.linkPath.empty() ? "" : " at ", opt.linkPath.c_str(),
+                 sim->startError().c_str());
     return 1;
   }
   bool ok = true;
@@ -280,6 +341,7 @@ int main(int argc, char** argv) {
       pid_t r = waitpid(child, &st, WNOHANG);
       if (r != child) continue;
       exitCode = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+      if (!sim->replayReport().empty()) exitCode = kDivergedStatus;
       break;
     }
     if (child > 0) {

@@ -59,6 +59,7 @@ int linkOnPort(int port, bool* probed) {
 int OpenComPort(int portIndex, int baud) {
   LinkState& s = link();
   s.PortIndex = portIndex;
+  s.LineSpeed = baud;
   if (portIndex < 0 || portIndex >= kPortCount) return 1;
   if (s.ComHandle) {
     // A port the last UnLinkCom could not close (its line went away): drop

@@ -17,6 +17,7 @@ struct LinkState {
   SerialPort* ComHandle = nullptr;
   std::int32_t PortIndex = 0;  // index of the last open attempt, 0 = COM1
   std::int32_t BaudInUse = 0;  // 57600 or 9600 after a link, else 0
+  std::int32_t LineSpeed = 0;  // speed of the last open attempt (for the trace)
   std::int32_t ProbeReplyTries = 0;
   std::int32_t CmdReplyTries = 0;
   int LineMultiplier = 1;  // ms per byte in the time-outs: 1 fast, 2 at 9600

@@ -62,4 +62,21 @@ class PortSystem {
 // The operating system's serial ports (POSIX or Win32 backend).
 PortSystem& systemPorts();
 
+#if !defined(_WIN32)
+// The serial driver's low-latency flag of an open port (TIOCGSERIAL and
+// TIOCSSERIAL, ASYNC_LOW_LATENCY). USB serial adapters then pass received
+// bytes on at once instead of after their latency timer. Unit tests
+// substitute their own to see the requests.
+class LatencyControl {
+ public:
+  virtual ~LatencyControl() = default;
+  // Reads the flag; false when the port's driver does not support it.
+  virtual bool get(int fd, bool& lowLatency) = 0;
+  // Sets or clears the flag; false when the driver refused.
+  virtual bool set(int fd, bool lowLatency) = 0;
+};
+// nullptr puts the serial driver's own control back.
+void setLatencyControl(LatencyControl* control);
+#endif
+
 }  // namespace orvix

@@ -1,6 +1,10 @@
 // POSIX backend of the serial port layer (termios).
 //
-// Port index i opens the device named by ORVIX32_COM<i+1>, else /dev/ttyS<i>.
+// Port index i opens the device named by ORVIX32_COM<i+1>, else /dev/ttyS<i>;
+// a variable that is set but empty means the port does not exist.
+// An opened port is asked for the serial driver's low-latency mode (best
+// effort; ORVIX32_LOW_LATENCY=0 leaves the port as it is), and the flag is
+// put back as it was found when the port is closed.
 // The read time-outs follow the serial driver's rules the link is written
 // for: a read of k bytes returns when k bytes are in, after
 // readConstant + k * readMultiplier ms in all, or after readInterval ms of
@@ -15,6 +19,10 @@
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+
+#if defined(__linux__)
+#include <linux/serial.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -57,6 +65,56 @@ bool isConsole(const char* path) {
   return false;
 }
 
+// The serial driver's low-latency flag (false when the driver has none).
+bool driverGetLatency(int fd, bool& lowLatency) {
+#if defined(TIOCGSERIAL) && defined(ASYNC_LOW_LATENCY)
+  serial_struct ss{};
+  if (ioctl(fd, TIOCGSERIAL, &ss) != 0) return false;
+  lowLatency = (ss.flags & static_cast<int>(ASYNC_LOW_LATENCY)) != 0;
+  return true;
+#else
+  (void)fd;
+  (void)lowLatency;
+  return false;
+#endif
+}
+
+bool driverSetLatency(int fd, bool lowLatency) {
+#if defined(TIOCSSERIAL) && defined(ASYNC_LOW_LATENCY)
+  serial_struct ss{};
+  if (ioctl(fd, TIOCGSERIAL, &ss) != 0) return false;
+  if (lowLatency)
+    ss.flags |= static_cast<int>(ASYNC_LOW_LATENCY);
+  else
+    ss.flags &= ~static_cast<int>(ASYNC_LOW_LATENCY);
+  return ioctl(fd, TIOCSSERIAL, &ss) == 0;
+#else
+  (void)fd;
+  (void)lowLatency;
+  return false;
+#endif
+}
+
+// A substitute set by tests; nullptr = the serial driver's own flag.
+LatencyControl* latencyOverride = nullptr;
+
+bool getLatency(int fd, bool& on) {
+  return latencyOverride ? latencyOverride->get(fd, on) : driverGetLatency(fd, on);
+}
+bool setLatency(int fd, bool on) {
+  return latencyOverride ? latencyOverride->set(fd, on) : driverSetLatency(fd, on);
+}
+
+// Asks for low latency on an opened port; true when the flag was set here
+// (and so must be cleared again at close).
+bool requestLowLatency(int fd) {
+  if (const char* v = std::getenv("ORVIX32_LOW_LATENCY"); v && std::strcmp(v, "0") == 0)
+    return false;
+  bool on = false;
+  if (!getLatency(fd, on) || on) return false;
+  return setLatency(fd, true);
+}
+
 speed_t speedFor(int rateValue) {
   switch (rateValue) {
     case 56000:  // the fast rate value; POSIX has no 56000, the reader runs at 57600
@@ -77,7 +135,7 @@ speed_t speedFor(int rateValue) {
 
 class PosixPort final : public SerialPort {
  public:
-  explicit PosixPort(int fd) : fd_(fd) {}
+  PosixPort(int fd, bool restoreLatency) : fd_(fd), restoreLatency_(restoreLatency) {}
   ~PosixPort() override {
     if (fd_ >= 0) close();
   }
@@ -188,6 +246,8 @@ class PosixPort final : public SerialPort {
 
   bool close() override {
     if (fd_ < 0) return false;
+    if (restoreLatency_) setLatency(fd_, false);
+    restoreLatency_ = false;
     ioctl(fd_, TIOCNXCL);
     flock(fd_, LOCK_UN);
     const int rc = ::close(fd_);
@@ -204,6 +264,7 @@ class PosixPort final : public SerialPort {
   }
 
   int fd_;
+  bool restoreLatency_;  // the low-latency flag was set at open
   termios tio_{};
   Timeouts t_{};
   // Receive queue: bytes that came in with an earlier read, in order.
@@ -216,7 +277,7 @@ class PosixPorts final : public PortSystem {
  public:
   SerialPort* open(int index) override {
     const std::string path = pathFor(index);
-    if (isConsole(path.c_str())) return nullptr;
+    if (path.empty() || isConsole(path.c_str())) return nullptr;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return nullptr;
     struct stat st {};
@@ -227,7 +288,7 @@ class PosixPorts final : public PortSystem {
       ::close(fd);
       return nullptr;
     }
-    return new PosixPort(fd);
+    return new PosixPort(fd, requestLowLatency(fd));
   }
 
   void pause(int milliseconds) override {
@@ -238,12 +299,14 @@ class PosixPorts final : public PortSystem {
 
   static std::string pathFor(int index) {
     const std::string var = "ORVIX32_COM" + std::to_string(index + 1);
-    if (const char* p = std::getenv(var.c_str()); p && *p) return p;
+    if (const char* p = std::getenv(var.c_str())) return p;  // "" = no such port
     return "/dev/ttyS" + std::to_string(index);
   }
 };
 
 }  // namespace
+
+void setLatencyControl(LatencyControl* control) { latencyOverride = control; }
 
 PortSystem& systemPorts() {
   // Stateless, so it needs no destruction at unload.

@@ -1,21 +1,32 @@
 // The exchange trace: when ORVIX32_TRACE names a file (or "-" for standard
 // error), one line per exchange is appended to it: time, port, command, the
-// bytes sent and received in hexadecimal, and the status with the name of its
-// link error. When the variable is unset nothing is recorded at all.
+// bytes sent and received in hexadecimal, the status with the name of its
+// link error, and how long the exchange took. A header line with the format
+// version, the port, the line speed and the library version comes first and
+// again whenever the port or the speed changes. When the variable is unset
+// nothing is recorded at all.
+//
+// The trace never holds up or harms its host: the file is opened without
+// waiting (a FIFO nobody reads is simply not traced) and is not inherited by
+// child programs; a write that fails (no reader any more, a full pipe, a full
+// disk) turns tracing off for the rest of the process and raises no signal.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 namespace orvix {
+
+// The version of the trace format written in the header line.
+inline constexpr int kTraceFormatVersion = 1;
 
 class Trace {
  public:
   // Opens the trace named by ORVIX32_TRACE; false when tracing is off.
   // Looked up once, at the first exchange.
   bool openFromEnvironment();
-  bool enabled() const { return file_ != nullptr; }
+  bool enabled() const { return fd_ >= 0; }
 
   void begin();
   void sent(std::uint8_t b) { push(sent_, sentLen_, b); }
@@ -26,7 +37,9 @@ class Trace {
   void received(const std::uint8_t* p, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) received(p[i]);
   }
-  void end(int portIndex, std::uint8_t cmd, std::uint8_t status);
+  // Writes the exchange's line (after a header line when the port or the
+  // line speed differs from the last header's).
+  void end(std::int32_t portIndex, int lineSpeed, std::uint8_t cmd, std::uint8_t status);
 
   // The name of a status: "ok", the link error's name, or "reader status".
   static const char* statusName(std::uint8_t status);
@@ -36,9 +49,16 @@ class Trace {
   static void push(std::uint8_t* buf, std::size_t& len, std::uint8_t b) {
     if (len < kMax) buf[len++] = b;
   }
+  // Appends text; on failure tracing stops for good.
+  void write(const char* text, std::size_t n);
+
   // Kept open for the life of the process: the library does no work at
   // unload. Trivially destructible, so it can live in the link state.
-  std::FILE* file_ = nullptr;
+  int fd_ = -1;
+  bool ownFd_ = false;  // false for standard error, which is never closed
+  long long headerPort_ = -1;
+  int headerSpeed_ = -1;
+  std::chrono::steady_clock::time_point start_{};
   std::uint8_t sent_[kMax]{};
   std::uint8_t recv_[kMax]{};
   std::size_t sentLen_ = 0;

@@ -28,6 +28,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <sstream>
 #include <thread>
@@ -97,6 +98,7 @@ struct Simulator::Impl {
   Impl(Simulator& s, Options o) : sim(s), opt(std::move(o)) {
     speeds = opt.speeds;
     paced = opt.paced;
+    if (opt.replay) play = Play::Replay;
   }
 
   Simulator& sim;
@@ -150,11 +152,26 @@ struct Simulator::Impl {
   std::int64_t cursor = 0;     // paced: arrival time of the byte being handled
   std::int64_t lastWrite = 0;  // paced: when the reader's last byte went out
 
+  // Replay: the recorded exchange being played and the host's bytes of it so
+  // far. Replay answers from the recording; Models from the card models (no
+  // replay, or after a divergence with replayContinue); Silent answers
+  // nothing (after a divergence).
+  enum class Play { Models, Replay, Silent } play = Play::Models;
+  std::size_t recPos = 0;
+  const RecordedExchange* cur = nullptr;
+  std::vector<std::uint8_t> hostBytes;
+  bool differs = false;  // the host's bytes differ; reported at the frame's end
+  std::int64_t syncAt = 0;
+  mutable std::mutex reportMu;
+  std::string reportText;  // under reportMu
+  std::string startErr;
+
   void log(const std::string& text) const {
     if (opt.log) opt.log(text);
   }
 
   bool accepts(int speed) const {
+    if (play == Play::Replay) return true;  // the recording decides
     switch (speeds.load()) {
       case Speeds::Both:
         return speed == opt.fastSpeed || speed == 9600;
@@ -473,14 +490,32 @@ struct Simulator::Impl {
   }
 
   void handleByte(std::uint8_t b, int speed) {
+    if (play == Play::Silent) return;
     if (!accepts(speed)) {
       st = St::Idle;
       return;
     }
     stallDeadline = nowNs() + kStallNs;
+    if (play == Play::Replay) {
+      // A difference is reported once the host's part of the stage is in
+      // (its whole frame, when it differs within the frame).
+      if (differs)
+        hostBytes.push_back(b);
+      else
+        differs = !replayMatches(b);
+      if (differs && st != St::Cmd && st != St::Len && st != St::Data) {
+        diverge();
+        if (play == Play::Silent) {
+          st = St::Idle;
+          return;
+        }
+        // replayContinue: the card models take this byte and what follows.
+      }
+    }
+    const bool replaying = play == Play::Replay;
     switch (st) {
       case St::Idle:
-        if (b == kSync) beginExchange();
+        if (b == kSync) replaying ? replayReady() : beginExchange();
         break;
       case St::Cmd:
         cmd = sum = b;
@@ -498,15 +533,105 @@ struct Simulator::Impl {
         if (data.size() == len) st = St::Sum;
         break;
       case St::Sum:
-        frameDone(b);
+        replaying ? replayAck() : frameDone(b);
         break;
       case St::Poll:
         if (b == kPoll)
-          sendResponse();
-        else if (b == kSync)
+          replaying ? replayResponse() : sendResponse();
+        else if (b == kSync && !replaying)
           beginExchange();
         break;
     }
+  }
+
+  // ---- replay ---------------------------------------------------------------
+
+  // Compares the host's byte with the recording (and keeps it); false when
+  // it differs.
+  bool replayMatches(std::uint8_t b) {
+    const auto& rec = *opt.replay;
+    if (st == St::Idle) {
+      if (b != kSync) return true;  // ignored between exchanges, as a reader does
+      if (recPos >= rec.size() && opt.replayLoop && !rec.empty()) {
+        log("replay: the recording starts again");
+        recPos = 0;
+      }
+      hostBytes.assign(1, b);
+      if (recPos >= rec.size()) {
+        cur = nullptr;
+        return false;
+      }
+      cur = &rec[recPos++];
+      syncAt = nowNs();
+    } else {
+      hostBytes.push_back(b);
+    }
+    const std::size_t k = hostBytes.size() - 1;
+    return k < cur->sent.size() ? cur->sent[k] == b : hostWriteFailure(cur->status);
+  }
+
+  // Reports the divergence, then stops answering or hands over to the card
+  // models.
+  void diverge() {
+    differs = false;
+    const auto& rec = *opt.replay;
+    std::ostringstream o;
+    if (cur) {
+      o << "replay diverged at exchange " << cur->number << " (trace line " << cur->lineNumber
+        << ")\n  expected: " << hexText(cur->sent, " ")
+        << "\n  received: " << hexText(hostBytes, " ") << "\n  trace:    " << cur->line;
+    } else {
+      o << "replay diverged after the last exchange (" << (rec.empty() ? 0 : rec.back().number)
+        << "): the recording has ended"
+        << "\n  received: " << hexText(hostBytes, " ");
+    }
+    {
+      std::lock_guard<std::mutex> lk(reportMu);
+      reportText = o.str();
+    }
+    if (opt.report) opt.report(o.str());
+    play = opt.replayContinue ? Play::Models : Play::Silent;
+  }
+
+  // Sends part of the recorded reader bytes. With replayTiming the
+  // acknowledge of an exchange that completed at the site waits until the
+  // exchange has taken its recorded time (the reader carries a command out
+  // before it acknowledges, and the host waits longest for that byte).
+  void replaySend(std::size_t from, std::size_t to, bool timed) {
+    const auto& r = cur->received;
+    to = std::min(to, r.size());
+    if (from >= to) return;
+    const bool completed = cur->status < 101 || cur->status == 115;
+    if (timed && completed && opt.replayTiming && cur->ms > 0) {
+      const std::int64_t due = syncAt + static_cast<std::int64_t>(cur->ms * 1e6);
+      const std::int64_t left = due - nowNs();
+      if (left > 0 && !waitMs(static_cast<int>(left / 1'000'000))) return;
+    }
+    send(r.data() + from, to - from);
+  }
+
+  void replayReady() {
+    const auto& r = cur->received;
+    const bool ready = !r.empty() && r[0] == kReady;
+    ++seq;
+    log("#" + std::to_string(seq) + " replay exchange " + std::to_string(cur->number) +
+        " (trace line " + std::to_string(cur->lineNumber) + ")");
+    st = ready ? St::Cmd : St::Idle;
+    replaySend(0, 1, false);
+  }
+
+  void replayAck() {
+    lastCmd = cmd;
+    const auto& r = cur->received;
+    const bool acked = r.size() >= 2 && r[1] == kAck;
+    st = acked ? St::Poll : St::Idle;
+    replaySend(1, 2, acked);
+  }
+
+  void replayResponse() {
+    st = St::Idle;
+    if (cur->status < 101 || cur->status == 115) ++exchanges;
+    replaySend(2, cur->received.size(), false);
   }
 
   // Paced: a byte counts as arrived one wire time after the host wrote it,
@@ -570,6 +695,7 @@ struct Simulator::Impl {
       }
       if (st != St::Idle && nowNs() >= stallDeadline) {
         log("exchange abandoned: the host stalled (cmd " + hexByte(cmd) + ")");
+        if (differs) diverge();
         st = St::Idle;
       }
     }
@@ -602,7 +728,8 @@ bool Simulator::start() {
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
     if (!mkdtemp(buf.data())) {
-      d.log("cannot make a temporary folder");
+      d.startErr = std::string("cannot make a temporary folder: ") + std::strerror(errno);
+      d.log(d.startErr);
       return false;
     }
     d.tmpDir = buf.data();
@@ -616,6 +743,7 @@ bool Simulator::start() {
     ok = d.line.open(d.path, err);
   }
   if (!ok) {
+    d.startErr = err;
     d.log("cannot open the line: " + err);
     if (d.wakeFd >= 0) ::close(d.wakeFd);
     d.wakeFd = -1;
@@ -700,6 +828,13 @@ std::size_t Simulator::pendingFaults() const {
   std::lock_guard<std::mutex> lk(impl_->faultMu);
   return impl_->faults.size();
 }
+
+std::string Simulator::replayReport() const {
+  std::lock_guard<std::mutex> lk(impl_->reportMu);
+  return impl_->reportText;
+}
+
+std::string Simulator::startError() const { return impl_->startErr; }
 
 void Simulator::logLine(const std::string& line) const { impl_->log(line); }
 

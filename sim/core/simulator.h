@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/module.h"
+#include "core/replay.h"
 
 namespace readersim {
 
@@ -61,6 +62,16 @@ struct Options {
   std::string linkPath;
   // Log sink for one line per exchange and for device messages; empty = none.
   std::function<void(const std::string&)> log;
+
+  // Replay: when set, the reader answers the host's exchanges in order with
+  // these recorded ones (bytes, link failures and all) at whatever speed the
+  // host programs, instead of with its card models.
+  std::optional<std::vector<RecordedExchange>> replay;
+  bool replayTiming = false;    // a completed exchange takes as long as recorded
+  bool replayContinue = false;  // after a divergence the card models answer on
+  bool replayLoop = false;      // after the last exchange the first one comes again
+  // Receives the report of the first divergence (see replayReport()).
+  std::function<void(const std::string&)> report;
 };
 
 class Simulator {
@@ -120,6 +131,11 @@ class Simulator {
   bool plugged() const;
   // Faults still queued (a fault leaves the queue when its count is used up).
   std::size_t pendingFaults() const;
+  // The report of the replay's first divergence; empty while the host has
+  // sent what the recording holds (and without a replay).
+  std::string replayReport() const;
+  // Why the last start() failed (the path and the system's reason).
+  std::string startError() const;
   // Writes one line to Options::log, if set (modules may use it for device
   // messages).
   void logLine(const std::string& line) const;

@@ -1,7 +1,13 @@
 #include "mifare/mifare_module.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -332,6 +338,33 @@ Reply MifareModule::execute(std::uint8_t cmd, std::span<const std::uint8_t> d) {
 
 namespace {
 
+// Reads a 1024-byte dump into image; empty, or why not. Only a regular file
+// of exactly that size is read: it is opened without waiting (a FIFO or a
+// device is refused, never waited on) and its size is checked first.
+std::string readDump(const std::string& path, ClassicCard::Image& image) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return std::strerror(errno);
+  struct stat st {};
+  std::string err;
+  if (fstat(fd, &st) != 0)
+    err = std::strerror(errno);
+  else if (!S_ISREG(st.st_mode))
+    err = "not a regular file";
+  else if (static_cast<std::size_t>(st.st_size) != image.size())
+    err = std::to_string(st.st_size) + " bytes; a Mifare 1 dump is " + std::to_string(image.size());
+  for (std::size_t got = 0; err.empty() && got < image.size();) {
+    const ssize_t n = ::read(fd, image.data() + got, image.size() - got);
+    if (n > 0)
+      got += static_cast<std::size_t>(n);
+    else if (n == 0)
+      err = "shorter than it was a moment ago";
+    else if (errno != EINTR)
+      err = std::strerror(errno);
+  }
+  ::close(fd);
+  return err;
+}
+
 std::string cardLine(const Card& c) {
   return std::string(c.kind()) + " " + mifare::serialText(c.serial()) + " " +
          mifare::stateName(c.state());
@@ -379,16 +412,11 @@ bool MifareModule::control(const std::vector<std::string>& words, std::string& o
       out = "error: the serial is 8 hexadecimal digits, bytes as delivered";
       return true;
     }
-    std::ifstream in(words[2], std::ios::binary);
-    std::vector<char> bytes;
-    if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (!in || bytes.size() != ClassicCard::Image().size()) {
-      out = "error: " + words[2] + " is not a readable 1024-byte Mifare 1 dump";
+    ClassicCard::Image image{};
+    if (std::string err = readDump(words[2], image); !err.empty()) {
+      out = "error: " + words[2] + ": " + err;
       return true;
     }
-    ClassicCard::Image image{};
-    std::transform(bytes.begin(), bytes.end(), image.begin(),
-                   [](char ch) { return static_cast<std::uint8_t>(ch); });
     auto c = std::make_unique<ClassicCard>(image);
     if (s) c->setSerial(*s);
     const Serial serial = c->serial();
