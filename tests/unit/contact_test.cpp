@@ -55,14 +55,10 @@ TEST_F(Contact, MemoryCardRunsGoInPiecesOf64) {
   // clang-format on
   run(rows);
   clear();
-  for (auto [page, address, length] : {std::tuple{-1, 0, 1},
-                                       {0, -1, 1},
-                                       {0, 0, 0},
-                                       {0, 0, -5},
-                                       {256, 0, 1},
-                                       {255, 255, 2},
-                                       {0, 65536, 1},
-                                       {0x7FFFFFFF, 0, 1}}) {
+  // clang-format off
+  for (auto [page, address, length] : {std::tuple{-1, 0, 1}, {0, -1, 1}, {0, 0, 0}, {0, 0, -5}, {256, 0, 1},
+                                       {255, 255, 2}, {0, 65536, 1}, {0x7FFFFFFF, 0, 1}}) {
+    // clang-format on
     Guarded buf(4, 0x33);
     EXPECT_EQ(ReadCard(18, page, address, length, buf.data()), 4);
     EXPECT_EQ(WriteCard(18, page, address, length, buf.data()), 4);
@@ -147,15 +143,11 @@ TEST_F(Contact, EveryTypeBehavesAsItsRowSays) {
   EXPECT_EQ(link().Contact.SelectedCardType, 25);
 }
 
-Call check(int n) {
-  return [n](unsigned char* b) { return CheckSecret(n, b); };
-}
-Call modify(int n) {
-  return [n](unsigned char* b) { return ModifySecret(n, b); };
-}
-Call eraseKey(int s) {
-  return [s](unsigned char* b) { return CheckEraseSecret(s, b); };
-}
+// clang-format off
+Call check(int n) { return [n](unsigned char* b) { return CheckSecret(n, b); }; }
+Call modify(int n) { return [n](unsigned char* b) { return ModifySecret(n, b); }; }
+Call eraseKey(int s) { return [s](unsigned char* b) { return CheckEraseSecret(s, b); }; }
+// clang-format on
 const Call kVerify = [](unsigned char*) { return VerifyIC(); };
 const Call kReadSecret = [](unsigned char* b) { return ReadSecret(b, b + 2); };  // counter, code
 const Call kZone3 = [](unsigned char* b) { return CheckZoneSecret(3, b); };
@@ -264,12 +256,10 @@ TEST_F(Contact, PageCardReadsAreCutAtPagesAndIntoPiecesOf66) {
     EXPECT_EQ(buf.bytes(), seq(std::size_t(c.length), c.address));
     EXPECT_TRUE(buf.guardsIntact());
   }
-  for (auto [type, address, length] : {std::tuple{2, -1, 1},
-                                       {2, 0, 0},
-                                       {2, 0, -3},
-                                       {2, 65536 * 256, 1},
-                                       {2, 65535 * 256 + 255, 2},
-                                       {21, 65536 * 264, 1}}) {
+  // clang-format off
+  for (auto [type, address, length] : {std::tuple{2, -1, 1}, {2, 0, 0}, {2, 0, -3}, {2, 65536 * 256, 1},
+                                       {2, 65535 * 256 + 255, 2}, {21, 65536 * 264, 1}}) {
+    // clang-format on
     link().Contact.SelectedCardType = type;
     Guarded buf(4, 1);
     EXPECT_EQ(ReadMemCard(address, length, buf.data()), 4);
@@ -310,24 +300,22 @@ TEST_F(Contact, PageCardWritesEraseAndLongReplies) {
 // ---- CPU card and SAM slots ----------------------------------------------------
 
 struct SlotFns {
-  std::uint8_t apduCmd;
+  std::uint8_t resetCmd;
   int (*reset)(unsigned char*);
   int (*fixed)(unsigned char*, unsigned char*);
 };
-const SlotFns kSlots[5] = {{0x33, CpuCardReset, ProCpuCardCmd},
-                           {0x3D, SamCard1Reset, ProSamCard1Cmd},
-                           {0x47, SamCard2Reset, ProSamCard2Cmd},
-                           {0x51, SamCard3Reset, ProSamCard3Cmd},
-                           {0x5B, SamCard4Reset, ProSamCard4Cmd}};
+// clang-format off
+const SlotFns kSlots[5] = {{0x32, CpuCardReset, ProCpuCardCmd}, {0x3C, SamCard1Reset, ProSamCard1Cmd},
+                           {0x46, SamCard2Reset, ProSamCard2Cmd}, {0x50, SamCard3Reset, ProSamCard3Cmd},
+                           {0x5A, SamCard4Reset, ProSamCard4Cmd}};
+// clang-format on
 const Bytes kAtrT0 = hex("3B021450"), kAtrT1 = hex("3B8001");
 
 // A fixed-layout command: header, Lc, data, Le at byte 133.
 std::array<unsigned char, 134> fixedCommand(const char* head, const Bytes& data, int le) {
   std::array<unsigned char, 134> c{};
-  const Bytes h = hex(head);
+  const Bytes h = hex(head) + Bytes{std::uint8_t(data.size())} + data;
   std::copy(h.begin(), h.end(), c.begin());
-  c[4] = std::uint8_t(data.size());
-  std::copy(data.begin(), data.end(), c.begin() + 5);
   c[133] = std::uint8_t(le);
   return c;
 }
@@ -335,36 +323,34 @@ Bytes t1Block(int pcb, const Bytes& apdu) {
   Bytes b = Bytes{0x00, std::uint8_t(pcb), std::uint8_t(apdu.size())} + apdu;
   return b + Bytes{xorOf(b)};
 }
+// The line of a reset of the slot, then of its APDU command with the payload.
+std::string resetThen(int slot, const Bytes& payload) {
+  return toHex({kSlots[slot].resetCmd}) + ": " + toHex({std::uint8_t(kSlots[slot].resetCmd + 1)}) +
+         ":" + toHex(payload);
+}
+Call afterReset(int slot, std::array<unsigned char, 134> cmd) {
+  return [slot, cmd](unsigned char* b) mutable {
+    kSlots[slot].reset(Guarded(257).data());
+    return kSlots[slot].fixed(cmd.data(), b);
+  };
+}
 
-class CpuCard : public LinkedTest {
- protected:
-  void resetWith(int slot, const Bytes& atr) {
-    wire().reply(0, atr);
-    Guarded answer(256);
-    ASSERT_EQ(kSlots[slot].reset(answer.data()), 0);
-    clear();
-  }
-};
-
-TEST_F(CpuCard, AnswerToResetSelectsTheProtocol) {
+TEST_F(Contact, CpuCardAnswerToResetSelectsTheProtocol) {
   EXPECT_EQ(CPUCardProtocolType(), 1);  // before any reset
-  for (auto [atr, t1] : {std::pair{kAtrT0, 0},
-                         {kAtrT1, 1},
-                         {hex("3BF011223301"), 1},  // TD1 after TA1 TB1 TC1
-                         {hex("3BF011223302"), 0},
-                         {hex("3B901181 31FE"), 1},  // TD1 = 81
-                         {hex("3BE300FF81315245A1A2A31B"), 1},
-                         {hex("3B80"), 0},
-                         {hex("3B"), 0}}) {
+                                        // clang-format off
+  for (auto [atr, t1] : {std::pair{kAtrT0, 0}, {kAtrT1, 1}, {hex("3BF011223301"), 1},  // TD1 after TA1 TB1 TC1
+                         {hex("3BF011223302"), 0}, {hex("3B90118131FE"), 1},  // TD1 = 81
+                         {hex("3BE300FF81315245A1A2A31B"), 1}, {hex("3B80"), 0}, {hex("3B"), 0}}) {
+    // clang-format on
     link().Contact.ProtocolT1 = std::uint8_t(1 - t1);
     wire().reply(0, atr);
     Guarded answer(257);
     EXPECT_EQ(CpuCardReset(answer.data()), 0);
-    EXPECT_EQ(CPUCardProtocolType(), t1) << hx(atr);
+    EXPECT_EQ(CPUCardProtocolType(), t1) << toHex(atr);
     EXPECT_EQ(answer.bytes(),
               Bytes{std::uint8_t(atr.size())} + atr + Bytes(256 - atr.size(), 0xEE));
   }
-  resetWith(0, kAtrT0);  // a failed reset clears the answer and keeps the protocol
+  clear();  // a failed reset clears the answer and keeps the protocol
   wire().reply(0x49, kAtrT1);
   Guarded answer(2, 0x77);
   EXPECT_EQ(SamCard3Reset(answer.data()), 0x49);
@@ -376,49 +362,58 @@ TEST_F(CpuCard, AnswerToResetSelectsTheProtocol) {
 // One fixed-layout exchange after a reset: the APDU on the line (T=1: in a
 // block), the result, and the response area (length, data; 77 untouched).
 // Case 2 (read): Le goes out as the fifth byte; case 4 (select): Lc and data.
-TEST_F(CpuCard, ApduExchangesSendTheApduAndDecodeTheReply) {
+TEST_F(Contact, CpuCardApdusAndTheirReplies) {
   const auto read = fixedCommand("00840000", {}, 8),
              select = fixedCommand("00A40000", hex("3F00"), 0x10);
   const Bytes readApdu = hex("0084000008"), selectApdu = hex("00A40000023F00");
   const int noSw = ORVIX32_NO_STATUS_WORD;
-  struct Case {
-    bool t1;
-    int slot;
-    bool select;
-    Bytes reply;
-    int result;
-    Bytes resp;
-  } cases[] = {
-      {false, 0, false, hex("01020304050607089000"), 0x9000, hex("08010203040506070877")},
-      {false, 0, true, hex("6A82"), 0x6A82, hex("0077")},
-      {false, 2, true, hex("9000"), 0x9000, hex("0077")},
-      {true, 1, false, t1Block(0, hex("9000")), 0x9000, hex("0077")},
-      {true, 4, true, t1Block(0x40, hex("A1A2A36282")), 0x6282, hex("03A1A2A377")},
-      // Replies too short for status words have their own result.
-      {false, 0, false, {}, noSw, hex("0077")},
-      {false, 0, false, hex("90"), noSw, hex("0077")},
-      {true, 0, false, hex("0000029000"), noSw, hex("0077")},
-      {true, 0, false, {}, noSw, hex("0077")},
+  auto resp = [](const char* h) { return hex(h) + Bytes(136 - hex(h).size(), 0x77); };
+  Bytes longT0(255, 0x5A), longT1(255, 0x5A);  // T=0: status words last; T=1: before the check byte
+  longT0[253] = longT1[252] = 0x90;
+  longT0[254] = longT1[253] = 0x00;
+  // clang-format off
+  const Row rows[] = {
+    {"T=0 read", -1, {answer(0, kAtrT0), answer(0, hex("01020304050607089000"))}, afterReset(0, read), 136, 0x77, {},
+     resetThen(0, readApdu), 0x9000, resp("0801020304050607 08")},
+    {"T=0 select, 6A82", -1, {answer(0, kAtrT0), answer(0, hex("6A82"))}, afterReset(0, select), 136, 0x77, {},
+     resetThen(0, selectApdu), 0x6A82, resp("00")},
+    {"T=0 SAM 2 select", -1, {answer(0, kAtrT0), answer(0, hex("9000"))}, afterReset(2, select), 136, 0x77, {},
+     resetThen(2, selectApdu), 0x9000, resp("00")},
+    {"T=1 SAM 1 read", -1, {answer(0, kAtrT1), answer(0, t1Block(0, hex("9000")))}, afterReset(1, read), 136, 0x77,
+     {}, resetThen(1, t1Block(0, readApdu)), 0x9000, resp("00")},
+    {"T=1 SAM 4 select", -1, {answer(0, kAtrT1), answer(0, t1Block(0x40, hex("A1A2A36282")))}, afterReset(4, select),
+     136, 0x77, {}, resetThen(4, t1Block(0, selectApdu)), 0x6282, resp("03A1A2A3")},
+    // Replies too short for status words have their own result.
+    {"T=0 empty", -1, {answer(0, kAtrT0), answer(0)}, afterReset(0, read), 136, 0x77, {}, resetThen(0, readApdu),
+     noSw, resp("00")},
+    {"T=0 one byte", -1, {answer(0, kAtrT0), answer(0, hex("90"))}, afterReset(0, read), 136, 0x77, {},
+     resetThen(0, readApdu), noSw, resp("00")},
+    {"T=1 short block", -1, {answer(0, kAtrT1), answer(0, hex("0000029000"))}, afterReset(0, read), 136, 0x77, {},
+     resetThen(0, t1Block(0, readApdu)), noSw, resp("00")},
+    {"T=1 empty", -1, {answer(0, kAtrT1), answer(0)}, afterReset(0, read), 136, 0x77, {},
+     resetThen(0, t1Block(0, readApdu)), noSw, resp("00")},
+    // A long reply stops at the response area.
+    {"T=0 long", -1, {answer(0, kAtrT0), answer(0, longT0)}, afterReset(0, read), 136, 0x77, {},
+     resetThen(0, readApdu), 0x9000, hex("87") + Bytes(135, 0x5A)},
+    {"T=1 long", -1, {answer(0, kAtrT1), answer(0, longT1)}, afterReset(0, read), 136, 0x77, {},
+     resetThen(0, t1Block(0, readApdu)), 0x9000, hex("87") + Bytes(135, 0x5A)},
+    // A link error: the status and an empty response.
+    {"link error", -1, {answer(0, kAtrT1), {0x45}}, afterReset(0, read), 136, 0x77, {}, "32: ?2333090000050084000008893A", 108,
+     resp("00")},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(hx(c.reply));
-    resetWith(c.slot, c.t1 ? kAtrT1 : kAtrT0);
-    auto cmd = c.select ? select : read;
-    Guarded resp(136, 0x77);
-    wire().reply(0, c.reply);
-    EXPECT_EQ(kSlots[c.slot].fixed(cmd.data(), resp.data()), c.result);
-    const Bytes& apdu = c.select ? selectApdu : readApdu;
-    EXPECT_EQ(line(), hx({kSlots[c.slot].apduCmd}) + ":" + hx(c.t1 ? t1Block(0, apdu) : apdu));
-    const Bytes r = resp.bytes();
-    EXPECT_EQ(Bytes(r.begin(), r.begin() + long(c.resp.size())), c.resp);
-    EXPECT_EQ(link().Contact.SequenceBit, 1);  // the exchange itself succeeded
-  }
+  // clang-format on
+  run(rows);
+  EXPECT_EQ(link().Contact.SequenceBit, 0);  // cleared by the link error
+  wire().reply(0, kAtrT0);
+  wire().reply(0, hex("9000"));
+  EXPECT_EQ(afterReset(0, read)(Guarded(136).data()), 0x9000);
+  EXPECT_EQ(link().Contact.SequenceBit, 1);  // a T=0 exchange flips it too
 }
 
-TEST_F(CpuCard, T1BlocksAlternateTheSequenceBitAcrossSlotsAndResets) {
-  resetWith(0, kAtrT1);
+TEST_F(Contact, CpuCardT1SequenceBitIsSharedAcrossSlotsAndResets) {
+  wire().reply(0, kAtrT1);
+  ASSERT_EQ(CpuCardReset(Guarded(257).data()), 0);
   auto cmd = fixedCommand("00840000", {}, 4);
-  Guarded resp(136);
   // {slot, status, PCB sent}; slot -1: a reset of slot 2.
   const std::array<int, 3> steps[] = {
       {0, 0, 0x00},    {0, 0, 0x40}, {0, 0, 0x00},
@@ -430,36 +425,19 @@ TEST_F(CpuCard, T1BlocksAlternateTheSequenceBitAcrossSlotsAndResets) {
   for (auto [slot, status, pcb] : steps) {
     clear();
     if (slot < 0) {
-      resetWith(2, kAtrT1);
+      wire().reply(0, kAtrT1);
+      EXPECT_EQ(SamCard2Reset(Guarded(257).data()), 0);
       continue;
     }
     wire().reply(std::uint8_t(status), t1Block(0, hex("9000")));
-    EXPECT_EQ(kSlots[slot].fixed(cmd.data(), resp.data()), status ? status : 0x9000);
-    EXPECT_EQ(line(), hx({kSlots[slot].apduCmd}) + ":" + hx(t1Block(pcb, hex("0084000004"))));
+    EXPECT_EQ(kSlots[slot].fixed(cmd.data(), Guarded(136).data()), status ? status : 0x9000);
+    EXPECT_EQ(line(), toHex({std::uint8_t(kSlots[slot].resetCmd + 1)}) + ":" +
+                          toHex(t1Block(pcb, hex("0084000004"))));
   }
-  clear();  // a link error: the status, an empty response, the bit cleared
-  wire().raw({0x45});
-  Guarded empty(1, 9);
-  EXPECT_EQ(ProCpuCardCmd(cmd.data(), empty.data()), 108);
-  EXPECT_EQ(empty.bytes(), Bytes{0});
-  EXPECT_EQ(link().Contact.SequenceBit, 0);
 }
 
-TEST_F(CpuCard, LongRepliesLcLimitAndPackedCommands) {
-  for (const Bytes* atr : {&kAtrT0, &kAtrT1}) {  // a long reply stops at the response area
-    resetWith(0, *atr);
-    auto cmd = fixedCommand("00B00000", {}, 0);
-    Guarded resp(136);
-    Bytes reply(255, 0x5A);  // T=0: status words last; T=1: before the block's check byte
-    reply[252 + (atr == &kAtrT0)] = 0x90;
-    reply[253 + (atr == &kAtrT0)] = 0x00;
-    wire().reply(0, reply);
-    EXPECT_EQ(ProCpuCardCmd(cmd.data(), resp.data()), 0x9000);
-    EXPECT_EQ(resp.bytes()[0], 135);
-    EXPECT_TRUE(resp.guardsIntact());
-  }
-  clear();  // Lc beyond the APDU area is refused; 83 data bytes still go
-  auto cmd = fixedCommand("00D60000", Bytes(84, 1), 0);
+TEST_F(Contact, CpuCardLcLimitAndPackedCommands) {
+  auto cmd = fixedCommand("00D60000", Bytes(84, 1), 0);  // Lc beyond the APDU area is refused
   Guarded resp(136, 0x77);
   EXPECT_EQ(ProCpuCardCmd(cmd.data(), resp.data()), 4);
   std::array<unsigned char, 134> packed{0x00, 0xD6, 0x00, 0x00, 200};
@@ -467,21 +445,22 @@ TEST_F(CpuCard, LongRepliesLcLimitAndPackedCommands) {
   EXPECT_EQ(packed[0], 0x00);
   EXPECT_EQ(resp.bytes()[0], 0x77);
   EXPECT_TRUE(wire().written.empty());
-  resetWith(0, kAtrT1);
-  cmd = fixedCommand("00D60000", Bytes(83, 1), 0);
+  wire().reply(0, kAtrT1);  // 83 data bytes still go
   wire().reply(0, t1Block(0, hex("9000")));
-  EXPECT_EQ(ProCpuCardCmd(cmd.data(), resp.data()), 0x9000);
-  EXPECT_EQ(wire().written[2], 92);
-
+  EXPECT_EQ(afterReset(0, fixedCommand("00D60000", Bytes(83, 1), 0))(resp.data()), 0x9000);
+  EXPECT_EQ(wire().written[7], 92);
   // Packed commands are overwritten with what was sent. T=0: Le right after
   // the data; the buffer becomes length + APDU.
-  resetWith(0, kAtrT0);
-  std::array<unsigned char, 93> c0{0x80, 0xCA, 0x01, 0x02, 0x00, 0x10};
+  wire().reply(0, kAtrT0);
   wire().reply(0, hex("6D00"));
+  std::array<unsigned char, 93> c0{0x80, 0xCA, 0x01, 0x02, 0x00, 0x10};
+  ASSERT_EQ(CpuCardReset(Guarded(257).data()), 0);
   EXPECT_EQ(ProCpuCard(c0.data(), resp.data()), 0x6D00);
   EXPECT_EQ(Bytes(c0.begin(), c0.begin() + 6), hex("0580CA010210"));
   // T=1: the whole block, also when the exchange fails.
-  resetWith(0, kAtrT1);
+  wire().reply(0, kAtrT1);
+  ASSERT_EQ(CpuCardReset(Guarded(257).data()), 0);
+  clear();
   std::array<unsigned char, 93> c1{0x00, 0xA4, 0x00, 0x00, 0x02, 0x3F, 0x00, 0x55};
   wire().reply(0x4E);
   EXPECT_EQ(ProSamCard3(c1.data(), resp.data()), 0x4E);
@@ -489,25 +468,19 @@ TEST_F(CpuCard, LongRepliesLcLimitAndPackedCommands) {
   EXPECT_EQ(Bytes(c1.begin(), c1.begin() + 1 + long(block.size())),
             Bytes{std::uint8_t(block.size())} + block);
   EXPECT_EQ(resp.bytes()[0], 0);
-  EXPECT_EQ(line(), "51:" + hx(block));
+  EXPECT_EQ(line(), "51:" + toHex(block));
 }
 
 // ---- AT1608 --------------------------------------------------------------------
 
 TEST_F(Contact, At1608TransfersCountersAndFuse) {
   auto psw = [](int n) -> Call { return [n](unsigned char* b) { return AT1608_Psw(n, b); }; };
+  // clang-format off
   auto counter = [&](int c, const char* after) {
-    return Row{"counter",
-               -1,
-               {answer(0, Bytes{std::uint8_t(c)} + hex("A1A2A3A4A5"))},
-               psw(7),
-               6,
-               0xEE,
-               hex("112233"),
-               "2A:07112233",
-               0,
-               hex(after)};
+    return Row{"counter", -1, {answer(0, Bytes{std::uint8_t(c)} + hex("A1A2A3A4A5"))}, psw(7), 6, 0xEE,
+               hex("112233"), "2A:07112233", 0, hex(after)};
   };
+  // clang-format on
   const Call fuse = [](unsigned char* b) { return AT1608_ReadFuse(b); };
   // clang-format off
   const Row rows[] = {
@@ -534,8 +507,9 @@ TEST_F(Contact, At1608TransfersCountersAndFuse) {
   run(rows);
   clear();
   Guarded data(160, 0x42);
-  for (auto [zone, address, length] :
-       {std::tuple{9, 0, 1}, {-1, 0, 1}, {0, 256, 1}, {0, -1, 1}, {0, 0, 161}, {0, 0, -1}}) {
+  // clang-format off
+  for (auto [zone, address, length] : {std::tuple{9, 0, 1}, {-1, 0, 1}, {0, 256, 1}, {0, -1, 1}, {0, 0, 161}, {0, 0, -1}}) {
+    // clang-format on
     EXPECT_EQ(AT1608_Write(zone, address, length, data.data()), 4);
     EXPECT_EQ(AT1608_Read(zone, address, length, data.data()), 4);
   }
@@ -559,10 +533,9 @@ TEST_F(Contact, At1608AuthenticationChecksTheCardsAnswer) {
   // The challenge, then the secret; the counter comes back into the first two bytes.
   const Bytes start = ch + Bytes(secret.begin(), secret.end());
   const Bytes after = hex("0737") + Bytes(start.begin() + 2, start.end());
+  // clang-format off
   auto row = [&](const char* name, Bytes card, int result) {
-    return Row{
-        name,   -1,   {answer(0, idBytes), answer(0, hex("FE") + card)}, auth, 16, 0, start, sent,
-        result, after};
+    return Row{name, -1, {answer(0, idBytes), answer(0, hex("FE") + card)}, auth, 16, 0, start, sent, result, after};
   };
   const Row rows[] = {
       row("the expected answer", expected, 0),
@@ -576,27 +549,11 @@ TEST_F(Contact, At1608AuthenticationChecksTheCardsAnswer) {
       {"identity refused", -1, {answer(0x4B)}, auth, 16, 0, start, "29:082808", 0x4B, {}},
       // The card refuses: the counter is converted, the status returned; an
       // unlisted counter keeps both bytes.
-      {"refused, counter C0",
-       -1,
-       {answer(0, idBytes), answer(0x4C, hex("C0"))},
-       auth,
-       16,
-       0,
-       start,
-       sent,
-       0x4C,
+      {"refused, counter C0", -1, {answer(0, idBytes), answer(0x4C, hex("C0"))}, auth, 16, 0, start, sent, 0x4C,
        hex("0232") + Bytes(start.begin() + 2, start.end())},
-      {"refused, counter 81",
-       -1,
-       {answer(0, idBytes), answer(0x4C, hex("81"))},
-       auth,
-       16,
-       0,
-       start,
-       sent,
-       0x4C,
-       {}},
+      {"refused, counter 81", -1, {answer(0, idBytes), answer(0x4C, hex("81"))}, auth, 16, 0, start, sent, 0x4C, {}},
   };
+  // clang-format on
   run(rows);
 }
 
