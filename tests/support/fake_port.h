@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <deque>
-#include <initializer_list>
 #include <map>
 #include <memory>
 #include <set>
@@ -20,12 +19,6 @@
 namespace fake {
 
 using Bytes = std::vector<std::uint8_t>;
-
-inline Bytes bytes(std::initializer_list<int> list) {
-  Bytes b;
-  for (int v : list) b.push_back(static_cast<std::uint8_t>(v));
-  return b;
-}
 
 inline std::uint8_t xorOf(const Bytes& b) {
   std::uint8_t x = 0;

@@ -216,7 +216,7 @@ TEST_F(Rf5550, BlockZeroAndNullBuffersAreRefusedWithoutAnExchange) {
                                         [] { return RF5550_Mcmno(nullptr); }};
   for (std::size_t i = 0; i < std::size(calls); ++i) EXPECT_EQ(calls[i](), 4) << "call " << i;
   EXPECT_TRUE(wire().written.empty());
-  EXPECT_EQ(Bytes(data, data + 4), bytes({1, 2, 3, 4}));
+  EXPECT_EQ(Bytes(data, data + 4), hex("01020304"));
 }
 
 }  // namespace

@@ -95,7 +95,7 @@ TEST(Exchange, ResponseChecksumAndWhatStaysInTheResponseBuffer) {
   for (int last = 0; last < 256; ++last) {
     FakeReader fx;
     fx.link();
-    fx.wire(0)->raw(bytes({0x45, 0x67, 0x00, 0x02, 0x11, 0x00, last}));
+    fx.wire(0)->raw(hex("4567000211 00") + Bytes{std::uint8_t(last)});
     EXPECT_EQ(exchange(0xAB), last == 0x13 ? 0 : 115) << last;
     EXPECT_EQ(link().RecvData[0], 0x11);  // data stays even on a bad checksum
   }
@@ -169,59 +169,30 @@ TEST(LinkCom, SpeedsProbesAndPauses) {
   struct Case {
     const char* what;
     std::function<void(FakeReader&)> before;
-    int port, result, baud;
+    int result, baud;
     Ints rates;
     Bytes wrote;
     Ints pauses;
-  } cases[] = {
-      {"reader at the fast speed",
-       [](FakeReader& f) { f.wire(0)->reply(0); },
-       0,
-       0,
-       57600,
-       {56000},
-       kProbe,
-       {}},
-      {"reader at 9600 only",
-       [](FakeReader& f) {
-         f.wire(0)->emptyReads = {0, 1};
-         f.wire(0)->reply(0);
-       },
-       0,
-       0,
-       9600,
-       {56000, 9600},
-       hex("23") + kProbe,
-       {1000}},
-      {"no reader: open at 9600 unproven",
-       [](FakeReader&) { link().BaudInUse = 9600; },
-       0,
-       1,
-       0,
-       {56000, 9600},
-       hex("23 23"),
-       {1000}},
-      {"while linked: close with a pause, type forgotten",
-       [](FakeReader& f) {
-         f.wire(0)->reply(0);
-         f.wire(0)->reply(0);
-         ASSERT_EQ(LinkCom(0), 0);
-         link().Contact.SelectedCardType = 21;
-         f.wire(0)->written.clear();
-         f.system.pauses.clear();
-       },
-       0,
-       0,
-       57600,
-       {56000, 56000},
-       kProbe,
-       {1000}},
   };
+  // clang-format off
+  const Case cases[] = {
+    {"reader at the fast speed", [](FakeReader& f) { f.wire(0)->reply(0); }, 0, 57600, {56000}, kProbe, {}},
+    {"reader at 9600 only", [](FakeReader& f) { f.wire(0)->emptyReads = {0, 1}, f.wire(0)->reply(0); }, 0, 9600,
+     {56000, 9600}, hex("23") + kProbe, {1000}},
+    {"no reader: open at 9600 unproven", [](FakeReader&) { link().BaudInUse = 9600; }, 1, 0, {56000, 9600},
+     hex("23 23"), {1000}},
+    {"while linked: close with a pause, type forgotten", [](FakeReader& f) {
+       f.wire(0)->reply(0), f.wire(0)->reply(0), LinkCom(0);
+       link().Contact.SelectedCardType = 21;
+       f.wire(0)->written.clear(), f.system.pauses.clear();
+     }, 0, 57600, {56000, 56000}, kProbe, {1000}},
+  };
+  // clang-format on
   for (const auto& c : cases) {
     FakeReader fx;
     c.before(fx);
     auto w = fx.wire(0);
-    EXPECT_EQ(LinkCom(c.port), c.result) << c.what;
+    EXPECT_EQ(LinkCom(0), c.result) << c.what;
     EXPECT_EQ(ComBaudRate(), c.baud) << c.what;
     EXPECT_EQ(w->rates, c.rates) << c.what;
     EXPECT_EQ(w->written, c.wrote) << c.what;
