@@ -75,7 +75,8 @@ TEST_F(Terminal, RecordsPositionsDisplayPasswordsAndCodes) {
     {0x01, "", 0, ""}, {0x01, "00", st::kWrongLength, ""},
   });
   ASSERT_GE(log.size(), 2u);
-  EXPECT_EQ(std::vector(log.begin(), log.begin() + 2), (std::vector<std::string>{"attendance display: [Good morning 123]",
+  EXPECT_EQ(std::vector(log.begin(), log.begin() + 2),
+   (std::vector<std::string>{"attendance display: [Good morning 123]",
                                            "attendance display: [AAA.AAAAAAAAAAAA]"}));
   EXPECT_EQ(m.displayText(), "    WELCOME     ");
   EXPECT_EQ(m.passwords().size(), 2u) << "passwords survive initialisation";

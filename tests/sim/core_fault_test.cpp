@@ -93,7 +93,8 @@ TEST_F(CoreFault, SyncAcknowledgeAndResponseFaults) {
       {"wrongready status=0x12", 0x22, {}, "12|"},
       {"nostatus", 0x22, {}, "45|67/"},                          {"nolength", 0x22, {}, "45|67/00"},
       {"shortdata", 0x22, {}, "45|67/0008544B363120322E"},      {"shortdata", 0x00, {}, "45|67/0001"},
-      {"nochecksum", 0x22, {}, "45|67/0008544B363120322E31"},   {"status status=0x30", 0x7A, {1, 2, 3, 4}, "45|67/300030"},
+      {"nochecksum", 0x22, {}, "45|67/0008544B363120322E31"},   {"status status=0x30", 0x7A, {1, 2, 3, 4},
+       "45|67/300030"},
       {"noack", 0x7A, {7, 1, 2, 3}, "45|"},                      // none within the host's second
       {"wrongack", 0x7A, {7, 1, 2, 3}, "45|3F/"},                // after carrying the command out
   };

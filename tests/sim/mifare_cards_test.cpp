@@ -196,7 +196,8 @@ TEST(MifareStates, SelectionAuthenticationHaltAndSeveralCards) {
     {0xB5, "01", 0, "*"}, {0xB7, "01020304", st::kMifareWrongSerial, ""}, {0xB7, "CAFE0001", 0, "*"},
     {0xAA, "", 0, "1000"}, {0xAB, "", 0, "CAFE0001"},
     {0xBD, "", 0, ""}, {0xB5, "00", 0, "*"}, {0xB6, "", 0, "12345678"},  // the other one is left
-    {-1, "mifare remove", 0, "removed 2 card(s)"}, {0xB5, "01", st::kMifareNoCard, ""}, {0xAB, "", st::kMifareNoCard, ""},
+    {-1, "mifare remove", 0, "removed 2 card(s)"}, {0xB5, "01", st::kMifareNoCard, ""}, {0xAB, "", st::kMifareNoCard,
+     ""},
     // The reader's keys, per type and sector; transfer stores both types.
     {0xB4, "0405" + kB, 0, ""}, {0xA4, "09" + kA, 0, ""}, {0xB4, "0100" + kA, st::kBadParameter, ""},
     {0xB4, "0010" + kA, st::kMifareBadAddress, ""}, {0xA4, "10" + kA, st::kMifareBadAddress, ""},

@@ -32,12 +32,15 @@ TEST(Rf5550Tag, FactoryTagAndMalformedCommands) {
   }
   // clang-format off
   steps.insert(steps.end(), {
-    {0x64, "", st::kWrongLength, ""}, {0x64, "0102", st::kWrongLength, ""}, {0x65, "000000000000000000", st::kWrongLength, ""},
-    {0x66, "0000000000", st::kWrongLength, ""}, {0x67, "000000", st::kWrongLength, ""}, {0x68, "00000000", st::kWrongLength, ""},
+    {0x64, "", st::kWrongLength, ""}, {0x64, "0102", st::kWrongLength, ""}, {0x65, "000000000000000000",
+     st::kWrongLength, ""},
+    {0x66, "0000000000", st::kWrongLength, ""}, {0x67, "000000", st::kWrongLength, ""}, {0x68, "00000000",
+     st::kWrongLength, ""},
     {0x69, "0000000000000000000000", st::kWrongLength, ""}, {0x64, "08", st::kRf5550BadBlock, ""},
     {0x64, "FF", st::kRf5550BadBlock, ""}, {0x65, "00000000080102030400", st::kRf5550BadBlock, ""},
     {0x67, "01010101", st::kRf5550WrongPassword, ""},
-    {-1, "rf5550 remove", 0, ""}, {0x64, "01", st::kRf5550NoTag, ""}, {0x65, std::string(20, '0'), st::kRf5550NoTag, ""},
+    {-1, "rf5550 remove", 0, ""}, {0x64, "01", st::kRf5550NoTag, ""}, {0x65, std::string(20, '0'), st::kRf5550NoTag,
+     ""},
     {0x66, std::string(12, '0'), st::kRf5550NoTag, ""}, {0x67, kNoPw, st::kRf5550NoTag, ""},
     {0x68, std::string(10, '0'), st::kRf5550NoTag, ""}, {0x69, std::string(20, '0'), st::kRf5550NoTag, ""},
   });
@@ -75,7 +78,8 @@ TEST(Rf5550Tag, PasswordWakeMaxBlockAndLocks) {
     {0x66, write(kPw, "6700"), 0, ""}, {0x64, "03", 0, "05050505"},  // max block 3
     // Bit 0 of the option locks a block, and the configuration block.
     {0x66, write(kPw, "E700"), 0, ""}, {0x65, write(kPw, "020102030401"), 0, "*"},
-    {0x65, write(kPw, "020506070800"), st::kRf5550Locked, ""}, {0x69, write(kPw, "020506070800"), st::kRf5550Locked, ""},
+    {0x65, write(kPw, "020506070800"), st::kRf5550Locked, ""}, {0x69, write(kPw, "020506070800"), st::kRf5550Locked,
+     ""},
     {0x64, "02", 0, "01020304"}, {0x65, write(kPw, "030506070802"), 0, "*"},  // bit 0 only
     {0x65, write(kPw, "030506070900"), 0, "*"}, {0x66, write(kPw, "E701"), 0, ""},
     {0x66, write(kPw, "F700"), st::kRf5550Locked, ""}, {0x64, "00", 0, "E7*"},
@@ -99,7 +103,8 @@ TEST(Rf5550Tag, ControlWordsThroughTheSimulator) {
     {-1, "rf5550 remove", 0, ""}, {-1, "rf5550 show", 0, "rf5550: no tag in field"},
     {-1, "rf5550 insert", 0, ""}, {0x67, "AABBCCDD", 0, ""}, {0x64, "01", 0, "01020304"},  // the same tag
     {-1, "rf5550 insert new", 0, ""}, {0x64, "00", 0, "E7000000"},
-    {-1, "rf5550 insert 1 2", 0, "error:"}, {-1, "rf5550 insert XX000000 00000000 00000000 00000000 00000000 00000000 00000000 00000000", 0, "error:"},
+    {-1, "rf5550 insert 1 2", 0, "error:"}, {-1,
+     "rf5550 insert XX000000 00000000 00000000 00000000 00000000 00000000 00000000 00000000", 0, "error:"},
     {-1, "rf5550 fly", 0, "error:"},
   });
   // clang-format on

@@ -398,7 +398,8 @@ TEST_F(Contact, CpuCardApdusAndTheirReplies) {
     {"T=1 long", -1, {answer(0, kAtrT1), answer(0, longT1)}, afterReset(0, read), 136, 0x77, {},
      resetThen(0, t1Block(0, readApdu)), 0x9000, hex("87") + Bytes(135, 0x5A)},
     // A link error: the status and an empty response.
-    {"link error", -1, {answer(0, kAtrT1), {0x45}}, afterReset(0, read), 136, 0x77, {}, "32: ?2333090000050084000008893A", 108,
+    {"link error", -1, {answer(0, kAtrT1), {0x45}}, afterReset(0, read), 136, 0x77, {},
+     "32: ?2333090000050084000008893A", 108,
      resp("00")},
   };
   // clang-format on
@@ -508,7 +509,8 @@ TEST_F(Contact, At1608TransfersCountersAndFuse) {
   clear();
   Guarded data(160, 0x42);
   // clang-format off
-  for (auto [zone, address, length] : {std::tuple{9, 0, 1}, {-1, 0, 1}, {0, 256, 1}, {0, -1, 1}, {0, 0, 161}, {0, 0, -1}}) {
+  for (auto [zone, address, length] : {std::tuple{9, 0, 1}, {-1, 0, 1}, {0, 256, 1}, {0, -1, 1}, {0, 0, 161}, {0, 0,
+   -1}}) {
     // clang-format on
     EXPECT_EQ(AT1608_Write(zone, address, length, data.data()), 4);
     EXPECT_EQ(AT1608_Read(zone, address, length, data.data()), 4);

@@ -155,7 +155,8 @@ TEST_F(Rf5550, FramesConfigurationByteAndCopies) {
   // clang-format off
   const Row rows[] = {
     {"ReadBlk 5", -1, {answer(0)}, [](unsigned char* b) { return RF5550_ReadBlk(5, b); }, 4, 0xEE, {}, "64:05", 0, {}},
-    {"ReadBlk 261: low byte", -1, {answer(0)}, [](unsigned char* b) { return RF5550_ReadBlk(261, b); }, 4, 0xEE, {}, "64:05", 0, {}},
+    {"ReadBlk 261: low byte", -1, {answer(0)}, [](unsigned char* b) { return RF5550_ReadBlk(261, b); }, 4, 0xEE, {},
+     "64:05", 0, {}},
     {"WriteBlk -1 is block 0", -1, {answer(0)}, [](unsigned char* b) { return RF5550_WriteBlk(-1, kPw, b, 1); },
      4, 0, kA0, "65:1122334400A0A1A2A301", 0, {}},
     {"WriteBlk 7", -1, {answer(0)}, [](unsigned char* b) { return RF5550_WriteBlk(7, kPw, b, 0x1FE); },
