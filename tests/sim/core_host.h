@@ -1,7 +1,7 @@
 // Host side of the line for simulator tests: opens the reader's path as the
-// library does (raw, 8N1, a programmed speed), writes bytes and reads bytes
-// with poll time-outs, and can run one whole exchange the way the library does,
-// naming the link error the library would raise.
+// library does (raw, 8N1, a programmed speed), reads with poll time-outs, and
+// runs one whole exchange as the library does, naming the link error it would
+// raise. Also: scripts of commands and control words played to one module.
 #pragma once
 
 #include <fcntl.h>
@@ -28,35 +28,76 @@ using Clock = std::chrono::steady_clock;
 inline double msSince(Clock::time_point t0) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
 }
-
-// "fault noack cmd=22" -> {"fault", "noack", "cmd=22"}
 inline std::vector<std::string> words(const std::string& line) {
   std::istringstream in(line);
   std::vector<std::string> w;
   for (std::string s; in >> s;) w.push_back(s);
   return w;
 }
-
-inline std::uint8_t xorOf(const Bytes& b) {
-  std::uint8_t x = 0;
-  for (auto v : b) x ^= v;
-  return x;
+inline Bytes hex(const std::string& s) {  // "A0 A1A2" -> A0 A1 A2
+  Bytes b;
+  for (std::size_t i = 0; i + 1 < s.size(); ++i)
+    if (s[i] != ' ') b.push_back(std::uint8_t(std::stoi(s.substr(i++, 2), nullptr, 16)));
+  return b;
 }
-
+inline std::string toHex(const Bytes& b) {
+  std::string s;
+  char t[3];
+  for (auto v : b) s += (std::snprintf(t, sizeof t, "%02X", v), t);
+  return s;
+}
 inline Bytes cat(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
-
 // A command frame: command, length, data, checksum.
 inline Bytes frame(std::uint8_t cmd, const Bytes& data = {}) {
-  Bytes f;
-  f.reserve(data.size() + 3);
-  f.push_back(cmd);
-  f.push_back(static_cast<std::uint8_t>(data.size()));
-  f.insert(f.end(), data.begin(), data.end());
-  f.push_back(xorOf(f));
+  Bytes f = cat({cmd, std::uint8_t(data.size())}, data);
+  std::uint8_t x = 0;
+  for (auto v : f) x ^= v;
+  f.push_back(x);
   return f;
+}
+
+// "?" matches any one character, a final "*" any rest, a leading "~" means
+// "contains".
+inline bool matches(const std::string& pattern, const std::string& text) {
+  if (!pattern.empty() && pattern[0] == '~')
+    return text.find(pattern.substr(1)) != std::string::npos;
+  const bool rest = !pattern.empty() && pattern.back() == '*';
+  const std::size_t n = pattern.size() - rest;
+  if (rest ? text.size() < n : text.size() != n) return false;
+  for (std::size_t i = 0; i < n; ++i)
+    if (pattern[i] != '?' && pattern[i] != text[i]) return false;
+  return true;
+}
+
+// One step of a script: a command with its data (hex) and the status and
+// reply (hex pattern) the module must give, or, with cmd -1, a control line
+// and the start of its answer (or "~" and a part of it).
+struct Step {
+  int cmd;
+  std::string data;
+  int status;
+  std::string reply;
+};
+inline void play(readersim::Module& m, const std::vector<Step>& steps) {
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    const Step& s = steps[i];
+    SCOPED_TRACE("step " + std::to_string(i) + ": " + s.data);
+    if (s.cmd < 0) {
+      std::string out;
+      EXPECT_TRUE(m.control(words(s.data), out));
+      EXPECT_TRUE(matches(s.reply[0] == '~' ? s.reply : s.reply + "*", out)) << out;
+      continue;
+    }
+    const Bytes data = hex(s.data);
+    const readersim::Reply r = m.execute(std::uint8_t(s.cmd), data);
+    EXPECT_EQ(int(r.status), s.status);
+    std::string want = s.reply;
+    std::erase(want, ' ');
+    EXPECT_TRUE(matches(want, toHex(r.data))) << toHex(r.data) << " is not " << want;
+  }
 }
 
 class HostLine {
@@ -65,59 +106,45 @@ class HostLine {
     fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ >= 0) setSpeed(speed);
   }
-  ~HostLine() { close(); }
+  ~HostLine() {
+    if (fd_ >= 0) ::close(fd_);
+  }
   HostLine(const HostLine&) = delete;
   HostLine& operator=(const HostLine&) = delete;
 
   bool ok() const { return fd_ >= 0; }
   int fd() const { return fd_; }
-  void close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
   bool setSpeed(speed_t speed) {
     termios t{};
     if (tcgetattr(fd_, &t) != 0) return false;
     cfmakeraw(&t);
-    t.c_cflag |= CLOCAL | CREAD;
-    t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+    t.c_cflag = (t.c_cflag | CLOCAL | CREAD) & ~tcflag_t(CRTSCTS);
     cfsetispeed(&t, speed);
     cfsetospeed(&t, speed);
-    if (tcsetattr(fd_, TCSANOW, &t) != 0) return false;
-    return tcflush(fd_, TCIOFLUSH) == 0;
+    return tcsetattr(fd_, TCSANOW, &t) == 0 && tcflush(fd_, TCIOFLUSH) == 0;
   }
-
-  bool write(const Bytes& b) {
-    return ::write(fd_, b.data(), b.size()) == static_cast<ssize_t>(b.size());
-  }
+  bool write(const Bytes& b) { return ::write(fd_, b.data(), b.size()) == ssize_t(b.size()); }
   bool write(std::uint8_t b) { return write(Bytes{b}); }
 
   // Reads until n bytes came or timeoutMs passed in all.
   Bytes read(std::size_t n, int timeoutMs) {
     Bytes out;
-    auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (out.size() < n) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-      if (left < 0) break;
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+      if (left.count() < 0) break;
       pollfd p{fd_, POLLIN, 0};
-      int r = ::poll(&p, 1, static_cast<int>(left) + 1);
-      if (r <= 0) {
-        if (Clock::now() >= end) break;
-        continue;
-      }
+      if (::poll(&p, 1, int(left.count()) + 1) <= 0) continue;
       if (!(p.revents & POLLIN)) break;  // hang-up
       std::uint8_t buf[512];
-      std::size_t want = std::min(n - out.size(), sizeof buf);
-      ssize_t k = ::read(fd_, buf, want);
+      const ssize_t k = ::read(fd_, buf, std::min(n - out.size(), sizeof buf));
       if (k <= 0) break;
       out.insert(out.end(), buf, buf + k);
     }
     return out;
   }
-  // One byte, or -1 when none came in time.
-  int readByte(int timeoutMs) {
-    Bytes b = read(1, timeoutMs);
+  int readByte(int timeoutMs) {  // -1 when none came in time
+    const Bytes b = read(1, timeoutMs);
     return b.empty() ? -1 : b[0];
   }
 
@@ -126,32 +153,28 @@ class HostLine {
     std::uint8_t status = 0;  // the reader's status when linkError is 0
     Bytes data;               // response data (as many as came)
   };
-
   // One exchange, as the library runs it, with its read allowances in ms.
-  Result exchange(std::uint8_t cmd, const Bytes& data = {}, int ackMs = -1) {
+  Result exchange(std::uint8_t cmd, const Bytes& data = {}) {
     Result r;
-    if (ackMs < 0) ackMs = cmd == 0 ? 202 : 1010;
+    const int ackMs = cmd == 0 ? 202 : 1010;
     if (!write(0x23)) return r.linkError = 101, r;
     int b = readByte(202);
-    if (b < 0) return r.linkError = 102, r;
-    if (b != 0x45) return r.linkError = 103, r;
+    if (b != 0x45) return r.linkError = b < 0 ? 102 : 103, r;
     if (!write(frame(cmd, data))) return r.linkError = 104, r;
     b = readByte(ackMs);
-    if (b < 0) return r.linkError = 108, r;
-    if (b != 0x67) return r.linkError = 109, r;
+    if (b != 0x67) return r.linkError = b < 0 ? 108 : 109, r;
     if (!write(0x89)) return r.linkError = 110, r;
-    int s = readByte(101);
+    const int s = readByte(101);
     if (s < 0) return r.linkError = 111, r;
-    int n = readByte(101);
+    const int n = readByte(101);
     if (n < 0) return r.linkError = 112, r;
-    std::uint8_t d = static_cast<std::uint8_t>(s ^ n);
-    r.data = read(static_cast<std::size_t>(n), 100 + n * 2);
+    r.data = read(std::size_t(n), 100 + n * 2);
+    std::uint8_t d = std::uint8_t(s ^ n);
     for (auto v : r.data) d ^= v;
-    if (r.data.size() < static_cast<std::size_t>(n)) return r.linkError = 113, r;
-    int c = readByte(101);
-    if (c < 0) return r.linkError = 114, r;
-    if (c != d) return r.linkError = 115, r;
-    r.status = static_cast<std::uint8_t>(s);
+    if (r.data.size() < std::size_t(n)) return r.linkError = 113, r;
+    const int c = readByte(101);
+    if (c != d) return r.linkError = c < 0 ? 114 : 115, r;
+    r.status = std::uint8_t(s);
     return r;
   }
 
@@ -167,39 +190,47 @@ class EchoModule : public readersim::Module {
   bool handles(std::uint8_t cmd) const override { return cmd == 0x55 || cmd == 0x56; }
   readersim::Reply execute(std::uint8_t cmd, std::span<const std::uint8_t> data) override {
     ++calls;
-    if (cmd == 0x56) return {0x42, {static_cast<std::uint8_t>(data.size())}};
+    if (cmd == 0x56) return {0x42, {std::uint8_t(data.size())}};
     return {0, Bytes(data.rbegin(), data.rend())};
   }
   bool control(const std::vector<std::string>& w, std::string& out) override {
-    if (w.size() == 2 && w[0] == "echo" && w[1] == "ping") {
-      out = "pong";
-      return true;
-    }
-    return false;
+    if (w != std::vector<std::string>{"echo", "ping"}) return false;
+    out = "pong";
+    return true;
   }
-  std::string help() const override { return "echo ping          answers pong"; }
   int calls = 0;
 };
 
-// A test with a running simulator and the host's line open on it; the line
-// closes before the simulator stops.
+// A running simulator (with the echo module) and the host's line open on it;
+// the line closes before the simulator stops.
 class SimLineTest : public ::testing::Test {
  protected:
-  // Starts the simulator (set up with its options and modules) and opens the
-  // line on it.
-  void startWithLine(std::unique_ptr<readersim::Simulator> started) {
-    sim = std::move(started);
+  void start(readersim::Options o = {}, bool withHost = true) {
+    sim = std::make_unique<readersim::Simulator>(o);
+    auto m = std::make_unique<EchoModule>();
+    echo = m.get();
+    sim->addModule(std::move(m));
     ASSERT_TRUE(sim->start());
-    host = std::make_unique<HostLine>(sim->path());
-    ASSERT_TRUE(host->ok());
+    if (withHost) host = std::make_unique<HostLine>(sim->path());
+    ASSERT_TRUE(!withHost || host->ok());
   }
   void TearDown() override {
     host.reset();
-    sim->stop();
+    if (sim) sim->stop();
+  }
+  std::string control(const std::string& line, bool known = true) {
+    std::string out;
+    EXPECT_EQ(sim->control(words(line), out), known) << line;
+    return out;
+  }
+  int echoCalls() {  // modules run under the simulator's mutex
+    std::lock_guard<std::mutex> lk(sim->mutex());
+    return echo->calls;
   }
 
   std::unique_ptr<readersim::Simulator> sim;
   std::unique_ptr<HostLine> host;
+  EchoModule* echo = nullptr;
 };
 
 }  // namespace simtest

@@ -2,9 +2,6 @@
 // tag's password, configuration, locks and wake state allow.
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "core/simulator.h"
 #include "core/status.h"
 #include "core_host.h"
@@ -12,184 +9,105 @@
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-using readersim::Reply;
-using readersim::rf5550::Rf5550Module;
-using readersim::rf5550::Tag;
-using simtest::cat;
+using namespace simtest;
 namespace st = readersim::status;
+const std::string kPw = "12345678", kWrong = "12345679", kNoPw = "00000000";
+// A tag with the test password in block 7, 33 33 33 33 in block 3 and the
+// given configuration byte.
+std::string tag(const char* config) {
+  const std::string z = " 00000000";
+  return std::string("rf5550 insert ") + config + "000000" + z + z + " 33333333" + z + z + z + " " +
+         kPw;
+}
+std::string write(const std::string& pw, const char* rest) { return pw + rest; }
 
-const Bytes kPassword{0x12, 0x34, 0x56, 0x78};
-const Bytes kWrong{0x12, 0x34, 0x56, 0x79};
-
-class Rf5550Tag : public ::testing::Test {
- protected:
-  Reply run(std::uint8_t cmd, const Bytes& data) { return m.execute(cmd, data); }
-  Reply read(int block) { return run(0x64, {static_cast<std::uint8_t>(block)}); }
-  Reply readAfterWake(const Bytes& pw, int block) {
-    return run(0x68, cat(pw, {static_cast<std::uint8_t>(block)}));
+TEST(Rf5550Tag, FactoryTagAndMalformedCommands) {
+  readersim::rf5550::Rf5550Module m;
+  std::vector<Step> steps = {{0x64, "00", 0, "E7000000"}};
+  for (int b = 1; b <= 7; ++b) {  // no password mode: any password writes
+    const std::string data = toHex({std::uint8_t(b), 0xA5, 0x5A, 0xFF});
+    steps.push_back(
+        {0x65, (b == 7 ? kNoPw : kWrong) + toHex({std::uint8_t(b)}) + data + "00", 0, data});
+    steps.push_back({0x64, toHex({std::uint8_t(b)}), 0, data});
   }
-  Reply write(const Bytes& pw, int block, const Bytes& data, int option = 0,
-              std::uint8_t cmd = 0x65) {
-    return run(cmd, cat(cat(pw, {static_cast<std::uint8_t>(block)}),
-                        cat(data, {static_cast<std::uint8_t>(option)})));
-  }
-  Reply configure(const Bytes& pw, std::uint8_t config, int option = 0) {
-    return run(0x66, cat(pw, {config, static_cast<std::uint8_t>(option)}));
-  }
-  // A tag with the test password and the given configuration byte.
-  void insertTag(std::uint8_t config) {
-    Tag t = Tag::factory();
-    t.blocks[0][0] = config;
-    t.blocks[7] = {kPassword[0], kPassword[1], kPassword[2], kPassword[3]};
-    t.blocks[3] = {0x33, 0x33, 0x33, 0x33};
-    m.insert(t);
-  }
-
-  Rf5550Module m;
-};
-
-TEST_F(Rf5550Tag, FactoryTagReadsAndWritesEveryBlock) {
-  EXPECT_EQ(read(0).data, Bytes({0xE7, 0, 0, 0}));
-  for (int b = 1; b <= 7; ++b) {
-    const Bytes data{static_cast<std::uint8_t>(b), 0xA5, 0x5A, 0xFF};
-    const Bytes pw = b == 7 ? Bytes{0, 0, 0, 0} : kWrong;  // no password mode
-    Reply w = write(pw, b, data);
-    EXPECT_EQ(w.status, st::kOk) << b;
-    EXPECT_EQ(w.data, data) << "a write answers the block as it stands";
-    EXPECT_EQ(read(b).data, data) << b;
-  }
+  // clang-format off
+  steps.insert(steps.end(), {
+    {0x64, "", st::kWrongLength, ""}, {0x64, "0102", st::kWrongLength, ""}, {0x65, "000000000000000000",
+     st::kWrongLength, ""},
+    {0x66, "0000000000", st::kWrongLength, ""}, {0x67, "000000", st::kWrongLength, ""}, {0x68, "00000000",
+     st::kWrongLength, ""},
+    {0x69, "0000000000000000000000", st::kWrongLength, ""}, {0x64, "08", st::kRf5550BadBlock, ""},
+    {0x64, "FF", st::kRf5550BadBlock, ""}, {0x65, "00000000080102030400", st::kRf5550BadBlock, ""},
+    {0x67, "01010101", st::kRf5550WrongPassword, ""},
+    {-1, "rf5550 remove", 0, ""}, {0x64, "01", st::kRf5550NoTag, ""}, {0x65, std::string(20, '0'), st::kRf5550NoTag,
+     ""},
+    {0x66, std::string(12, '0'), st::kRf5550NoTag, ""}, {0x67, kNoPw, st::kRf5550NoTag, ""},
+    {0x68, std::string(10, '0'), st::kRf5550NoTag, ""}, {0x69, std::string(20, '0'), st::kRf5550NoTag, ""},
+  });
+  // clang-format on
+  play(m, steps);
 }
 
-TEST_F(Rf5550Tag, MalformedAndOutOfRangeCommands) {
-  struct Case {
-    std::uint8_t cmd;
-    Bytes data;
-    std::uint8_t status;
-  } cases[] = {
-      {0x64, {}, st::kWrongLength},
-      {0x64, {1, 2}, st::kWrongLength},
-      {0x65, Bytes(9, 0), st::kWrongLength},
-      {0x66, Bytes(5, 0), st::kWrongLength},
-      {0x67, Bytes(3, 0), st::kWrongLength},
-      {0x68, Bytes(4, 0), st::kWrongLength},
-      {0x69, Bytes(11, 0), st::kWrongLength},
-      {0x64, {8}, st::kRf5550BadBlock},
-      {0x64, {0xFF}, st::kRf5550BadBlock},
-      {0x65, {0, 0, 0, 0, 8, 1, 2, 3, 4, 0}, st::kRf5550BadBlock},
-      {0x67, {1, 1, 1, 1}, st::kRf5550WrongPassword},
-  };
-  for (const auto& c : cases) {
-    Reply r = run(c.cmd, c.data);
-    EXPECT_EQ(r.status, c.status) << "command " << int(c.cmd) << " with " << c.data.size();
-    EXPECT_TRUE(r.data.empty());
-  }
+// clang-format off
+TEST(Rf5550Tag, PasswordWakeMaxBlockAndLocks) {
+  readersim::rf5550::Rf5550Module m;
+  play(m, {
+    {-1, tag("F7"), 0, "rf5550:"},  // max block 7, password mode
+    {0x65, write(kWrong, "030909090900"), st::kRf5550WrongPassword, ""}, {0x64, "03", 0, "33333333"},
+    {0x66, write(kWrong, "E700"), st::kRf5550WrongPassword, ""}, {0x64, "00", 0, "F7*"},
+    {0x64, "07", st::kRf5550ReadProtected, ""}, {0x68, write(kWrong, "07"), st::kRf5550WrongPassword, ""},
+    {0x68, write(kPw, "07"), 0, kPw}, {0x65, write(kPw, "030909090900"), 0, "09090909"}, {0x64, "03", 0, "09090909"},
+    // Changing the password: the old one no longer opens the tag.
+    {0x65, write(kPw, "070102030400"), 0, "*"}, {0x65, write(kPw, "030808080800"), st::kRf5550WrongPassword, ""},
+    {0x65, "01020304030808080800", 0, "*"},
+    // Leaving password mode makes the password block readable again.
+    {0x66, "01020304E700", 0, ""}, {0x64, "07", 0, "01020304"},
+
+    {-1, tag("EF"), 0, ""},  // max block 7, wake mode: silent until woken with its password
+    {0x64, "03", st::kRf5550NoTag, ""}, {0x65, write(kPw, "030101010100"), st::kRf5550NoTag, ""},
+    {0x66, write(kPw, "E700"), st::kRf5550NoTag, ""}, {0x67, kWrong, st::kRf5550WrongPassword, ""},
+    {0x64, "03", st::kRf5550NoTag, ""}, {0x67, kPw, 0, ""}, {0x64, "03", 0, "33333333"},
+    // Out of the field and back: asleep again; wake-and-write wakes it on its own.
+    {-1, "rf5550 remove", 0, ""}, {0x67, kPw, st::kRf5550NoTag, ""}, {-1, "rf5550 insert", 0, ""},
+    {0x64, "03", st::kRf5550NoTag, ""}, {0x69, write(kWrong, "030404040400"), st::kRf5550WrongPassword, ""},
+    {0x69, write(kPw, "030404040400"), 0, "04040404"}, {0x64, "03", 0, "04040404"},
+
+    {-1, tag("27"), 0, ""},  // max block 1
+    {0x64, "00", 0, "*"}, {0x64, "01", 0, "*"}, {0x64, "02", st::kRf5550BadBlock, ""},
+    {0x68, write(kPw, "03"), st::kRf5550BadBlock, ""}, {0x65, write(kPw, "030505050500"), 0, "*"},
+    {0x66, write(kPw, "6700"), 0, ""}, {0x64, "03", 0, "05050505"},  // max block 3
+    // Bit 0 of the option locks a block, and the configuration block.
+    {0x66, write(kPw, "E700"), 0, ""}, {0x65, write(kPw, "020102030401"), 0, "*"},
+    {0x65, write(kPw, "020506070800"), st::kRf5550Locked, ""}, {0x69, write(kPw, "020506070800"), st::kRf5550Locked,
+     ""},
+    {0x64, "02", 0, "01020304"}, {0x65, write(kPw, "030506070802"), 0, "*"},  // bit 0 only
+    {0x65, write(kPw, "030506070900"), 0, "*"}, {0x66, write(kPw, "E701"), 0, ""},
+    {0x66, write(kPw, "F700"), st::kRf5550Locked, ""}, {0x64, "00", 0, "E7*"},
+  });
 }
+// clang-format on
 
-TEST_F(Rf5550Tag, PasswordModeGuardsWritesConfigurationAndThePasswordBlock) {
-  insertTag(0xF7);  // max block 7, password mode
-  EXPECT_EQ(write(kWrong, 3, {9, 9, 9, 9}).status, st::kRf5550WrongPassword);
-  EXPECT_EQ(read(3).data, Bytes({0x33, 0x33, 0x33, 0x33}));
-  EXPECT_EQ(configure(kWrong, 0xE7).status, st::kRf5550WrongPassword);
-  EXPECT_EQ(read(0).data[0], 0xF7);
-  EXPECT_EQ(read(7).status, st::kRf5550ReadProtected);
-  EXPECT_EQ(readAfterWake(kWrong, 7).status, st::kRf5550WrongPassword);
-  EXPECT_EQ(readAfterWake(kPassword, 7).data, kPassword);
-
-  EXPECT_EQ(write(kPassword, 3, {9, 9, 9, 9}).status, st::kOk);
-  EXPECT_EQ(read(3).data, Bytes({9, 9, 9, 9}));
-  // Changing the password: the old one no longer opens the tag.
-  EXPECT_EQ(write(kPassword, 7, {1, 2, 3, 4}).status, st::kOk);
-  EXPECT_EQ(write(kPassword, 3, {8, 8, 8, 8}).status, st::kRf5550WrongPassword);
-  EXPECT_EQ(write({1, 2, 3, 4}, 3, {8, 8, 8, 8}).status, st::kOk);
-  // Leaving password mode makes the password block readable again.
-  EXPECT_EQ(configure({1, 2, 3, 4}, 0xE7).status, st::kOk);
-  EXPECT_EQ(read(7).data, Bytes({1, 2, 3, 4}));
-}
-
-TEST_F(Rf5550Tag, WakeModeKeepsTheTagSilentUntilWokenWithItsPassword) {
-  insertTag(0xEF);  // max block 7, wake mode
-  EXPECT_EQ(read(3).status, st::kRf5550NoTag);
-  EXPECT_EQ(write(kPassword, 3, {1, 1, 1, 1}).status, st::kRf5550NoTag);
-  EXPECT_EQ(configure(kPassword, 0xE7).status, st::kRf5550NoTag);
-  EXPECT_EQ(run(0x67, kWrong).status, st::kRf5550WrongPassword);
-  EXPECT_EQ(read(3).status, st::kRf5550NoTag);
-  EXPECT_EQ(run(0x67, kPassword).status, st::kOk);
-  EXPECT_EQ(read(3).data, Bytes({0x33, 0x33, 0x33, 0x33}));
-
-  // Out of the field and back: asleep again. The wake-and-write command
-  // wakes it on its own.
-  m.remove();
-  EXPECT_EQ(run(0x67, kPassword).status, st::kRf5550NoTag);
-  m.insert();
-  EXPECT_EQ(read(3).status, st::kRf5550NoTag);
-  EXPECT_EQ(write(kWrong, 3, {4, 4, 4, 4}, 0, 0x69).status, st::kRf5550WrongPassword);
-  EXPECT_EQ(write(kPassword, 3, {4, 4, 4, 4}, 0, 0x69).data, Bytes({4, 4, 4, 4}));
-  EXPECT_EQ(read(3).data, Bytes({4, 4, 4, 4}));
-}
-
-TEST_F(Rf5550Tag, MaxBlockLimitsReadsAndTheLockBitFreezesABlock) {
-  insertTag(0x27);  // max block 1
-  EXPECT_EQ(read(0).status, st::kOk);
-  EXPECT_EQ(read(1).status, st::kOk);
-  EXPECT_EQ(read(2).status, st::kRf5550BadBlock);
-  EXPECT_EQ(readAfterWake(kPassword, 3).status, st::kRf5550BadBlock);
-  EXPECT_EQ(write(kPassword, 3, {5, 5, 5, 5}).status, st::kOk);
-  EXPECT_EQ(configure(kPassword, 0x67).status, st::kOk);  // max block 3
-  EXPECT_EQ(read(3).data, Bytes({5, 5, 5, 5}));
-
-  // Bit 0 of the option locks a block, and the configuration block.
-  ASSERT_EQ(configure(kPassword, 0xE7).status, st::kOk);
-  EXPECT_EQ(write(kPassword, 2, {1, 2, 3, 4}, 0x01).status, st::kOk);
-  EXPECT_EQ(write(kPassword, 2, {5, 6, 7, 8}).status, st::kRf5550Locked);
-  EXPECT_EQ(write(kPassword, 2, {5, 6, 7, 8}, 0, 0x69).status, st::kRf5550Locked);
-  EXPECT_EQ(read(2).data, Bytes({1, 2, 3, 4}));
-  EXPECT_EQ(write(kPassword, 3, {5, 6, 7, 8}, 0x02).status, st::kOk);  // bit 0 only
-  EXPECT_EQ(write(kPassword, 3, {5, 6, 7, 9}).status, st::kOk);
-  EXPECT_EQ(configure(kPassword, 0xE7, 0x01).status, st::kOk);
-  EXPECT_EQ(configure(kPassword, 0xF7).status, st::kRf5550Locked);
-  EXPECT_EQ(read(0).data[0], 0xE7);
-}
-
-TEST_F(Rf5550Tag, NoTagInTheFieldAnswersNothing) {
-  m.remove();
-  for (std::uint8_t cmd = 0x64; cmd <= 0x69; ++cmd) {
-    const std::size_t sizes[] = {1, 10, 6, 4, 5, 10};
-    Reply r = run(cmd, Bytes(sizes[cmd - 0x64], 0));
-    EXPECT_EQ(r.status, st::kRf5550NoTag) << int(cmd);
-  }
-}
-
-TEST(Rf5550Control, InsertRemoveAndShowThroughTheSimulator) {
+TEST(Rf5550Tag, ControlWordsThroughTheSimulator) {
   auto sim = readersim::makeStandardSimulator();
-  std::string out;
-  ASSERT_TRUE(sim->control({"rf5550", "insert", "3F000000", "01020304", "00000000", "00000000",
-                            "00000000", "00000000", "00000000", "AABBCCDD"},
-                           out));
-  EXPECT_NE(out.find("config 3F"), std::string::npos) << out;
-  EXPECT_NE(out.find("password mode on"), std::string::npos) << out;
-  auto* m = sim->find<Rf5550Module>();
+  auto* m = sim->find<readersim::rf5550::Rf5550Module>();
   ASSERT_NE(m, nullptr);
-  EXPECT_EQ(m->tag().blocks[7][0], 0xAA);
-  EXPECT_EQ(m->tag().maxBlock(), 1);
-
-  ASSERT_TRUE(sim->control({"rf5550", "remove"}, out));
-  EXPECT_FALSE(m->inField());
-  ASSERT_TRUE(sim->control({"rf5550", "show"}, out));
-  EXPECT_EQ(out.rfind("rf5550: no tag in field", 0), 0u) << out;
-  ASSERT_TRUE(sim->control({"rf5550", "insert"}, out));
-  EXPECT_TRUE(m->inField());
-  EXPECT_EQ(m->tag().blocks[1][3], 0x04) << "the same tag comes back";
-  ASSERT_TRUE(sim->control({"rf5550", "insert", "new"}, out));
-  EXPECT_EQ(m->tag().config(), 0xE7);
-
-  for (const std::vector<std::string>& bad :
-       {std::vector<std::string>{"rf5550", "insert", "1", "2"},
-        std::vector<std::string>{"rf5550", "insert", "XX000000", "0", "0", "0", "0", "0", "0", "0"},
-        std::vector<std::string>{"rf5550", "fly"}}) {
-    ASSERT_TRUE(sim->control(bad, out));
-    EXPECT_EQ(out.rfind("error:", 0), 0u) << out;
-  }
+  std::string out;
+  ASSERT_TRUE(sim->control(
+      words(
+          "rf5550 insert 3F000000 01020304 00000000 00000000 00000000 00000000 00000000 AABBCCDD"),
+      out));
+  EXPECT_TRUE(matches("~config 3F", out) && matches("~password mode on", out)) << out;
+  // clang-format off
+  play(*m, {
+    {0x67, "AABBCCDD", 0, ""}, {0x64, "01", 0, "01020304"}, {0x64, "02", st::kRf5550BadBlock, ""},  // max block 1
+    {-1, "rf5550 remove", 0, ""}, {-1, "rf5550 show", 0, "rf5550: no tag in field"},
+    {-1, "rf5550 insert", 0, ""}, {0x67, "AABBCCDD", 0, ""}, {0x64, "01", 0, "01020304"},  // the same tag
+    {-1, "rf5550 insert new", 0, ""}, {0x64, "00", 0, "E7000000"},
+    {-1, "rf5550 insert 1 2", 0, "error:"}, {-1,
+     "rf5550 insert XX000000 00000000 00000000 00000000 00000000 00000000 00000000 00000000", 0, "error:"},
+    {-1, "rf5550 fly", 0, "error:"},
+  });
+  // clang-format on
   EXPECT_NE(sim->help().find("rf5550 insert"), std::string::npos);
 }
 

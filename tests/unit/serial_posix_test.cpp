@@ -1,5 +1,5 @@
-// The POSIX serial backend on a real pseudo-terminal: time-outs, exclusive
-// open, purge, and the ports it refuses.
+// The POSIX serial backend on a real pseudo-terminal: line settings,
+// time-outs, purge, exclusive open, and the ports it refuses.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -7,9 +7,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
-#include <memory>
-#include <string>
 #include <thread>
 
 #include "link/serial_port.h"
@@ -17,102 +14,87 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
 long long msSince(Clock::time_point t0) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
 }
 
-// A pty whose slave COM1 maps to; the test plays the reader on the master.
+// A pty that COM1 maps to; the test plays the reader on the master and keeps
+// a slave handle of its own so the line never hangs up between opens.
 class Pty : public ::testing::Test {
  protected:
   void SetUp() override {
     master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    slavePath = ptsname(master);
-    // Keep a slave handle of our own so the line never hangs up between opens.
-    keeper = open(slavePath.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+    keeper = ::open(ptsname(master), O_RDWR | O_NOCTTY);
     ASSERT_GE(keeper, 0);
     termios t{};
     tcgetattr(keeper, &t);
     cfmakeraw(&t);
     tcsetattr(keeper, TCSANOW, &t);
-    setenv("ORVIX32_COM1", slavePath.c_str(), 1);
+    setenv("ORVIX32_COM1", ptsname(master), 1);
   }
   void TearDown() override {
-    if (port) {
-      port->close();
-      delete port;
-    }
-    if (keeper >= 0) close(keeper);
-    if (master >= 0) close(master);
+    if (port) port->close();
+    delete port;
+    for (int fd : {keeper, master})
+      if (fd >= 0) ::close(fd);
   }
-  orvix::SerialPort* openConfigured(int rate = 56000, int m = 1) {
-    orvix::SerialPort* p = orvix::systemPorts().open(0);
-    if (!p) return nullptr;
+  void open(int rate, int m) {
+    port = orvix::systemPorts().open(0);
+    ASSERT_NE(port, nullptr);
     orvix::Timeouts t;
-    t.readMultiplier = m;
-    t.writeMultiplier = m;
-    EXPECT_TRUE(p->buildLine("COM1: baud=9600 parity=N data=8 stop=1"));
-    EXPECT_TRUE(p->applyLine(rate));
-    EXPECT_TRUE(p->setTimeouts(t));
-    return p;
+    t.readMultiplier = t.writeMultiplier = m;
+    ASSERT_TRUE(port->buildLine("COM1: baud=9600 parity=N data=8 stop=1"));
+    ASSERT_TRUE(port->applyLine(rate));
+    ASSERT_TRUE(port->setTimeouts(t));
   }
-  void readerSends(std::initializer_list<std::uint8_t> b) {
-    std::vector<std::uint8_t> v(b);
-    ASSERT_EQ(write(master, v.data(), v.size()), static_cast<ssize_t>(v.size()));
+  void readerSends(std::vector<std::uint8_t> v) {
+    ASSERT_EQ(write(master, v.data(), v.size()), ssize_t(v.size()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
 
-  int master = -1;
-  int keeper = -1;
-  std::string slavePath;
+  int master = -1, keeper = -1;
   orvix::SerialPort* port = nullptr;
 };
 
-TEST_F(Pty, FastRateValueRunsTheLineAt57600And9600StaysSo) {
-  port = openConfigured(56000);
-  ASSERT_NE(port, nullptr);
+TEST_F(Pty, LineSettingsReadsAndWrites) {
+  open(56000, 1);
   termios t{};
   ASSERT_EQ(tcgetattr(keeper, &t), 0);
-  EXPECT_EQ(cfgetospeed(&t), B57600);
-  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-  EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(cfgetospeed(&t), B57600);  // the fast rate value runs at 57600
+  EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
   EXPECT_EQ(t.c_iflag & (IXON | IXOFF), 0u);
+  std::uint8_t b[4] = {};
+  auto t0 = Clock::now();
+  EXPECT_EQ(port->read(b, 1), 0u);  // the total time-out: 100 + 1 ms
+  EXPECT_GE(msSince(t0), 95);
+  EXPECT_LT(msSince(t0), 400);
+  readerSends({1, 2, 3});
+  t0 = Clock::now();
+  EXPECT_EQ(port->read(b, 3), 3u);  // with its bytes there: at once
+  EXPECT_LT(msSince(t0), 50);
+  EXPECT_EQ(b[2], 3);
+  readerSends({0x45, 0x67, 0x00});  // bytes beyond a request wait, until purged
+  ASSERT_EQ(port->read(b, 1), 1u);
+  EXPECT_EQ(b[0], 0x45);
+  EXPECT_TRUE(port->purge());
+  EXPECT_EQ(port->read(b, 1), 0u);
+  const std::uint8_t frame[] = {0x23, 0xA1, 0x00, 0xA1};
+  EXPECT_EQ(port->write(frame, 4), 4u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(read(master, b, 4), 4);
+  EXPECT_EQ(b[1], 0xA1);
   ASSERT_TRUE(port->applyLine(9600));
   ASSERT_EQ(tcgetattr(keeper, &t), 0);
   EXPECT_EQ(cfgetospeed(&t), B9600);
 }
 
-TEST_F(Pty, EmptyReadGivesUpAfterTheTotalTimeout) {
-  port = openConfigured(56000, 1);
-  ASSERT_NE(port, nullptr);
-  std::uint8_t b = 0;
-  auto t0 = Clock::now();
-  EXPECT_EQ(port->read(&b, 1), 0u);
-  const auto ms = msSince(t0);
-  EXPECT_GE(ms, 95);  // 100 + 1 ms
-  EXPECT_LT(ms, 400);
-}
-
-TEST_F(Pty, ReadWithItsBytesReturnsAtOnce) {
-  port = openConfigured();
-  ASSERT_NE(port, nullptr);
-  readerSends({1, 2, 3});
-  std::uint8_t b[3] = {};
-  auto t0 = Clock::now();
-  EXPECT_EQ(port->read(b, 3), 3u);
-  EXPECT_LT(msSince(t0), 50);
-  EXPECT_EQ(b[2], 3);
-}
-
-TEST_F(Pty, SilenceBetweenBytesEndsTheRead) {
-  port = openConfigured(9600, 2);
-  ASSERT_NE(port, nullptr);
+TEST_F(Pty, SilenceBetweenBytesEndsARead) {
+  open(9600, 2);
   // Total allowance for 200 bytes is 100 + 400 ms; the 200 ms gap ends it first.
   std::thread reader([&] {
     readerSends({0xAA, 0xBB});
-    std::this_thread::sleep_for(std::chrono::milliseconds(350));
+    std::this_thread::sleep_for(std::chrono::milliseconds(330));
     readerSends({0xCC});
   });
   std::uint8_t b[200] = {};
@@ -124,88 +106,34 @@ TEST_F(Pty, SilenceBetweenBytesEndsTheRead) {
   EXPECT_LT(ms, 340);
 }
 
-TEST_F(Pty, PurgeEmptiesWhatTheReaderSent) {
-  port = openConfigured();
-  ASSERT_NE(port, nullptr);
-  readerSends({1, 2, 3});
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_TRUE(port->purge());
-  std::uint8_t b = 0;
-  EXPECT_EQ(port->read(&b, 1), 0u);
-}
-
-TEST_F(Pty, BytesBeyondARequestWaitForTheNextReadUntilPurged) {
-  port = openConfigured();
-  ASSERT_NE(port, nullptr);
-  readerSends({0x45, 0x67, 0x00});
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  std::uint8_t b = 0;
-  ASSERT_EQ(port->read(&b, 1), 1u);
-  EXPECT_EQ(b, 0x45);
-  ASSERT_EQ(port->read(&b, 1), 1u);
-  EXPECT_EQ(b, 0x67);
-  EXPECT_TRUE(port->purge());
-  EXPECT_EQ(port->read(&b, 1), 0u);
-}
-
 TEST_F(Pty, HungUpLineEndsAReadAtOnce) {
-  port = openConfigured(9600, 2);
-  ASSERT_NE(port, nullptr);
-  close(keeper);
-  keeper = -1;
-  close(master);
-  master = -1;
+  open(9600, 2);
+  ::close(keeper);
+  ::close(master);
+  keeper = master = -1;
   std::uint8_t b[64] = {};
   auto t0 = Clock::now();
   EXPECT_EQ(port->read(b, sizeof b), 0u);
   EXPECT_LT(msSince(t0), 100);
 }
 
-TEST_F(Pty, WrittenBytesReachTheReader) {
-  port = openConfigured();
-  ASSERT_NE(port, nullptr);
-  const std::uint8_t frame[] = {0x23, 0xA1, 0x00, 0xA1};
-  EXPECT_EQ(port->write(frame, sizeof frame), sizeof frame);
-  std::uint8_t got[4] = {};
-  std::size_t n = 0;
-  for (int i = 0; i < 50 && n < 4; ++i) {
-    const ssize_t r = read(master, got + n, 4 - n);
-    if (r > 0) n += static_cast<std::size_t>(r);
-  }
-  EXPECT_EQ(n, 4u);
-  EXPECT_EQ(got[1], 0xA1);
-}
-
-TEST_F(Pty, ASecondOpenerIsRefusedEvenAsRoot) {
-  port = openConfigured();
-  ASSERT_NE(port, nullptr);
-  orvix::SerialPort* second = orvix::systemPorts().open(0);
+TEST_F(Pty, ExclusiveOpenAndAClosedPortRefusesEverything) {
+  open(56000, 1);
+  orvix::SerialPort* second = orvix::systemPorts().open(0);  // even as root
   EXPECT_EQ(second, nullptr);
   delete second;
-  // Closed again, it opens.
-  port->close();
-  delete port;
-  port = orvix::systemPorts().open(0);
-  EXPECT_NE(port, nullptr);
-}
-
-TEST_F(Pty, ClosedPortRefusesEveryOperation) {
-  port = openConfigured();
-  ASSERT_NE(port, nullptr);
   ASSERT_TRUE(port->close());
-  EXPECT_FALSE(port->clearErrors());
-  EXPECT_FALSE(port->setEventMaskNone());
-  EXPECT_FALSE(port->purge());
   std::uint8_t b = 0;
+  EXPECT_FALSE(port->clearErrors() || port->setEventMaskNone() || port->purge() || port->close());
   EXPECT_EQ(port->write(&b, 1), 0u);
-  EXPECT_FALSE(port->close());
+  delete port;
+  port = orvix::systemPorts().open(0);  // closed, it opens again
+  EXPECT_NE(port, nullptr);
 }
 
 TEST(PortNames, MissingPathsPlainFilesAndTheConsoleAreNotOpened) {
   char file[] = "/tmp/orvix32-notatty-XXXXXX";
-  const int fd = mkstemp(file);
-  ASSERT_GE(fd, 0);
-  close(fd);
+  ::close(mkstemp(file));
   for (const char* path :
        {"/nonexistent/orvix32-port", static_cast<const char*>(file), "/dev/console"}) {
     setenv("ORVIX32_COM3", path, 1);
