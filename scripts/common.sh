@@ -6,7 +6,7 @@ JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 
 # Packages the native build, the simulator, the tests and the test bench need.
 BASE_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-  libssl-dev qt6-base-dev fonts-noto-cjk xvfb xauth)
+  libssl-dev qt6-base-dev fonts-noto-cjk xvfb xauth libcli11-dev nlohmann-json3-dev help2man python3-pytest)
 
 # Installs the Debian packages given when any is missing: as root with
 # apt-get; otherwise prints the exact command and stops.
