@@ -1,5 +1,6 @@
 #include "common.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -107,10 +108,16 @@ void Context::link() {
   } catch (const std::exception&) {
   }
   if (index < 0 || index > 9) throw Failure(kExitUsage, "--port: 0-9 or auto, not " + port);
-  if (LinkCom(index) != 0)
+  if (LinkCom(index) != 0) {
+    const char* p = std::getenv(("ORVIX32_COM" + std::to_string(index + 1)).c_str());
+    const std::string path = p && *p ? p : "/dev/ttyS" + std::to_string(index);
+    struct stat st {};
+    const std::string why =
+        stat(path.c_str(), &st) != 0 ? "no such device" : "`orvix ports` tells why";
     throw Failure(kExitLink, "no reader answered on " + portLabel(index) +
-                                 " at 57600 or 9600 bit/s: LinkCom result 1 (no link; "
-                                 "`orvix ports` tells why)");
+                                 " at 57600 or 9600 bit/s: LinkCom result 1 (no link; " + why +
+                                 ")");
+  }
   linked = index;
 }
 
