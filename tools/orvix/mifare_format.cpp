@@ -316,6 +316,10 @@ Dump readDump(const std::string& bytes, Format f, const std::string& name) {
       } catch (const std::exception&) {
       }
       if (s < 0 || s >= kSectors || !k.is_object()) continue;
+      // A sector listed here has the keys named here: a key left out is
+      // unknown, whatever its trailer bytes hold.
+      d.keyA[s].reset();
+      d.keyB[s].reset();
       for (auto [field, slot] : {std::pair{"KeyA", &d.keyA}, std::pair{"KeyB", &d.keyB}})
         if (k.contains(field) && k[field].is_string()) {
           auto key = keyFromHex(k[field].get<std::string>());
