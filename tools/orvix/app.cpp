@@ -1,5 +1,6 @@
 // The command line: global options, the command families, exit codes.
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -50,7 +51,9 @@ int run(int argc, const char* const* argv) {
   app.require_subcommand(1);
   app.add_option("--port", ctx.port, "port 0-9 (0 = COM1), or auto (COM1, then COM2)")
       ->capture_default_str();
-  app.add_option("--trace", ctx.trace, "append the library's exchange trace to FILE (- = stderr)");
+  // Set as soon as it is parsed: before any command makes its first call.
+  app.add_option("--trace", ctx.trace, "append the library's exchange trace to FILE (- = stderr)")
+      ->each([](const std::string& file) { setenv("ORVIX32_TRACE", file.c_str(), 1); });
   app.add_flag("--json", ctx.json, "print one JSON document instead of text");
   addPorts(app, ctx);
   addInfo(app, ctx);

@@ -90,7 +90,6 @@ std::string Context::portLabel(int index) {
 }
 
 void Context::link() {
-  if (!trace.empty()) setenv("ORVIX32_TRACE", trace.c_str(), 1);
   if (port == "auto") {
     int index = 0;
     const int result = AutoLinkCom(&index);

@@ -205,7 +205,7 @@ def test_port_doctor_gives_each_verdict(sims, tmp_path):
     env = {"ORVIX32_COM1": ok.path, "ORVIX32_COM2": slow.path, "ORVIX32_COM3": held.path,
            "ORVIX32_COM4": console.path, "ORVIX32_COM5": os.ttyname(slave),
            "ORVIX_PORTS_SCAN": "", "ORVIX_CONSOLE_LIST": str(tmp_path / "console")}
-    r = orvix("ports", env=env)
+    r = orvix("--trace", tmp_path / "trace", "ports", env=env)
     verdicts = {l.split()[0]: l.split(None, 2)[2] for l in r.stdout.splitlines()}
     assert r.returncode == 0
     assert verdicts["COM1"] == "ok: 57600 bit/s, module 17, firmware TK61 2.1"
@@ -214,6 +214,8 @@ def test_port_doctor_gives_each_verdict(sims, tmp_path):
     assert verdicts["COM4"] == "console: the system console: refused, never probed"
     assert verdicts["COM5"] == "silent: opened at 57600 and 9600 bit/s, no reader answered"
     assert verdicts["COM6"] == "missing"
+    trace = (tmp_path / "trace").read_text()
+    assert " cmd A1 > 23 A1 00 A1 89 < 45 67 00 02 11 00 13 status 0 (ok)" in trace
     assert console("status").startswith("exchanges=0 ") and held("status").startswith("exchanges=0")
     lock.close()
     os.close(master)
