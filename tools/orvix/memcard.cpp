@@ -29,7 +29,6 @@ void transfer(Context& ctx, const MemArgs& a, bool write) {
     data.assign(in.begin(), in.begin() + length);
   }
   if (length <= 0) throw Failure(kExitUsage, "--length: 1 or more bytes");
-  if (!write) data.assign(static_cast<std::size_t>(length), 0);
   const bool paged = a.area < 0;
   // The block transfer cuts runs at page ends: steps of one page keep the
   // exchanges the same and give the progress bar its ticks.
@@ -38,6 +37,7 @@ void transfer(Context& ctx, const MemArgs& a, bool write) {
       paged ? static_cast<long long>(a.page) * pageSize + a.address : a.page * 256LL + a.address;
   if (start + length > (paged ? 65536LL * pageSize : 65536LL))
     throw Failure(kExitUsage, "the run passes the card's last position");
+  if (!write) data.assign(static_cast<std::size_t>(length), 0);
   ctx.link();
   check(SelectCard(a.type), "select card type " + std::to_string(a.type));
   check(PowerOn(), "power on the card");
