@@ -50,15 +50,21 @@ void transfer(Context& ctx, const MemArgs& a, bool write) {
       const int step = static_cast<int>(
           std::min<long long>(length - done, paged ? pageSize - pos % pageSize : 1024 - pos % 64));
       unsigned char* buf = data.data() + done;
-      int r;
-      if (paged)
-        r = write ? WriteMemCard(static_cast<int>(pos), step, buf)
-                  : ReadMemCard(static_cast<int>(pos), step, buf);
-      else
-        r = write ? WriteCard(a.area, static_cast<int>(pos / 256), static_cast<int>(pos % 256),
-                              step, buf)
-                  : ReadCard(a.area, static_cast<int>(pos / 256), static_cast<int>(pos % 256), step,
-                             buf);
+      auto once = [&] {
+        if (paged)
+          return write ? WriteMemCard(static_cast<int>(pos), step, buf)
+                       : ReadMemCard(static_cast<int>(pos), step, buf);
+        const int page = static_cast<int>(pos / 256), at = static_cast<int>(pos % 256);
+        return write ? WriteCard(a.area, page, at, step, buf)
+                     : ReadCard(a.area, page, at, step, buf);
+      };
+      int r = once();
+      // The family sends each piece once; a read that met a link error is
+      // repeated after a fresh link (twice at most): reading again is harmless.
+      for (int retry = 0; !write && retry < 2 && r >= 101 && r <= 115; ++retry) {
+        if (LinkCom(ctx.linked) != 0 || SelectCard(a.type) != 0 || PowerOn() != 0) break;
+        r = once();
+      }
       check(r, verb + " " + std::to_string(step) + " bytes at position " + std::to_string(pos) +
                    " of a type " + std::to_string(a.type) + " card");
       done += step;
