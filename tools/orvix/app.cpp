@@ -49,6 +49,9 @@ int run(int argc, const char* const* argv) {
   app.set_version_flag("--version", "orvix 7.3.21");
   app.set_help_all_flag("--help-all", "help on every command");
   app.require_subcommand(1);
+  app.failure_message([](const CLI::App*, const CLI::Error& e) {
+    return std::string("orvix: ") + e.what() + " (--help for usage)\n";
+  });
   app.add_option("--port", ctx.port, "port 0-9 (0 = COM1), or auto (COM1, then COM2)")
       ->capture_default_str();
   // Set as soon as it is parsed: before any command makes its first call.
