@@ -1,0 +1,124 @@
+// orvix attendance: export the terminal's records as CSV, read or set its
+// clock. The terminal counts years from 2000 (year 0, a leap year).
+#include <cstdio>
+#include <ctime>
+#include <memory>
+
+#include "commands.h"
+#include "orvix32.h"
+
+namespace orvix {
+
+namespace {
+
+constexpr int kYearBase = 2000;
+const char* const kWeekdays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                 "Thursday", "Friday", "Saturday"};
+
+struct AttArgs {
+  std::string from, to, output, set;
+};
+
+// "YYYY-MM-DD" as a comparable number yyyymmdd; a usage Failure otherwise.
+int dateKey(const std::string& text, const char* option) {
+  int y = 0, m = 0, d = 0;
+  char tail = 0;
+  if (std::sscanf(text.c_str(), "%d-%d-%d%c", &y, &m, &d, &tail) != 3 || m < 1 || m > 12 || d < 1 ||
+      d > 31)
+    throw Failure(kExitUsage, std::string(option) + ": a date YYYY-MM-DD, not " + text);
+  return y * 10000 + m * 100 + d;
+}
+
+void exportRecords(Context& ctx, const AttArgs& a) {
+  const int from = a.from.empty() ? 0 : dateKey(a.from, "--from");
+  const int to = a.to.empty() ? 99999999 : dateKey(a.to, "--to");
+  ctx.link();
+  int first = 0;
+  unsigned char pos[4] = {};
+  check(KQ_GetCurrentPos(&first, pos), "the terminal's current record position");
+  const int count = first ? (pos[0] | pos[1] << 8) + 1 : 0;
+  std::string csv = "card,date,time\n";
+  int kept = 0;
+  {
+    Progress progress("reading records", static_cast<std::size_t>(count));
+    for (int at = 0; at < count; at += 31) {
+      const int n = std::min(31, count - at);
+      unsigned char buf[255] = {};
+      check(KQ_ReadRecord(0, at, n, buf),
+            "read records " + std::to_string(at) + "-" + std::to_string(at + n - 1));
+      for (int i = 0; i < n; ++i) {
+        const unsigned char* r = buf + i * 8;
+        const int card = r[0] | r[1] << 8 | r[2] << 16, year = kYearBase + r[3];
+        const int key = year * 10000 + r[4] * 100 + r[5];
+        if (key < from || key > to) continue;
+        char line[64];
+        std::snprintf(line, sizeof line, "%d,%04d-%02d-%02d,%02d:%02d\n", card, year, r[4], r[5],
+                      r[6], r[7]);
+        csv += line;
+        ++kept;
+      }
+      progress.update(static_cast<std::size_t>(at + n));
+    }
+  }
+  writeFile(a.output, csv);
+  emit(ctx, {{"file", a.output}, {"records", kept}, {"onTerminal", count}},
+       std::to_string(kept) + " of " + std::to_string(count) + " records written to " + a.output +
+           "\n");
+}
+
+void clock(Context& ctx, const AttArgs& a) {
+  if (!a.set.empty()) {
+    std::tm tm{};
+    if (a.set == "now") {
+      const std::time_t now = std::time(nullptr);
+      localtime_r(&now, &tm);
+    } else {
+      char tail = 0;
+      const int got = std::sscanf(a.set.c_str(), "%d-%d-%d %d:%d:%d%c", &tm.tm_year, &tm.tm_mon,
+                                  &tm.tm_mday, &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &tail);
+      if (got != 5 && got != 6)
+        throw Failure(kExitUsage, "--set: now or \"YYYY-MM-DD HH:MM[:SS]\", not " + a.set);
+      tm.tm_year -= 1900;
+      tm.tm_mon -= 1;
+      std::tm check = tm;
+      if (timegm(&check) == -1 || check.tm_mday != tm.tm_mday || check.tm_hour != tm.tm_hour ||
+          check.tm_min != tm.tm_min || check.tm_sec != tm.tm_sec)
+        throw Failure(kExitUsage, "--set: no such date and time: " + a.set);
+      tm.tm_wday = check.tm_wday;
+    }
+    const int year = tm.tm_year + 1900 - kYearBase;
+    if (year < 0 || year > 255)
+      throw Failure(kExitUsage, "--set: the terminal keeps years 2000-2255");
+    const int set[7] = {year,      tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
+                        tm.tm_min, tm.tm_sec,     tm.tm_wday};
+    ctx.link();
+    orvix::check(KQ_SetTime(set), "set the terminal's clock");
+  } else {
+    ctx.link();
+  }
+  int c[7] = {};
+  orvix::check(KQ_GetTime(c), "read the terminal's clock");
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", kYearBase + c[0], c[1], c[2],
+                c[3], c[4], c[5]);
+  const std::string day = c[6] >= 0 && c[6] < 7 ? kWeekdays[c[6]] : "?";
+  emit(ctx, {{"clock", text}, {"weekday", day}}, std::string(text) + " " + day + "\n");
+}
+
+}  // namespace
+
+void addAttendance(CLI::App& app, Context& ctx) {
+  auto a = std::make_shared<AttArgs>();
+  auto* m = app.add_subcommand("attendance", "the attendance terminal: records and clock");
+  m->require_subcommand(1);
+  auto* e = m->add_subcommand("export", "write the records as CSV: card, date, time");
+  e->add_option("--from", a->from, "first date, YYYY-MM-DD");
+  e->add_option("--to", a->to, "last date, YYYY-MM-DD");
+  e->add_option("-o,--output", a->output, "the CSV file")->required();
+  e->callback([&ctx, a] { exportRecords(ctx, *a); });
+  auto* c = m->add_subcommand("clock", "read the terminal's clock, or set it");
+  c->add_option("--set", a->set, "now, or \"YYYY-MM-DD HH:MM[:SS]\"");
+  c->callback([&ctx, a] { clock(ctx, *a); });
+}
+
+}  // namespace orvix

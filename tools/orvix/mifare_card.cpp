@@ -1,0 +1,227 @@
+#include "mifare_card.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "orvix32.h"
+
+namespace orvix::mifare {
+
+namespace {
+
+bool isLinkError(int r) { return r >= 101 && r <= 115; }
+const char* keyName(int keyType) { return keyType ? "key B" : "key A"; }
+
+void addUnique(std::vector<Key>& list, const std::optional<Key>& k) {
+  if (k && std::find(list.begin(), list.end(), *k) == list.end()) list.push_back(*k);
+}
+
+}  // namespace
+
+int Card::guard(int result, const std::string& what) {
+  if (isLinkError(result)) check(result, what);
+  if (result != 0) {
+    // A refusal may leave the card halted or idle: wake it before the next
+    // authentication.
+    awake_ = false;
+    authSector_ = -1;
+  }
+  return result;
+}
+
+void Card::wake() {
+  unsigned char type[4] = {};
+  check(RFMifare_Request(1, type), "request (no Mifare card in the field?)");
+  if (type[0] != 4 || type[1] != 0)
+    throw Failure(kExitRefused, "the card in the field is not a Mifare 1 card (type code " +
+                                    std::to_string(type[0] | type[1] << 8) + ")");
+  unsigned char s[4] = {};
+  check(RFMifare_AntiColl(s), "anticollision");
+  std::memcpy(&serial_, s, 4);
+  int asInt = 0;
+  std::memcpy(&asInt, s, 4);
+  check(RFMifare_Select(asInt), "select card " + hex(s, 4));
+  awake_ = true;
+  authSector_ = -1;
+}
+
+bool Card::authenticate(int sector, int keyType, const Key& key) {
+  if (!awake_) wake();
+  if (loaded_[keyType][sector] != key) {
+    check(RFMifare_LoadKey(keyType * 4, sector, key.data()),
+          std::string("load ") + keyName(keyType) + " of sector " + std::to_string(sector));
+    loaded_[keyType][sector] = key;
+  }
+  const int r = guard(RFMifare_Authentication(keyType, sector, trailerOf(sector)),
+                      "authenticate sector " + std::to_string(sector));
+  if (r != 0) return false;
+  authSector_ = sector;
+  authType_ = keyType;
+  return true;
+}
+
+bool Card::ensure(int sector, int keyType, const Key& key) {
+  if (awake_ && authSector_ == sector && authType_ == keyType) return true;
+  return authenticate(sector, keyType, key);
+}
+
+int Card::read(int block, Block& out) {
+  return guard(RFMifare_Read(block, out.data()), "read block " + std::to_string(block));
+}
+
+int Card::write(int block, const Block& data) {
+  return guard(RFMifare_Write(block, data.data()), "write block " + std::to_string(block));
+}
+
+int Card::step(int block, std::int32_t amount, bool increment) {
+  const int r = increment ? RFMifare_Increment(block, amount) : RFMifare_Decrment(block, amount);
+  return guard(r, (increment ? "increment block " : "decrement block ") + std::to_string(block));
+}
+
+std::optional<Key> Card::findKey(int sector, int keyType, const std::vector<Key>& list) {
+  for (const auto& k : list)
+    if (authenticate(sector, keyType, k)) return k;
+  return std::nullopt;
+}
+
+std::vector<Key> candidates(int sector, int keyType, const KeyFile& kf, const Dump& known,
+                            const std::vector<Key>& extra) {
+  std::vector<Key> out;
+  addUnique(out, keyType ? kf.keyB[sector] : kf.keyA[sector]);
+  addUnique(out, keyType ? known.keyB[sector] : known.keyA[sector]);
+  for (int s = 0; s < kSectors; ++s) addUnique(out, keyType ? known.keyB[s] : known.keyA[s]);
+  for (const auto& k : kf.any) addUnique(out, k);
+  for (const auto& k : extra) addUnique(out, k);
+  return out;
+}
+
+Dump dumpCard(Card& card, const KeyFile& kf, Progress& progress, DumpReport& report) {
+  Dump d;
+  const bool anyFile =
+      !kf.any.empty() || std::any_of(kf.keyA.begin(), kf.keyA.end(), [](auto& k) { return !!k; });
+  const std::vector<Key> extra = anyFile ? std::vector<Key>{} : defaultKeys();
+  card.wake();
+  for (int s = 0; s < kSectors; ++s) {
+    auto readWith = [&](int keyType, const Key& key) {
+      for (int b = s * 4; b < s * 4 + 4; ++b) {
+        if (d.blocks[b] || !card.ensure(s, keyType, key)) continue;
+        Block blk{};
+        if (card.read(b, blk) == 0) d.blocks[b] = blk;
+      }
+    };
+    d.keyA[s] = card.findKey(s, 0, candidates(s, 0, kf, d, extra));
+    if (d.keyA[s]) {
+      readWith(0, *d.keyA[s]);
+      // Key B reads back through key A where the access conditions allow it.
+      if (const auto& t = d.blocks[trailerOf(s)])
+        if (auto c = decodeAccess(t->data() + 6);
+            c && ((*c)[3] == 0 || (*c)[3] == 1 || (*c)[3] == 2)) {
+          Key b;
+          std::copy_n(t->begin() + 10, 6, b.begin());
+          d.keyB[s] = b;
+        }
+    }
+    const bool missing = std::any_of(d.blocks.begin() + s * 4, d.blocks.begin() + s * 4 + 4,
+                                     [](const auto& b) { return !b; });
+    if (!d.keyB[s]) {
+      d.keyB[s] = card.findKey(s, 1, candidates(s, 1, kf, d, extra));
+      if (d.keyB[s] && missing) readWith(1, *d.keyB[s]);
+    }
+    report.keysFound += !!d.keyA[s] + !!d.keyB[s];
+    bool all = true;
+    for (int b = s * 4; b < s * 4 + 4; ++b)
+      if (!d.blocks[b]) {
+        report.unread.push_back(b);
+        all = false;
+      }
+    report.sectorsRead += all;
+    progress.update(static_cast<std::size_t>(s + 1));
+  }
+  return d;
+}
+
+void checkTrailer(const Block& t, int sector, bool force) {
+  const std::string where = "sector " + std::to_string(sector) + " trailer (access bytes " +
+                            hex(t.data() + 6, 3, true) + ")";
+  const auto c = decodeAccess(t.data() + 6);
+  if (!c)
+    failData(where + ": an inverted copy does not match, the card would lock the sector" +
+             (force ? "" : "; not written (--force writes it)"));
+  if (!force && locksKeysForever((*c)[3]))
+    failData(where +
+             ": the keys and access bits could never be changed again; not written "
+             "(--force writes it)");
+}
+
+int restoreCard(Card& card, const Dump& d, const KeyFile& kf, const RestoreOptions& o,
+                Progress& progress) {
+  for (int s : o.sectors) {
+    if (!o.withTrailers || !d.blocks[trailerOf(s)]) continue;
+    if (!d.keyA[s] || !d.keyB[s])
+      failData("sector " + std::to_string(s) + " trailer: the file does not hold both keys");
+    Block t = *d.blocks[trailerOf(s)];
+    std::copy(d.keyA[s]->begin(), d.keyA[s]->end(), t.begin());
+    std::copy(d.keyB[s]->begin(), d.keyB[s]->end(), t.begin() + 10);
+    checkTrailer(t, s, o.force);
+    // A malformed trailer is never written, even with --force.
+    if (!decodeAccess(t.data() + 6)) failData("sector " + std::to_string(s) + ": refused");
+  }
+  card.wake();
+  std::vector<Key> extra = defaultKeys();
+  int written = 0, done = 0;
+  Dump opened;  // keys that opened the target card
+  for (int s : o.sectors) {
+    std::vector<int> blocks;
+    for (int b = s * 4; b < s * 4 + 3; ++b)
+      if (b != 0 && d.blocks[b]) blocks.push_back(b);
+    if (o.withTrailers && d.blocks[trailerOf(s)]) blocks.push_back(trailerOf(s));
+    if (blocks.empty()) continue;
+    // The file's own keys come after those that opened the target before.
+    Dump hints = opened;
+    if (!hints.keyA[s]) hints.keyA[s] = d.keyA[s];
+    if (!hints.keyB[s]) hints.keyB[s] = d.keyB[s];
+    for (int b : blocks) {
+      Block data = *d.blocks[b];
+      if (isTrailer(b)) {
+        std::copy(d.keyA[s]->begin(), d.keyA[s]->end(), data.begin());
+        std::copy(d.keyB[s]->begin(), d.keyB[s]->end(), data.begin() + 10);
+      }
+      bool ok = false;
+      for (int kt = 0; kt < 2 && !ok; ++kt) {
+        auto& slot = kt ? opened.keyB[s] : opened.keyA[s];
+        if (!slot) slot = card.findKey(s, kt, candidates(s, kt, kf, hints, extra));
+        ok = slot && card.ensure(s, kt, *slot) && card.write(b, data) == 0;
+        if (!ok) continue;
+        Block back{};
+        if (const int r = card.ensure(s, kt, *slot) ? card.read(b, back) : -1; r != 0)
+          throw Failure(kExitRefused,
+                        "block " + std::to_string(b) + " was written but does not read back: " +
+                            (r < 0 ? "authentication refused" : "result " + resultText(r)));
+        // A trailer reads key A as zeros, and key B and the access bytes only
+        // where the new conditions allow: compare what the card shows.
+        const bool same = isTrailer(b)
+                              ? std::equal(back.begin() + 6, back.begin() + 10, data.begin() + 6) ||
+                                    std::all_of(back.begin() + 6, back.begin() + 10,
+                                                [](std::uint8_t x) { return x == 0; })
+                              : back == data;
+        if (!same)
+          throw Failure(kExitRefused, "block " + std::to_string(b) + " reads back " +
+                                          hex(back.data(), 16) + ", not " + hex(data.data(), 16));
+      }
+      if (!ok)
+        throw Failure(kExitRefused, "block " + std::to_string(b) +
+                                        ": no key opened the sector for writing (tried the key "
+                                        "file, the file's own keys and the default keys)");
+      ++written;
+      if (isTrailer(b)) {  // the card's keys are now the file's
+        opened.keyA[s] = d.keyA[s];
+        opened.keyB[s] = d.keyB[s];
+        card.wake();
+      }
+    }
+    progress.update(static_cast<std::size_t>(++done));
+  }
+  return written;
+}
+
+}  // namespace orvix::mifare

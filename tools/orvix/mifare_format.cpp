@@ -1,0 +1,392 @@
+#include "mifare_format.h"
+
+#include <algorithm>
+#include <sstream>
+
+namespace orvix::mifare {
+
+namespace {
+
+constexpr const char* kWho[] = {"never", "A", "B", "A|B"};
+enum : std::uint8_t { N = 0, A = 1, B = 2, AB = 3 };
+
+// Data blocks by C1C2C3: read, write, increment, decrement/transfer/restore.
+constexpr std::uint8_t kData[8][4] = {
+    {AB, AB, AB, AB}, {AB, N, N, AB}, {AB, N, N, N},  {B, B, N, N},
+    {AB, B, N, N},    {B, N, N, N},   {AB, B, B, AB}, {N, N, N, N},
+};
+// Trailer by C1C2C3: key A write, access read, access write, key B read,
+// key B write (key A never reads back).
+constexpr std::uint8_t kTrailer[8][5] = {
+    {A, A, N, A, A},  {A, A, A, A, A},  {N, A, N, A, N},  {B, AB, B, N, B},
+    {B, AB, N, N, B}, {N, AB, B, N, N}, {N, AB, N, N, N}, {N, AB, N, N, N},
+};
+
+std::optional<Block> blockFromHex(std::string_view text) {
+  if (text.size() != 32) return std::nullopt;
+  auto b = parseHex(text);
+  if (!b || b->size() != 16) return std::nullopt;
+  Block out;
+  std::copy(b->begin(), b->end(), out.begin());
+  return out;
+}
+
+std::optional<Key> keyFromHex(std::string_view text) {
+  if (text.size() != 12) return std::nullopt;
+  auto b = parseHex(text);
+  if (!b || b->size() != 6) return std::nullopt;
+  Key k;
+  std::copy(b->begin(), b->end(), k.begin());
+  return k;
+}
+
+std::vector<std::string> lines(const std::string& bytes) {
+  std::vector<std::string> out;
+  std::istringstream in(bytes);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    out.push_back(line);
+  }
+  return out;
+}
+
+std::string trim(const std::string& s) {
+  const auto b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return {};
+  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
+
+// The trailer as a file carries it: the bytes read with the keys found put
+// in; nullopt when nothing of the sector is known.
+std::optional<Block> fileTrailer(const Dump& d, int sector) {
+  const auto& read = d.blocks[trailerOf(sector)];
+  if (!read && !d.keyA[sector] && !d.keyB[sector]) return std::nullopt;
+  Block t = read.value_or(Block{});
+  if (d.keyA[sector]) std::copy(d.keyA[sector]->begin(), d.keyA[sector]->end(), t.begin());
+  if (d.keyB[sector]) std::copy(d.keyB[sector]->begin(), d.keyB[sector]->end(), t.begin() + 10);
+  return t;
+}
+
+std::optional<Block> fileBlock(const Dump& d, int block) {
+  return isTrailer(block) ? fileTrailer(d, block / 4) : d.blocks[block];
+}
+
+// Keys taken from the trailers of a file that holds every block.
+void keysFromTrailers(Dump& d) {
+  for (int s = 0; s < kSectors; ++s) {
+    const auto& t = d.blocks[trailerOf(s)];
+    if (!t) continue;
+    Key a, b;
+    std::copy_n(t->begin(), 6, a.begin());
+    std::copy_n(t->begin() + 10, 6, b.begin());
+    d.keyA[s] = a;
+    d.keyB[s] = b;
+  }
+}
+
+}  // namespace
+
+std::optional<Conditions> decodeAccess(const std::uint8_t* b) {
+  const unsigned notC1 = b[0] & 15u, notC2 = b[0] >> 4, c1 = b[1] >> 4, notC3 = b[1] & 15u,
+                 c3 = b[2] >> 4, c2 = b[2] & 15u;
+  if ((c1 ^ notC1) != 15 || (c2 ^ notC2) != 15 || (c3 ^ notC3) != 15) return std::nullopt;
+  Conditions out{};
+  for (unsigned n = 0; n < 4; ++n)
+    out[n] = static_cast<std::uint8_t>((c1 >> n & 1u) << 2 | (c2 >> n & 1u) << 1 | (c3 >> n & 1u));
+  return out;
+}
+
+std::array<std::uint8_t, 3> encodeAccess(const Conditions& c) {
+  unsigned c1 = 0, c2 = 0, c3 = 0;
+  for (unsigned n = 0; n < 4; ++n) {
+    c1 |= (c[n] >> 2 & 1u) << n;
+    c2 |= (c[n] >> 1 & 1u) << n;
+    c3 |= (c[n] & 1u) << n;
+  }
+  return {static_cast<std::uint8_t>((~c2 & 15u) << 4 | (~c1 & 15u)),
+          static_cast<std::uint8_t>(c1 << 4 | (~c3 & 15u)),
+          static_cast<std::uint8_t>(c3 << 4 | c2)};
+}
+
+std::string dataRights(std::uint8_t c) {
+  const auto* r = kData[c & 7];
+  return std::string("read ") + kWho[r[0]] + ", write " + kWho[r[1]] + ", increment " + kWho[r[2]] +
+         ", decrement " + kWho[r[3]];
+}
+
+std::string trailerRights(std::uint8_t c) {
+  const auto* r = kTrailer[c & 7];
+  return std::string("key A write ") + kWho[r[0]] + ", access bits read " + kWho[r[1]] + " write " +
+         kWho[r[2]] + ", key B read " + kWho[r[3]] + " write " + kWho[r[4]];
+}
+
+bool locksKeysForever(std::uint8_t c) {
+  const auto* r = kTrailer[c & 7];
+  return r[0] == N && r[2] == N && r[4] == N;
+}
+
+std::optional<Value> decodeValue(const Block& b) {
+  auto le = [&](int at) {
+    return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
+           static_cast<std::uint32_t>(b[at + 2]) << 16 |
+           static_cast<std::uint32_t>(b[at + 3]) << 24;
+  };
+  if (le(0) != le(8) || le(0) != ~le(4)) return std::nullopt;
+  if (b[12] != b[14] || b[13] != b[15] || b[12] != static_cast<std::uint8_t>(~b[13]))
+    return std::nullopt;
+  return Value{static_cast<std::int32_t>(le(0)), b[12]};
+}
+
+Block encodeValue(std::int32_t amount, std::uint8_t address) {
+  Block b{};
+  const auto v = static_cast<std::uint32_t>(amount);
+  for (int i = 0; i < 4; ++i) {
+    b[i] = b[8 + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    b[4 + i] = static_cast<std::uint8_t>(~v >> (8 * i));
+  }
+  b[12] = b[14] = address;
+  b[13] = b[15] = static_cast<std::uint8_t>(~address);
+  return b;
+}
+
+std::optional<Format> formatNamed(const std::string& n) {
+  if (n == "mfd" || n == "bin" || n == "dump") return Format::Raw;
+  if (n == "eml") return Format::Eml;
+  if (n == "json") return Format::Json;
+  if (n == "mct" || n == "txt") return Format::Mct;
+  return std::nullopt;
+}
+
+std::optional<Format> formatFor(const std::string& path) {
+  const auto dot = path.rfind('.');
+  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return std::nullopt;
+  std::string ext = path.substr(dot + 1);
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
+  return formatNamed(ext);
+}
+
+std::string writeDump(const Dump& d, Format f) {
+  std::string out;
+  if (f == Format::Raw || f == Format::Eml) {
+    for (int b = 0; b < kBlocks; ++b) {
+      const Block blk = fileBlock(d, b).value_or(Block{});
+      if (f == Format::Raw)
+        out.append(reinterpret_cast<const char*>(blk.data()), blk.size());
+      else
+        out += hex(blk.data(), blk.size()) + "\n";
+    }
+    return out;
+  }
+  if (f == Format::Mct) {
+    const std::string dashes(32, '-');
+    for (int s = 0; s < kSectors; ++s) {
+      out += "+Sector: " + std::to_string(s) + "\n";
+      for (int b = s * 4; b < s * 4 + 4; ++b) {
+        const auto blk = fileBlock(d, b);
+        std::string line = blk ? hex(blk->data(), 16) : dashes;
+        if (blk && isTrailer(b)) {
+          if (!d.keyA[s]) line.replace(0, 12, 12, '-');
+          if (!d.keyB[s]) line.replace(20, 12, 12, '-');
+        }
+        out += line + "\n";
+      }
+    }
+    return out;
+  }
+  json doc;
+  doc["Created"] = "orvix";
+  doc["FileType"] = "mfcard";
+  if (const auto& b0 = d.blocks[0])
+    doc["Card"] = {{"UID", hex(b0->data(), 4)},
+                   {"ATQA", hex(b0->data() + 6, 2)},
+                   {"SAK", hex(b0->data() + 5, 1)}};
+  json blocks = json::object(), keys = json::object();
+  for (int b = 0; b < kBlocks; ++b) {
+    const auto blk = fileBlock(d, b);
+    blocks[std::to_string(b)] = blk ? json(hex(blk->data(), 16)) : json(nullptr);
+  }
+  for (int s = 0; s < kSectors; ++s) {
+    const auto t = fileTrailer(d, s);
+    if (!t) continue;
+    json k = json::object();
+    if (d.keyA[s]) k["KeyA"] = hex(d.keyA[s]->data(), 6);
+    if (d.keyB[s]) k["KeyB"] = hex(d.keyB[s]->data(), 6);
+    if (d.blocks[trailerOf(s)]) {
+      k["AccessConditions"] = hex(t->data() + 6, 4);
+      json text = json::object();
+      if (const auto c = decodeAccess(t->data() + 6)) {
+        for (int i = 0; i < 3; ++i) text["block" + std::to_string(i)] = dataRights((*c)[i]);
+        text["block3"] = trailerRights((*c)[3]);
+      }
+      text["UserData"] = hex(t->data() + 9, 1);
+      k["AccessConditionsText"] = text;
+    }
+    keys[std::to_string(s)] = k;
+  }
+  doc["blocks"] = blocks;
+  doc["SectorKeys"] = keys;
+  return doc.dump(2) + "\n";
+}
+
+Dump readDump(const std::string& bytes, Format f, const std::string& name) {
+  Dump d;
+  if (f == Format::Raw) {
+    if (bytes.size() != kBlocks * 16)
+      failData(name + ": a raw dump is 1024 bytes, this one is " + std::to_string(bytes.size()));
+    for (int b = 0; b < kBlocks; ++b) {
+      Block blk;
+      std::copy_n(bytes.begin() + b * 16, 16, blk.begin());
+      d.blocks[b] = blk;
+    }
+    keysFromTrailers(d);
+    return d;
+  }
+  if (f == Format::Eml) {
+    auto ls = lines(bytes);
+    while (!ls.empty() && trim(ls.back()).empty()) ls.pop_back();
+    if (ls.size() != kBlocks)
+      failData(name + ": an emulator dump has 64 block lines, this one " +
+               std::to_string(ls.size()));
+    for (int b = 0; b < kBlocks; ++b)
+      if (!(d.blocks[b] = blockFromHex(trim(ls[b]))))
+        failData(name + " line " + std::to_string(b + 1) + ": not 32 hexadecimal digits");
+    keysFromTrailers(d);
+    return d;
+  }
+  if (f == Format::Mct) {
+    int sector = -1, row = 0, lineNo = 0;
+    for (const auto& raw : lines(bytes)) {
+      ++lineNo;
+      const std::string l = trim(raw);
+      const std::string where = name + " line " + std::to_string(lineNo);
+      if (l.empty()) continue;
+      if (l.rfind("+Sector:", 0) == 0) {
+        try {
+          sector = std::stoi(l.substr(8));
+        } catch (const std::exception&) {
+          sector = -1;
+        }
+        if (sector < 0 || sector >= kSectors) failData(where + ": sector 0-15 expected");
+        row = 0;
+        continue;
+      }
+      if (sector < 0 || row >= 4) failData(where + ": a block line outside a sector's four");
+      const int b = sector * 4 + row++;
+      if (l == std::string(32, '-')) continue;
+      std::string digits = l;
+      const bool noA = isTrailer(b) && digits.compare(0, 12, std::string(12, '-')) == 0;
+      const bool noB =
+          isTrailer(b) && digits.size() == 32 && digits.compare(20, 12, std::string(12, '-')) == 0;
+      if (noA) digits.replace(0, 12, 12, '0');
+      if (noB) digits.replace(20, 12, 12, '0');
+      auto blk = blockFromHex(digits);
+      if (!blk) failData(where + ": not 32 hexadecimal digits");
+      d.blocks[b] = blk;
+      if (isTrailer(b)) {
+        Key k;
+        if (!noA) d.keyA[sector] = (std::copy_n(blk->begin(), 6, k.begin()), k);
+        if (!noB) d.keyB[sector] = (std::copy_n(blk->begin() + 10, 6, k.begin()), k);
+      }
+    }
+    return d;
+  }
+  json doc = json::parse(bytes, nullptr, false);
+  if (doc.is_discarded() || !doc.is_object() || !doc.contains("blocks") ||
+      !doc["blocks"].is_object())
+    failData(name + ": not a JSON card dump (no \"blocks\" object)");
+  for (const auto& [index, value] : doc["blocks"].items()) {
+    int b = -1;
+    try {
+      b = std::stoi(index);
+    } catch (const std::exception&) {
+    }
+    if (b < 0 || b >= kBlocks) failData(name + ": block \"" + index + "\" is not 0-63");
+    if (value.is_null()) continue;
+    if (!value.is_string() || !(d.blocks[b] = blockFromHex(value.get<std::string>())))
+      failData(name + ": block " + index + " is not 32 hexadecimal digits");
+  }
+  keysFromTrailers(d);
+  if (doc.contains("SectorKeys") && doc["SectorKeys"].is_object())
+    for (const auto& [index, k] : doc["SectorKeys"].items()) {
+      int s = -1;
+      try {
+        s = std::stoi(index);
+      } catch (const std::exception&) {
+      }
+      if (s < 0 || s >= kSectors || !k.is_object()) continue;
+      // A sector listed here has the keys named here: a key left out is
+      // unknown, whatever its trailer bytes hold.
+      d.keyA[s].reset();
+      d.keyB[s].reset();
+      for (auto [field, slot] : {std::pair{"KeyA", &d.keyA}, std::pair{"KeyB", &d.keyB}})
+        if (k.contains(field) && k[field].is_string()) {
+          auto key = keyFromHex(k[field].get<std::string>());
+          if (!key) failData(name + ": sector " + index + " " + field + " is not 12 hex digits");
+          (*slot)[s] = key;
+        }
+    }
+  return d;
+}
+
+KeyFile readKeys(const std::string& bytes, const std::string& name) {
+  KeyFile kf;
+  const bool text = std::all_of(bytes.begin(), bytes.end(), [](char c) {
+    return c == '\n' || c == '\r' || c == '\t' || (c >= 0x20 && c < 0x7F);
+  });
+  // 192 bytes on one line are a binary file whose keys happen to be printable.
+  if (!text || (bytes.size() == 192 && bytes.find('\n') == std::string::npos)) {
+    if (bytes.size() != 192)
+      failData(name + ": a binary key file is 192 bytes, this one is " +
+               std::to_string(bytes.size()));
+    for (int i = 0; i < 32; ++i) {
+      Key k;
+      std::copy_n(bytes.begin() + i * 6, 6, k.begin());
+      (i < 16 ? kf.keyA[i] : kf.keyB[i - 16]) = k;
+    }
+    return kf;
+  }
+  int lineNo = 0;
+  for (const auto& raw : lines(bytes)) {
+    ++lineNo;
+    std::string l = trim(raw.substr(0, raw.find('#')));
+    if (l.empty()) continue;
+    const std::string token = l.substr(0, l.find_first_of(" \t"));
+    auto k = keyFromHex(token);
+    if (!k) failData(name + " line " + std::to_string(lineNo) + ": not a 12-digit key");
+    if (std::find(kf.any.begin(), kf.any.end(), *k) == kf.any.end()) kf.any.push_back(*k);
+  }
+  return kf;
+}
+
+std::string writeKeys(const Dump& d, bool binary) {
+  std::string out;
+  if (binary) {
+    for (const auto* set : {&d.keyA, &d.keyB})
+      for (const auto& k : *set) {
+        const Key key = k.value_or(Key{});
+        out.append(reinterpret_cast<const char*>(key.data()), key.size());
+      }
+    return out;
+  }
+  std::vector<Key> seen;
+  out = "# keys found by orvix\n";
+  for (int s = 0; s < kSectors; ++s)
+    for (const auto& k : {d.keyA[s], d.keyB[s]})
+      if (k && std::find(seen.begin(), seen.end(), *k) == seen.end()) {
+        seen.push_back(*k);
+        out += hex(k->data(), 6) + "\n";
+      }
+  return out;
+}
+
+std::vector<Key> defaultKeys() {
+  const char* known[] = {"FFFFFFFFFFFF", "A0A1A2A3A4A5", "D3F7D3F7D3F7", "000000000000",
+                         "B0B1B2B3B4B5", "4D3A99C351DD", "1A982C7E459A", "AABBCCDDEEFF"};
+  std::vector<Key> out;
+  for (const char* k : known) out.push_back(*keyFromHex(k));
+  return out;
+}
+
+}  // namespace orvix::mifare

@@ -1,0 +1,236 @@
+// orvix ports: the port doctor. One line per serial device with one verdict:
+// ok, busy, no permission, silent, console or missing. The console is never
+// opened; a device another process holds is never written to.
+#include <dirent.h>
+#include <fcntl.h>
+#include <glob.h>
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "commands.h"
+#include "orvix32.h"
+
+namespace orvix {
+
+namespace {
+
+struct Port {
+  std::string name, path, verdict, detail;
+};
+
+std::string env(const char* name, const char* fallback) {
+  const char* v = std::getenv(name);
+  return v ? v : fallback;
+}
+
+bool charDevice(const std::string& path, struct stat& st) {
+  return stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+// The devices of the system console: /dev/console, the active list, and the
+// entries of ORVIX_CONSOLE_LIST (a file of names or paths), which adds to
+// them and never replaces them.
+std::set<dev_t> consoleDevices() {
+  std::set<dev_t> out;
+  struct stat st {};
+  auto add = [&](const std::string& word) {
+    const std::string path = word.empty() || word[0] == '/' ? word : "/dev/" + word;
+    if (charDevice(path, st)) out.insert(st.st_rdev);
+  };
+  add("/dev/console");
+  for (const std::string& list :
+       {std::string("/sys/class/tty/console/active"), env("ORVIX_CONSOLE_LIST", "")}) {
+    std::ifstream in(list);
+    std::string word;
+    while (in >> word) add(word);
+  }
+  return out;
+}
+
+std::string comm(const std::string& pid) {
+  std::ifstream in("/proc/" + pid + "/comm");
+  std::string name;
+  std::getline(in, name);
+  return (name.empty() ? "process" : name) + " (pid " + pid + ")";
+}
+
+// Who holds the device: the owners of a lock on it first, then every other
+// process with it open (as far as /proc lets us see).
+std::string holders(const std::string& path) {
+  struct stat dev {};
+  if (stat(path.c_str(), &dev) != 0) return {};
+  std::vector<std::string> names;
+  std::ifstream locks("/proc/locks");
+  std::string line;
+  char id[32];
+  std::snprintf(id, sizeof id, "%02x:%02x:%lu", major(dev.st_dev), minor(dev.st_dev),
+                static_cast<unsigned long>(dev.st_ino));
+  while (std::getline(locks, line)) {
+    std::istringstream f(line);
+    std::string n, kind, adv, mode, pid, where;
+    f >> n >> kind >> adv >> mode >> pid >> where;
+    if (kind == "->") continue;
+    if (where == id) names.push_back(comm(pid));
+  }
+  if (!names.empty()) return "held by " + names.front();
+  const std::string self = std::to_string(getpid());
+  if (DIR* proc = opendir("/proc")) {
+    while (dirent* e = readdir(proc)) {
+      const std::string pid = e->d_name;
+      if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
+      const std::string fdDir = "/proc/" + pid + "/fd";
+      DIR* fds = opendir(fdDir.c_str());
+      if (!fds) continue;
+      bool holds = false;
+      while (dirent* f = readdir(fds)) {
+        struct stat st {};
+        if (f->d_name[0] != '.' && stat((fdDir + "/" + f->d_name).c_str(), &st) == 0 &&
+            S_ISCHR(st.st_mode) && st.st_rdev == dev.st_rdev)
+          holds = true;
+      }
+      closedir(fds);
+      if (holds) names.push_back(comm(pid));
+    }
+    closedir(proc);
+  }
+  if (names.empty()) return "held by another process";
+  std::string out = "held by " + names.front();
+  for (std::size_t i = 1; i < names.size(); ++i) out += ", " + names[i];
+  return out;
+}
+
+std::string busyDetail(const std::string& path) {
+  std::string d = holders(path);
+  if (path.find("ttyACM") != std::string::npos)
+    d += "; ModemManager often probes ttyACM devices: stop it or mark the device "
+         "ID_MM_DEVICE_IGNORE=1";
+  return d;
+}
+
+std::string permissionDetail(const struct stat& st) {
+  const group* g = getgrgid(st.st_gid);
+  const std::string name = g ? g->gr_name : "dialout";
+  return "owned by group " + name + ": sudo usermod -aG " + name + " \"$USER\", then log in again";
+}
+
+// Opens the device without writing to it, to tell a port held by someone
+// else from one that does not answer. Returns the verdict or empty when the
+// port is free.
+std::string precheck(Port& p, const struct stat& st) {
+  const int fd = ::open(p.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == EACCES || errno == EPERM) return p.detail = permissionDetail(st), "no permission";
+    if (errno == EBUSY) return p.detail = busyDetail(p.path), "busy";
+    p.detail = std::strerror(errno);
+    return "missing";
+  }
+  int exclusive = 0;
+  const bool held =
+      (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive) || flock(fd, LOCK_EX | LOCK_NB) != 0;
+  ::close(fd);
+  if (held) return p.detail = busyDetail(p.path), "busy";
+  return {};
+}
+
+void diagnose(Port& p, const std::set<dev_t>& console) {
+  struct stat st {};
+  if (stat(p.path.c_str(), &st) != 0) {
+    p.verdict = errno == EACCES ? "no permission" : "missing";
+    return;
+  }
+  if (!S_ISCHR(st.st_mode)) {
+    p.verdict = "missing";
+    p.detail = "not a character device";
+    return;
+  }
+  if (console.count(st.st_rdev)) {
+    p.verdict = "console";
+    p.detail = "the system console: refused, never probed";
+    return;
+  }
+  if (!(p.verdict = precheck(p, st)).empty()) return;
+  setenv("ORVIX32_COM1", p.path.c_str(), 1);
+  if (LinkCom(0) != 0) {
+    p.verdict = "silent";
+    p.detail = "opened at 57600 and 9600 bit/s, no reader answered";
+    return;
+  }
+  unsigned char module[4] = {}, version[8] = {};
+  const int m = RFMifare_Mcmno(module), v = DEVVER(version);
+  std::string fw;
+  for (unsigned char c : version) fw += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : ' ';
+  p.verdict = "ok";
+  p.detail = std::to_string(ComBaudRate()) + " bit/s, module " +
+             (m == 0 ? std::to_string(module[0] | module[1] << 8) : "?") + ", firmware " +
+             (v == 0 ? fw.substr(0, fw.find_last_not_of(' ') + 1) : "?");
+}
+
+}  // namespace
+
+void addPorts(CLI::App& app, Context& ctx) {
+  auto* c = app.add_subcommand(
+      "ports", "the port doctor: every reader port and serial device with a verdict");
+  c->callback([&ctx] {
+    std::vector<Port> ports;
+    for (int i = 0; i < 10; ++i)
+      ports.push_back({"COM" + std::to_string(i + 1),
+                       env(("ORVIX32_COM" + std::to_string(i + 1)).c_str(),
+                           ("/dev/ttyS" + std::to_string(i)).c_str()),
+                       "", ""});
+    std::istringstream globs(
+        env("ORVIX_PORTS_SCAN", "/dev/ttyUSB* /dev/ttyACM* /dev/serial/by-id/*"));
+    for (std::string pattern; globs >> pattern;) {
+      glob_t g{};
+      if (glob(pattern.c_str(), 0, nullptr, &g) == 0)
+        for (std::size_t i = 0; i < g.gl_pathc; ++i) ports.push_back({"-", g.gl_pathv[i], "", ""});
+      globfree(&g);
+    }
+    const std::string saved = env("ORVIX32_COM1", "");
+    const auto console = consoleDevices();
+    std::vector<std::pair<std::string, std::string>> seen;  // real path, first name
+    std::size_t width = 0;
+    for (const auto& p : ports) width = std::max(width, p.path.size());
+    std::string text;
+    json list = json::array();
+    bool any = false;
+    for (auto& p : ports) {
+      char real[PATH_MAX];
+      const std::string canon = realpath(p.path.c_str(), real) ? real : p.path;
+      bool same = false;
+      for (const auto& [path, name] : seen)
+        if (path == canon) {
+          p.verdict = "same device as " + name;
+          same = true;
+        }
+      if (!same) {
+        seen.push_back({canon, p.name == "-" ? p.path : p.name});
+        diagnose(p, console);
+      }
+      any = any || p.verdict == "ok";
+      char line[1024];
+      std::snprintf(line, sizeof line, "%-6s %-*s %s%s%s\n", p.name.c_str(),
+                    static_cast<int>(width), p.path.c_str(), p.verdict.c_str(),
+                    p.detail.empty() ? "" : ": ", p.detail.c_str());
+      text += line;
+      list.push_back(
+          {{"name", p.name}, {"path", p.path}, {"verdict", p.verdict}, {"detail", p.detail}});
+    }
+    setenv("ORVIX32_COM1", saved.c_str(), 1);
+    emit(ctx, {{"ports", list}}, text);
+    if (!any) throw Failure(kExitLink, "no reader answered on any port");
+  });
+}
+
+}  // namespace orvix

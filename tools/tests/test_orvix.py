@@ -1,0 +1,287 @@
+"""orvix end to end: the built tool against readersim over a pty."""
+import fcntl
+import json
+import os
+import pathlib
+import re
+import subprocess
+
+import pytest
+
+ORVIX, SIM = os.environ["ORVIX"], os.environ["READERSIM"]
+DATA = pathlib.Path(__file__).parent / "data"
+NOWHERE = {f"ORVIX32_COM{i}": f"/nonexistent/orvix-test-com{i}" for i in range(1, 11)}
+
+
+class Sim:
+    def __init__(self, *args):
+        self.p = subprocess.Popen([SIM, "--control", *args], stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, text=True)
+        self.path = self.p.stdout.readline().strip()
+
+    def __call__(self, command):
+        self.p.stdin.write(command + "\n")
+        self.p.stdin.flush()
+        return self.p.stdout.readline().strip()
+
+    def image(self, tmp):
+        self(f"mifare save {tmp}/saved.mfd")
+        return (tmp / "saved.mfd").read_bytes()
+
+
+@pytest.fixture
+def sims():
+    started = []
+    yield lambda *args: started.append(Sim(*args)) or started[-1]
+    for s in started:
+        s.p.terminate()
+        s.p.wait()
+
+
+@pytest.fixture
+def sim(sims):
+    return sims()
+
+
+def orvix(*args, sim=None, env=None, stdin=None):
+    e = {k: v for k, v in os.environ.items() if not k.startswith("ORVIX")}
+    e.update(NOWHERE, **({"ORVIX32_COM1": sim.path} if sim else {}), **(env or {}))
+    return subprocess.run([ORVIX, *map(str, args)], env=e, input=stdin, capture_output=True,
+                          text=True, timeout=120)
+
+
+def make_card(sim, tmp):
+    """Blocks b filled with byte b; sector 1 keys A0…/B0… with key B unreadable
+    (trailer 011); sector 2 keys not among the well-known ones."""
+    img = bytearray(sim.image(tmp))
+    for b in range(1, 64):
+        if b % 4 != 3:
+            img[b * 16:b * 16 + 16] = bytes([b] * 16)
+    img[112:128] = bytes.fromhex("A0A1A2A3A4A5 7F0788 69 B0B1B2B3B4B5")
+    img[176:192] = bytes.fromhex("112233445566 FF0780 69 665544332211")
+    (tmp / "card.mfd").write_bytes(img)
+    assert sim("mifare remove").startswith("removed")
+    assert sim(f"mifare load {tmp}/card.mfd").startswith("loaded")
+    return bytes(img)
+
+
+def blocks(fmt, path):
+    """The 64 blocks of a dump file as hex text, None where not read."""
+    if fmt in ("mfd", "bin"):
+        raw = path.read_bytes()
+        return [raw[i:i + 16].hex().upper() for i in range(0, 1024, 16)]
+    text = path.read_text()
+    if fmt == "json":
+        return [json.loads(text)["blocks"][str(i)] for i in range(64)]
+    lines = [l for l in text.splitlines() if not l.startswith("+Sector")]
+    return [None if l == "-" * 32 else l for l in lines]
+
+
+@pytest.mark.parametrize("fmt", ["mfd", "bin", "eml", "json", "mct"])
+def test_dump_with_keys_is_the_simulators_image(sim, tmp_path, fmt):
+    img = make_card(sim, tmp_path)
+    out = tmp_path / f"dump.{fmt}"
+    r = orvix("mifare", "dump", "-o", out, "--keys", DATA / "keys.dic", "--keys-out",
+              tmp_path / "k.bin", sim=sim)
+    assert (r.returncode, r.stderr) == (0, "")  # no progress bar off a terminal
+    assert r.stdout == "card 12345678: 16 of 16 sectors read, 32 of 32 keys found, " \
+                       f"written to {out}\n"
+    assert sim.image(tmp_path) == img and blocks(fmt, out) == blocks("mfd", tmp_path / "saved.mfd")
+    keys = (tmp_path / "k.bin").read_bytes()
+    assert (keys[12:18].hex(), keys[96 + 12:96 + 18].hex()) == ("112233445566", "665544332211")
+
+
+@pytest.mark.parametrize("fmt, unread", [
+    ("mfd", ["00" * 16] * 4), ("eml", ["00" * 16] * 4), ("json", [None] * 4), ("mct", [None] * 4)])
+def test_dump_reports_sectors_no_key_opens(sim, tmp_path, fmt, unread):
+    make_card(sim, tmp_path)
+    out = tmp_path / f"dump.{fmt}"
+    r = orvix("mifare", "dump", "-o", out, sim=sim)
+    assert r.returncode == 0
+    assert r.stdout.startswith("blocks not read: 8 9 10 11\ncard 12345678: 15 of 16 sectors read, "
+                               "30 of 32 keys found")
+    got = blocks(fmt, out)
+    assert got[8:12] == unread and got[7] == "A0A1A2A3A4A57F078869B0B1B2B3B4B5"
+
+
+@pytest.mark.parametrize("name, block6", [
+    ("hand.eml", "00" * 16), ("hand.json", "66" * 16), ("hand.mct", "66" * 16)])
+def test_restore_reads_hand_written_files(sim, tmp_path, name, block6):
+    assert orvix("mifare", "write", 6, "66" * 16, sim=sim).returncode == 0
+    r = orvix("mifare", "restore", DATA / name, sim=sim)
+    assert r.returncode == 0, r.stderr
+    img = sim.image(tmp_path)
+    assert (img[16:32].hex(), img[80:96].hex(), img[96:112].hex()) == (
+        "11" * 16, "55" * 8 + "aa" * 8, block6)
+
+
+def test_restore_into_a_second_card_with_trailers(sim, tmp_path):
+    img = make_card(sim, tmp_path)
+    dump = tmp_path / "d.mfd"
+    assert orvix("mifare", "dump", "-o", dump, "--keys", DATA / "keys.dic", sim=sim).returncode == 0
+    sim("mifare remove")
+    assert sim("mifare insert classic AABBCCDD").startswith("inserted")
+    r = orvix("mifare", "restore", dump, "--with-trailers", sim=sim)
+    assert (r.returncode, r.stdout) == (0, f"63 blocks written and read back from {dump}\n")
+    copy = sim.image(tmp_path)
+    assert copy[:4] == bytes.fromhex("AABBCCDD") and copy[16:] == img[16:]
+
+
+LOCKING = "778788"  # blocks 000, trailer 111
+
+
+@pytest.mark.parametrize("access, args, code, message", [
+    ("FF0781", [], 4, "sector 1 trailer (access bytes FF 07 81): an inverted copy does not match"),
+    ("FF0781", ["--force"], 4, "an inverted copy does not match"),
+    (LOCKING, [], 4, "the keys and access bits could never be changed again; not written"),
+    (LOCKING, ["--force"], 0, ""),
+])
+def test_restore_refuses_bad_trailers_before_writing(sim, tmp_path, access, args, code, message):
+    img = bytearray(sim.image(tmp_path))
+    img[16:32] = bytes([0x5A] * 16)
+    img[118:121] = bytes.fromhex(access)
+    (tmp_path / "bad.bin").write_bytes(img)
+    before = sim.image(tmp_path)
+    r = orvix("mifare", "restore", tmp_path / "bad.bin", "--with-trailers", *args, sim=sim)
+    assert r.returncode == code and message in r.stderr
+    after = sim.image(tmp_path)
+    assert (after == before) == (code != 0)
+    if code == 0:
+        assert after[118:121].hex().upper() == access
+
+
+def test_value_commands(sim):
+    steps = [
+        (["value", "get", 4], 4, "block 4 is not a value block (00000000000000000000000000000000)"),
+        (["value", "add", 4, 5], 4, "nothing changed"),
+        (["value", "set", 4, 100], 0, "block 4: value 100\n"),
+        (["read", 4], 0, "block 4: 64 00 00 00 9B FF FF FF 64 00 00 00 04 FB 04 FB\n"),
+        (["value", "add", 4, 5], 0, "block 4: value 105\n"),
+        (["value", "sub", 4, 200], 0, "block 4: value -95\n"),
+        (["value", "get", 7], 4, "block 7 cannot hold a value (sector trailer)"),
+        (["write", 5, "00" * 15 + "01"], 0, "block 5: " + "00 " * 15 + "01\n"),
+        (["value", "sub", 5, 1], 4, "block 5 is not a value block"),
+        (["read", 5], 0, "block 5: " + "00 " * 15 + "01\n"),
+    ]
+    for args, code, text in steps:
+        r = orvix("mifare", *args, sim=sim)
+        assert (r.returncode, text in (r.stdout if code == 0 else r.stderr)) == (code, True), args
+
+
+@pytest.mark.parametrize("args, out, code", [
+    (["encode", "000 000 000 001"], "FF0780\n", 0),
+    (["encode", "000,000,000,111"], "778788\nwarning: the keys and access bits of this sector "
+                                    "could never be changed again\n", 0),
+    (["encode", "000 000 001"], "", 1),
+    (["decode", "FF078069"], "block 0: 000  read A|B, write A|B, increment A|B, decrement A|B\n"
+                             "block 1: 000  read A|B, write A|B, increment A|B, decrement A|B\n"
+                             "block 2: 000  read A|B, write A|B, increment A|B, decrement A|B\n"
+                             "trailer: 001  key A write A, access bits read A write A, "
+                             "key B read A write A\n", 0),
+    (["decode", "7F0788"], "trailer: 011  key A write B, access bits read A|B write B, "
+                           "key B read never write B\n", 0),
+    (["decode", "EE1781"], "block 0: 110  read A|B, write B, increment B, decrement A|B\n", 0),
+    (["decode", "FF0781"], "", 4),
+])
+def test_access_bits(args, out, code):
+    r = orvix("mifare", "acl", *args)
+    assert r.returncode == code and out in r.stdout
+
+
+@pytest.mark.parametrize("bits", ["110 001 100 011", "011 101 010 100", "000 110 111 001"])
+def test_access_bits_round_trip(bits):
+    encoded = orvix("mifare", "acl", "encode", bits).stdout.split()[0]
+    decoded = orvix("--json", "mifare", "acl", "decode", encoded).stdout
+    doc = json.loads(decoded)
+    assert " ".join(doc[f"block{i}"]["C1C2C3"] for i in range(4)) == bits
+
+
+def test_port_doctor_gives_each_verdict(sims, tmp_path):
+    ok, slow, held, console = sims(), sims("--speeds", "slow"), sims(), sims()
+    master, slave = os.openpty()
+    lock = open(held.path, "rb", buffering=0)
+    fcntl.flock(lock, fcntl.LOCK_EX)
+    (tmp_path / "console").write_text(f"tty-not-here {console.path}\n")
+    env = {"ORVIX32_COM1": ok.path, "ORVIX32_COM2": slow.path, "ORVIX32_COM3": held.path,
+           "ORVIX32_COM4": console.path, "ORVIX32_COM5": os.ttyname(slave),
+           "ORVIX_PORTS_SCAN": "", "ORVIX_CONSOLE_LIST": str(tmp_path / "console")}
+    r = orvix("--trace", tmp_path / "trace", "ports", env=env)
+    verdicts = {l.split()[0]: l.split(None, 2)[2] for l in r.stdout.splitlines()}
+    assert r.returncode == 0
+    assert verdicts["COM1"] == "ok: 57600 bit/s, module 17, firmware TK61 2.1"
+    assert verdicts["COM2"] == "ok: 9600 bit/s, module 17, firmware TK61 2.1"
+    assert verdicts["COM3"] == f"busy: held by python3 (pid {os.getpid()})"
+    assert verdicts["COM4"] == "console: the system console: refused, never probed"
+    assert verdicts["COM5"] == "silent: opened at 57600 and 9600 bit/s, no reader answered"
+    assert verdicts["COM6"] == "missing"
+    trace = (tmp_path / "trace").read_text()
+    assert " cmd A1 > 23 A1 00 A1 89 < 45 67 00 02 11 00 13 status 0 (ok)" in trace
+    assert console("status").startswith("exchanges=0 ") and held("status").startswith("exchanges=0")
+    lock.close()
+    os.close(master)
+    os.close(slave)
+
+
+def test_apdu_script_stops_at_the_first_unmet_expectation(sim):
+    r = orvix("apdu", DATA / "script.apdu", sim=sim)
+    lines = r.stdout.splitlines()
+    assert r.returncode == 3 and len(lines) == 8
+    assert lines[2:4] == ["> 00A40000023F00", "< 9000"]
+    assert lines[4] == "> 0084000008" and re.fullmatch(r"< [0-9A-F]{16} 9000", lines[5])
+    assert lines[6:] == ["> 00A40000021234", "< 6A82"]
+    assert r.stderr == f"orvix: {DATA / 'script.apdu'} line 7: expected 9000, the card " \
+                       "answered 6A82\n"
+
+
+@pytest.mark.parametrize("args, csv", [
+    ([], ["1001,2024-06-14,17:30", "1001,2024-06-15,08:02", "1002,2024-06-15,08:10",
+          "77777,2025-01-02,23:59"]),
+    (["--from", "2024-06-15", "--to", "2024-06-15"], ["1001,2024-06-15,08:02",
+                                                     "1002,2024-06-15,08:10"]),
+    (["--from", "2025-01-01"], ["77777,2025-01-02,23:59"]),
+])
+def test_attendance_export(sim, tmp_path, args, csv):
+    for rec in ["1001 24-6-14 17:30", "1001 24-6-15 8:02", "1002 24-6-15 8:10",
+                "77777 25-1-2 23:59"]:
+        assert sim(f"kq record {rec}").startswith("kq: record")
+    r = orvix("attendance", "export", "-o", tmp_path / "a.csv", *args, sim=sim)
+    assert r.returncode == 0
+    assert (tmp_path / "a.csv").read_text().splitlines() == ["card,date,time"] + csv
+
+
+def test_memcard_write_then_read_across_pages(sims, tmp_path):
+    sim = sims("--fault", "shortdata cmd=24 skip=3")  # a read piece is repeated after relinking
+    data = os.urandom(700)
+    (tmp_path / "in.bin").write_bytes(data)
+    where = ["--type", 21, "--page", 3, "--address", 200]
+    assert orvix("memcard", "write", *where, "-i", tmp_path / "in.bin", sim=sim).returncode == 0
+    r = orvix("memcard", "read", *where, "--length", 700, "-o", tmp_path / "out.bin", sim=sim)
+    assert r.stdout == f"read 700 bytes at position 992 into {tmp_path / 'out.bin'}\n"
+    assert (tmp_path / "out.bin").read_bytes() == data
+
+
+@pytest.mark.parametrize("setup, args, code, message", [
+    (None, ["info"], 2, "orvix: no reader answered on COM1 (/nonexistent/orvix-test-com1) at "
+                        "57600 or 9600 bit/s"),
+    (["--fault", "nostatus cmd=B9 count=all"], ["mifare", "read", 1], 2,
+     "read block 1: result 111 (link error o: no status byte)"),
+    (["--do", "mifare remove"], ["mifare", "read", 1], 3,
+     "result 32 (reader status 0x20: no card)"),
+    ([], ["mifare", "read", 64], 1, "block: 0-63, not 64"),
+    (["--fault", "shortdata cmd=24 count=3"], ["memcard", "read", "--type", 22, "--length", 9,
+                                               "-o", "/tmp/x"], 2,
+     "read 9 bytes at position 0 of a type 22 card: result 113 (link error q: response data short)"),
+    ([], ["--port", "12", "info"], 1, "--port: 0-9 or auto, not 12"),
+    ([], ["mifare", "write", 0, "00" * 16], 4, "block 0 holds the serial"),
+    ([], ["mifare", "restore", DATA / "keys.dic", "--format", "bin"], 4,
+     "a raw dump is 1024 bytes, this one is 98"),
+    ([], ["mifare", "restore", DATA / "script.apdu", "--format", "eml"], 4,
+     "script.apdu: an emulator dump has 64 block lines, this one 9"),
+    ([], ["mifare", "dump", "-o", "/tmp/x.mfd", "--keys", DATA / "hand.mct"], 4,
+     "hand.mct line 1: not a 12-digit key"),
+    ([], ["apdu", "-"], 4, "- line 1: neither an APDU"),
+])
+def test_errors_name_what_failed(sims, setup, args, code, message):
+    sim = sims(*setup) if setup is not None else None
+    r = orvix(*args, sim=sim, stdin="hello\n")
+    assert (r.returncode, r.stderr.count("\n")) == (code, 1) and message in r.stderr, r.stderr
