@@ -1,111 +1,178 @@
-// A simulated reader on a pty for the window tests: COM1 maps to it, COM2 …
-// COM10 to paths that do not exist. Every exchange the reader sees is kept, so
-// tests can check the exact command bytes a button sent.
+// What the bench's tests share: a driver for the modal dialogs and message
+// boxes a click opens, and a simulated reader on a pty that COM1 maps to
+// (COM2 … COM10 map to paths that do not exist). The reader keeps every
+// exchange it sees, so tests check the exact command bytes a button sent.
 #pragma once
 
+#include <QApplication>
+#include <QDialog>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
-#include <QStringList>
-#include <cstdio>
+#include <QRadioButton>
+#include <QTimer>
+#include <QtTest>
 #include <cstdlib>
-#include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/simulator.h"
 #include "main_window.h"
-#include "modal_driver.h"
 
 namespace cbtest {
 
+template <class T>
+T* child(QWidget* parent, const QString& name) {
+  return parent ? parent->findChild<T*>(name) : nullptr;
+}
+
+// Runs one step for each modal window that appears on top (a click that opens
+// another modal window is queued, never run inside the timer). Windows that
+// appear when no step is left count as unexpected and are closed.
+class ModalDriver : public QObject {
+ public:
+  using Step = std::function<void(QWidget*)>;
+  explicit ModalDriver(std::vector<Step> steps) : steps_(std::move(steps)) {
+    connect(&timer_, &QTimer::timeout, this, [this] {
+      QWidget* top = QApplication::activeModalWidget();
+      if (!top || !top->isVisible() || top == last_.data()) return;
+      last_ = top;
+      if (next_ < steps_.size()) return steps_[next_++](top);
+      ++unexpected_;
+      if (auto* d = qobject_cast<QDialog*>(top)) QTimer::singleShot(0, d, &QDialog::reject);
+    });
+    timer_.start(5);
+  }
+  bool clean() const { return next_ == steps_.size() && unexpected_ == 0; }
+
+ private:
+  std::vector<Step> steps_;
+  std::size_t next_ = 0;
+  int unexpected_ = 0;
+  QPointer<QWidget> last_;
+  QTimer timer_;
+};
+using Step = ModalDriver::Step;
+
+inline void clickLater(QWidget* w, const QString& name) {
+  if (auto* b = child<QAbstractButton>(w, name)) QTimer::singleShot(0, b, &QAbstractButton::click);
+}
+
+// What an error box showed: "title|text", with the icon and the button count
+// checked on the way (anything else gives "bad box").
+inline Step acceptMessage(QString* seen) {
+  return [seen](QWidget* w) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    if (!box) return;
+    const bool plain = box->icon() == QMessageBox::Critical && box->buttons().size() == 1;
+    *seen = plain ? box->windowTitle() + u'|' + box->text() : QStringLiteral("bad box");
+    QTimer::singleShot(0, box->button(QMessageBox::Ok), &QAbstractButton::click);
+  };
+}
+
+// Dialog steps written as words: "oN" clicks OptionN, "+oN" enables it
+// first, "=text" types text as the keyboard would, "paste=text" inserts it;
+// true when the words end the dialog with "!" (its exit button).
+inline bool applyWords(QWidget* d, const QString& words) {
+  const bool data = d->objectName().contains(QLatin1String("input"), Qt::CaseInsensitive);
+  auto* box = child<QLineEdit>(d, data ? QStringLiteral("dataa") : QStringLiteral("mima"));
+  bool leave = false;
+  for (const QString& w : words.split(u' ', Qt::SkipEmptyParts)) {
+    leave = leave || w == u'!';
+    if (w.startsWith(u'o') || w.startsWith(QLatin1String("+o"))) {
+      auto* b = child<QRadioButton>(d, QStringLiteral("Option") + w.mid(w.indexOf(u'o') + 1));
+      if (b && w.startsWith(u'+')) b->setEnabled(true);
+      if (b) b->click();
+    }
+    if (w.startsWith(u'=') && box) QTest::keyClicks(box, w.mid(1));
+    if (w.startsWith(QLatin1String("paste=")) && box) box->insert(w.mid(6));
+  }
+  return leave;
+}
+
+// A step that applies the words, then confirms the dialog or leaves it by
+// its exit button; the dialog's name is noted in `opened`.
+inline Step dialogStep(const QString& words, QStringList* opened) {
+  return [words, opened](QWidget* d) {
+    if (opened) *opened << d->objectName();
+    const bool leave = applyWords(d, words);
+    clickLater(d, leave ? QStringLiteral("cmdEXIT") : QStringLiteral("cmdadd"));
+  };
+}
+
+inline bool runModal(const std::function<void()>& open, std::vector<Step> steps) {
+  ModalDriver driver(std::move(steps));
+  open();
+  return driver.clean();
+}
+
 inline void mapPorts(const std::string& com1) {
   for (int i = 1; i <= 10; ++i) {
-    const std::string name = "ORVIX32_COM" + std::to_string(i);
     const std::string value =
         i == 1 && !com1.empty() ? com1 : "/nonexistent/cardbench-test-com" + std::to_string(i);
-    setenv(name.c_str(), value.c_str(), 1);
+    setenv(("ORVIX32_COM" + std::to_string(i)).c_str(), value.c_str(), 1);
   }
 }
 
 class Reader {
  public:
   explicit Reader(readersim::Options options = {}) {
+    // The reader logs an exchange before its answer goes out: the host is
+    // still inside the library call when onExchange runs.
     options.log = [this](const std::string& line) {
+      if (line.find(" cmd ") == std::string::npos) return;
       std::lock_guard lock(mutex_);
       log_.push_back(line);
-      if (onExchange_) onExchange_(line);
+      if (onExchange) onExchange(line);
     };
     sim = readersim::makeStandardSimulator(std::move(options));
     started = sim->start();
   }
   ~Reader() { sim->stop(); }
 
-  // The data bytes of the last exchange of this command ("04 05 FF …"), or
-  // "<none>" when the command was not sent since the last mark().
-  // The reader logs an exchange just after its answer has gone out, so the
-  // line may trail the host's return by a moment.
-  QString lastSent(std::uint8_t cmd) {
-    char tag[16];
-    std::snprintf(tag, sizeof tag, " cmd %02X [", cmd);
-    for (int tries = 0; tries < 50; ++tries) {
-      {
-        std::lock_guard lock(mutex_);
-        for (std::size_t i = log_.size(); i-- > mark_;) {
-          const std::string& line = log_[i];
-          const auto at = line.find(tag);
-          if (at == std::string::npos) continue;
-          const auto from = at + std::strlen(tag);
-          return QString::fromStdString(line.substr(from, line.find(']', from) - from));
-        }
+  // The data bytes of the last exchange of cmd since mark() ("04 05 FF …"),
+  // or "<none>".
+  QString lastSent(int cmd) {
+    const std::string tag =
+        " cmd " + QString::number(cmd, 16).toUpper().rightJustified(2, u'0').toStdString() + " [";
+    std::lock_guard lock(mutex_);
+    for (std::size_t i = log_.size(); i-- > mark_;)
+      if (const auto at = log_[i].find(tag); at != std::string::npos) {
+        const auto from = at + tag.size();
+        return QString::fromStdString(log_[i].substr(from, log_[i].find(']', from) - from));
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
     return QStringLiteral("<none>");
   }
-  // Commands exchanged since the last mark().
-  int exchangesSinceMark() {
+  std::size_t sinceMark() {
     std::lock_guard lock(mutex_);
-    int n = 0;
-    for (std::size_t i = mark_; i < log_.size(); ++i)
-      if (log_[i].find(" cmd ") != std::string::npos) ++n;
-    return n;
+    return log_.size() - mark_;
   }
   void mark() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let the last line arrive
     std::lock_guard lock(mutex_);
     mark_ = log_.size();
   }
-  void onExchange(std::function<void(const std::string&)> f) {
-    std::lock_guard lock(mutex_);
-    onExchange_ = std::move(f);
-  }
-
   std::string control(std::vector<std::string> words) {
     std::string out;
     sim->control(words, out);
     return out;
   }
-  // One card in the field, fresh.
-  void onlyCard(const std::string& kind, const std::string& serial = "12345678") {
-    control({"mifare", "remove"});
-    control({"mifare", "insert", kind, serial});
-  }
-  void noCard() { control({"mifare", "remove"}); }
   void failNext(std::uint8_t cmd, std::uint8_t status) {
     sim->inject(readersim::Fault{readersim::FaultKind::Status, cmd, 1, 0, status});
   }
 
   std::unique_ptr<readersim::Simulator> sim;
   bool started = false;
+  std::function<void(const std::string&)> onExchange;  // set while no exchange runs
 
  private:
   std::mutex mutex_;
   std::vector<std::string> log_;
   std::size_t mark_ = 0;
-  std::function<void(const std::string&)> onExchange_;
 };
 
 inline QStringList listLines(cardbench::MainWindow& w) {
@@ -115,20 +182,10 @@ inline QStringList listLines(cardbench::MainWindow& w) {
   return lines;
 }
 
-inline void setList(cardbench::MainWindow& w, const QStringList& lines) {
-  w.clearList();
-  for (const QString& l : lines) w.addLine(l);
-}
-
-// Clicks a button of the window; the steps handle the dialogs it opens.
-// Returns false when a step did not run or an unexpected dialog appeared.
-inline bool press(cardbench::MainWindow& w, const QString& button,
-                  std::vector<ModalDriver::Step> steps = {}) {
-  ModalDriver driver(std::move(steps));
+// Clicks a window button; the steps handle the dialogs it opens.
+inline bool press(cardbench::MainWindow& w, const QString& button, std::vector<Step> steps = {}) {
   QPushButton* b = w.button(button);
-  if (!b) return false;
-  b->click();
-  return driver.finished() && driver.unexpected() == 0;
+  return b && runModal([b] { b->click(); }, std::move(steps));
 }
 
 }  // namespace cbtest
