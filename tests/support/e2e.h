@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,9 +26,6 @@ class Library {
   ~Library() {
     if (handle_) dlclose(handle_);
   }
-  Library(const Library&) = delete;
-  Library& operator=(const Library&) = delete;
-
   template <class F>
   F* fn(const char* name) const {
     void* p = handle_ ? dlsym(handle_, name) : nullptr;
@@ -74,19 +72,6 @@ class ReaderTest : public ::testing::Test {
     ASSERT_NE(linkCom, nullptr);
     ASSERT_EQ(linkCom(0), 0);
   }
-
-  std::unique_ptr<readersim::Simulator> sim;
-  std::unique_ptr<Library> lib;
-};
-
-// A card family's road: linked on COM1 from the start, with the simulator's
-// control words and the library's functions at hand.
-class LinkedReaderTest : public ReaderTest {
- protected:
-  void SetUp() override {
-    ReaderTest::SetUp();
-    linkUp();
-  }
   // A control command ({"contact", "rack"}) the simulator must take without
   // an error.
   void control(const std::vector<std::string>& words) {
@@ -94,9 +79,30 @@ class LinkedReaderTest : public ReaderTest {
     ASSERT_TRUE(sim->control(words, out));
     ASSERT_NE(out.rfind("error:", 0), 0u) << out;
   }
+  // Queues a fault with the control words ("nostatus cmd=A1 count=2").
+  void fault(const std::string& what) {
+    std::vector<std::string> words{"fault"};
+    std::istringstream in(what);
+    for (std::string w; in >> w;) words.push_back(w);
+    std::string out;
+    ASSERT_TRUE(sim->control(words, out));
+    ASSERT_EQ(out.rfind("fault queued", 0), 0u) << out;
+  }
   template <class F>
   F* fn(const char* name) {
     return lib->fn<F>(name);
+  }
+
+  std::unique_ptr<readersim::Simulator> sim;
+  std::unique_ptr<Library> lib;
+};
+
+// Linked on COM1 from the start.
+class LinkedReaderTest : public ReaderTest {
+ protected:
+  void SetUp() override {
+    ReaderTest::SetUp();
+    linkUp();
   }
 };
 
