@@ -238,10 +238,11 @@ bool runModal(const std::function<void()>& open, std::vector<Step> steps) {
   return next == steps.size() && unexpected == 0;
 }
 
-void mapPorts(const std::string& com1) {
+void mapPorts(const std::string& com1, const std::string& com2 = {}) {
   for (int i = 1; i <= 10; ++i) {
+    const std::string& mapped = i == 1 ? com1 : com2;
     const std::string value =
-        i == 1 && !com1.empty() ? com1 : "/nonexistent/cardbench-test-com" + std::to_string(i);
+        i <= 2 && !mapped.empty() ? mapped : "/nonexistent/cardbench-com" + std::to_string(i);
     setenv(("ORVIX32_COM" + std::to_string(i)).c_str(), value.c_str(), 1);
   }
 }
@@ -484,13 +485,15 @@ void BenchTest::connectRules() {
   QVERIFY(silent.started && wrong.started && right.started);
   silent.sim->inject(readersim::Fault{readersim::FaultKind::SilentOnSync, std::nullopt, -1});
   MainWindow w;
-  const auto link = [&](Reader* r, const QString& line, const QStringList& enabledAfter) {
-    mapPorts(r ? r->sim->path() : std::string());
+  const auto link = [&](Reader* r, const QString& line, const QStringList& enabledAfter,
+                        bool onCom2 = false) {
+    mapPorts(r && !onCom2 ? r->sim->path() : std::string(),
+             r && onCom2 ? r->sim->path() : std::string());
     QVERIFY(press(w, "comm"));
     QCOMPARE(listLines(w).mid(listLines(w).size() - 2), QStringList({"    ", line}));
     QCOMPARE(enabled(w), enabledAfter);
   };
-  link(&silent, kLinkFailed, kAlways);
+  link(&silent, kLinkFailed, kAlways, true);  // COM1 missing, COM2 silent
   QVERIFY(w.fields().cmdStatus != 0);
   QVERIFY(portFree(silent.sim->path()));  // a port that found no reader is let go
   link(nullptr, kLinkFailed, kAlways);

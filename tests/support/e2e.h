@@ -40,11 +40,10 @@ class Library {
 // Points COM<n> (1-based) at path; every other port at a missing path.
 inline void mapPorts(const std::string& com1, const std::string& com2 = {}) {
   for (int i = 1; i <= 10; ++i) {
-    std::string name = "ORVIX32_COM" + std::to_string(i);
-    std::string value = "/nonexistent/orvix32-test-com" + std::to_string(i);
-    if (i == 1 && !com1.empty()) value = com1;
-    if (i == 2 && !com2.empty()) value = com2;
-    setenv(name.c_str(), value.c_str(), 1);
+    const std::string& mapped = i == 1 ? com1 : com2;
+    const std::string value =
+        i <= 2 && !mapped.empty() ? mapped : "/nonexistent/orvix32-test-com" + std::to_string(i);
+    setenv(("ORVIX32_COM" + std::to_string(i)).c_str(), value.c_str(), 1);
   }
 }
 
