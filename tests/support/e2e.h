@@ -19,22 +19,18 @@ namespace e2e {
 // The library, bound by name at run time; each function resolved by name.
 class Library {
  public:
-  Library() {
-    handle_ = dlopen(ORVIX32_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+  Library() : handle_(dlopen(ORVIX32_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL), &dlclose) {
     if (!handle_) ADD_FAILURE() << "dlopen: " << dlerror();
-  }
-  ~Library() {
-    if (handle_) dlclose(handle_);
   }
   template <class F>
   F* fn(const char* name) const {
-    void* p = handle_ ? dlsym(handle_, name) : nullptr;
+    void* p = handle_ ? dlsym(handle_.get(), name) : nullptr;
     if (!p) ADD_FAILURE() << "missing export " << name;
     return reinterpret_cast<F*>(p);
   }
 
  private:
-  void* handle_ = nullptr;
+  std::unique_ptr<void, int (*)(void*)> handle_;  // closed once, never copied
 };
 
 // Points COM<n> (1-based) at path; every other port at a missing path.
