@@ -74,6 +74,8 @@ void BenchCommands::lianjie() {
   if (window_.cmdStatus != 0) {
     setCardButtons(false);
     view_.addLine(QStringLiteral(" 通信口联接失败！请检查MF读写器连接是否正常！"));
+    // A port that opened but found no reader is let go as well.
+    lib_.UnLinkCom();
     return;
   }
   std::int32_t module = 0;
@@ -86,6 +88,9 @@ void BenchCommands::lianjie() {
   } else {
     setCardButtons(false);
     view_.addLine(QStringLiteral(" 系统连接的不是TK61 MIFARE读写器,请重新连接！"));
+    // Not our reader: let the port go, since 断开联接 may be disabled and
+    // nothing else would release it. cmdStatus keeps the module read's status.
+    lib_.UnLinkCom();
   }
 }
 
@@ -164,13 +169,18 @@ void BenchCommands::command2() {
     view_.addLine(QStringLiteral(" 呼叫操作取消"));
     return;
   }
-  window_.cmdStatus = lib_.RFMifare_Request(state_.modeChoice, &state_.cardTypeCode);
+  Busy busy(view_);
+  // The library copies its reply whatever the status; only a card's answer
+  // is a card type.
+  std::int32_t type = state_.cardTypeCode;
+  window_.cmdStatus = lib_.RFMifare_Request(state_.modeChoice, &type);
   view_.clearList();
   view_.addLine(QStringLiteral("    "));
   if (window_.cmdStatus != 0) {
     view_.addLine(QStringLiteral(" 呼叫失败"));
     return;
   }
+  state_.cardTypeCode = type;
   view_.addLine(QStringLiteral(" 呼叫成功"));
   if (state_.cardTypeCode == kMifare1) {
     view_.addLine(QStringLiteral(" 卡类型为：Mifare 1"));
@@ -185,11 +195,14 @@ void BenchCommands::readSerial(int (OrvixBinding::*read)(std::int32_t*)) {
   Busy busy(view_);
   view_.clearList();
   view_.addLine(QStringLiteral(" "));
-  window_.cmdStatus = (lib_.*read)(&state_.cardSerial);
+  // A failed read keeps the serial the card gave before.
+  std::int32_t serial = state_.cardSerial;
+  window_.cmdStatus = (lib_.*read)(&serial);
   if (window_.cmdStatus != 0) {
     view_.addLine(QStringLiteral(" 读序列号失败！"));
     view_.setCardNo(QStringLiteral(" "));
   } else {
+    state_.cardSerial = serial;
     view_.addLine(QStringLiteral(" 读卡片序列号成功！"));
     view_.setCardNo(zeroPaddedHex(state_.cardSerial));
   }
@@ -207,11 +220,13 @@ void BenchCommands::outcomeLines(const QString& blankLine, const QString& succes
 }
 
 void BenchCommands::command3() {
+  Busy busy(view_);
   window_.cmdStatus = lib_.RFMifare_Select(state_.cardSerial);
   outcomeLines(QStringLiteral(" "), QStringLiteral(" 卡激活成功"), QStringLiteral(" 卡激活失败"));
 }
 
 void BenchCommands::command10() {
+  Busy busy(view_);
   window_.cmdStatus = lib_.RFMifare_Halt();
   outcomeLines(QStringLiteral(" "), QStringLiteral(" 已成功得使卡休眠"),
                QStringLiteral(" 休眠操作失败"));
@@ -219,10 +234,14 @@ void BenchCommands::command10() {
 
 void BenchCommands::readCardType() {
   Busy busy(view_);
-  window_.cmdStatus = lib_.RFMifare_GetType(&state_.cardTypeCode);
+  std::int32_t type = state_.cardTypeCode;
+  window_.cmdStatus = lib_.RFMifare_GetType(&type);
   if (window_.cmdStatus != 0) {
     failureLines(QStringLiteral(" 读卡类型失败！"));
-  } else if (state_.cardTypeCode == kMifareLight10) {
+    return;
+  }
+  state_.cardTypeCode = type;
+  if (state_.cardTypeCode == kMifareLight10) {
     view_.setCardType(QStringLiteral("Mifare Light L10"));
     view_.clearList();
     view_.addLine(QStringLiteral(" "));
@@ -274,6 +293,7 @@ void BenchCommands::ml10LoadKey() {
 void BenchCommands::command4() {
   const bool mifare1 = isMifare1();
   if (!askKey(mifare1 ? kKeyLoad : kKeyTransfer, mifare1)) return;
+  Busy busy(view_);
   if (mifare1) {
     state_.keySectorNo = state_.sectorNo;
     const int keyMode = state_.keyChoice * 4;
@@ -288,6 +308,7 @@ void BenchCommands::command4() {
 void BenchCommands::loadKey() {
   const bool mifare1 = isMifare1();
   if (!askKey(kKeyTransfer, mifare1)) return;
+  Busy busy(view_);
   if (mifare1) {
     state_.keySectorNo = state_.sectorNo;
     auto keyBytes = keyBytesFromText();
@@ -300,6 +321,7 @@ void BenchCommands::loadKey() {
 
 void BenchCommands::editKey() {
   if (!askKey(kKeyTransfer, isMifare1())) return;
+  Busy busy(view_);
   state_.keySectorNo = state_.sectorNo;
   auto keyBytes = keyBytesFromText();
   window_.cmdStatus =
@@ -308,19 +330,22 @@ void BenchCommands::editKey() {
 }
 
 void BenchCommands::command9() {
-  if (isMifare1()) {
-    if (!askKey(kKeyAuthenticate, true)) return;
+  const bool mifare1 = isMifare1();
+  if (!askKey(mifare1 ? kKeyAuthenticate : kKeyLoad, mifare1)) return;
+  if (mifare1) {
     state_.keySectorNo = state_.sectorNo;
     if (state_.keyChoice == 2) {
       view_.clearList();
       view_.addLine(QStringLiteral(" 密码输入错误！"));
       return;
     }
+  }
+  Busy busy(view_);
+  if (mifare1) {
     window_.cmdStatus =
         lib_.RFMifare_Authentication(state_.keyChoice, state_.sectorNo, state_.sectorNo * 4 + 3);
   } else {
-    if (!askKey(kKeyLoad, false)) return;
-    const int keyType = state_.sectorNo;
+    const int keyType = state_.sectorNo;  // 0 = A, 1 = B
     window_.cmdStatus = lib_.RFMifare_Authentication(keyType, 0, keyType == 0 ? 6 : 8);
   }
   outcomeLines(QStringLiteral(" "), QStringLiteral(" 密码认证通过"),
@@ -370,6 +395,7 @@ void BenchCommands::blockReadLines() {
 void BenchCommands::command5() {
   int address = 0;
   if (!askBlock(kDataRead, address)) return;
+  Busy busy(view_);
   state_.blockAddr = address;
   window_.cmdStatus = lib_.RFMifare_Read(address, window_.dataBytes.data());
   blockReadLines();
@@ -378,6 +404,7 @@ void BenchCommands::command5() {
 void BenchCommands::readData() {
   int address = 0;
   if (!askBlock(kDataRead, address)) return;
+  Busy busy(view_);
   window_.cmdStatus = lib_.RFMifare_ReadBlock(address, state_.cardSerial, window_.dataBytes.data());
   blockReadLines();
 }
@@ -385,6 +412,7 @@ void BenchCommands::readData() {
 void BenchCommands::command6() {
   int address = 0;
   if (!askBlock(kDataWrite, address)) return;
+  Busy busy(view_);
   state_.blockAddr = address;
   // A Mifare Light 10 page takes 4 bytes; bytes 4 … 15 go out as the last
   // block command left them.
@@ -399,6 +427,7 @@ void BenchCommands::writeData() {
   int address = 0;
   // Mifare Light text goes as it stands: that dialog mode checks no length.
   if (!askBlock(mifare1 ? kDataWrite : kDataText, address)) return;
+  Busy busy(view_);
   const int width = mifare1 ? 16 : 8;
   dataBytesFromText(width);
   window_.cmdStatus =
@@ -416,8 +445,9 @@ void BenchCommands::writeData() {
 // ---- Purse -------------------------------------------------------------------
 
 bool BenchCommands::takeAmount() {
-  // The dialogs refuse amounts that do not fit; this guards the handlers.
-  const auto amount = decimalTextToAmount(state_.dataText.text());
+  // The dialogs refuse amounts that are not whole decimal numbers or do not
+  // fit; this guards the handlers.
+  const auto amount = wholeAmount(state_.dataText.text());
   if (!amount) {
     retypeLine();
     return false;
@@ -452,6 +482,7 @@ void BenchCommands::command7() {
     return;
   }
   if (!askAmount(true)) return;
+  Busy busy(view_);
   window_.cmdStatus = lib_.RFMifare_Increment(state_.blockAddr, state_.purseValue);
   outcomeLines(QStringLiteral(" "), QStringLiteral(" 加钱包操作成功"),
                QStringLiteral(" 加钱包操作失败"));
@@ -462,19 +493,21 @@ void BenchCommands::command8() {
   if (!askData(kDataText, mifare1, true)) return;
   state_.blockAddr = mifare1 ? mifare1Address() : 0;
   if (!takeAmount()) return;
+  Busy busy(view_);
   window_.cmdStatus = lib_.RFMifare_Decrment(state_.blockAddr, state_.purseValue);
   outcomeLines(QStringLiteral(" "), QStringLiteral(" 减操作成功"), QStringLiteral(" 减操作失败"));
 }
 
 void BenchCommands::readBag() {
-  if (isMifare1()) {
+  const bool mifare1 = isMifare1();
+  // Other card types keep their purse at address 0 and are asked nothing.
+  if (mifare1) {
     if (!askData(kDataRead, true, false)) return;
     state_.blockAddr = mifare1Address();
-    window_.cmdStatus =
-        lib_.RFMifare_ReadValue(state_.blockAddr, state_.cardSerial, &state_.purseValue);
-  } else {
-    window_.cmdStatus = lib_.RFMifare_ReadValue(0, state_.cardSerial, &state_.purseValue);
   }
+  Busy busy(view_);
+  window_.cmdStatus = lib_.RFMifare_ReadValue(mifare1 ? state_.blockAddr : 0, state_.cardSerial,
+                                              &state_.purseValue);
   purseResultLines(QStringLiteral("  "), QStringLiteral(" 读电子钱包成功！"),
                    QStringLiteral(" 读电子钱包失败！"), QStringLiteral(" 当前电子钱包="));
 }
@@ -482,6 +515,7 @@ void BenchCommands::readBag() {
 void BenchCommands::writeBag() {
   const bool mifare1 = isMifare1();
   if (!askAmount(mifare1)) return;
+  Busy busy(view_);
   window_.cmdStatus = lib_.RFMifare_WriteValue(mifare1 ? state_.blockAddr : 0, state_.cardSerial,
                                                &state_.purseValue);
   purseResultLines(mifare1 ? QStringLiteral("  ") : QStringLiteral(" "),
@@ -491,6 +525,7 @@ void BenchCommands::writeBag() {
 
 void BenchCommands::addBag() {
   if (!askAmount(true)) return;
+  Busy busy(view_);
   window_.cmdStatus =
       lib_.RFMifare_IncrementValue(state_.blockAddr, state_.cardSerial, &state_.purseValue);
   purseResultLines(QStringLiteral("  "), QStringLiteral(" 加电子钱包成功！"),
@@ -500,6 +535,7 @@ void BenchCommands::addBag() {
 void BenchCommands::subBag() {
   const bool mifare1 = isMifare1();
   if (!askAmount(mifare1)) return;
+  Busy busy(view_);
   window_.cmdStatus = lib_.RFMifare_DecrementValue(mifare1 ? state_.blockAddr : 0,
                                                    state_.cardSerial, &state_.purseValue);
   purseResultLines(QStringLiteral("  "), QStringLiteral(" 减电子钱包成功！"),

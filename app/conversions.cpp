@@ -147,6 +147,21 @@ std::optional<std::int32_t> decimalTextToAmount(const QString& text) {
   return static_cast<std::int32_t>(rounded);
 }
 
+bool isWholeDecimalText(const QString& text) {
+  QString compact = text;
+  compact.remove(u' ');
+  qsizetype i = !compact.isEmpty() && (compact[0] == u'+' || compact[0] == u'-') ? 1 : 0;
+  if (i == 1 && compact.size() == 1) return false;
+  for (; i < compact.size(); ++i)
+    if (compact[i].unicode() < u'0' || compact[i].unicode() > u'9') return false;
+  return true;
+}
+
+std::optional<std::int32_t> wholeAmount(const QString& text) {
+  if (!isWholeDecimalText(text)) return std::nullopt;
+  return decimalTextToAmount(text);
+}
+
 QString amountText(std::int32_t value) {
   return value < 0 ? QString::number(value) : u' ' + QString::number(value);
 }

@@ -44,6 +44,14 @@ QString versionLine(std::span<const std::uint8_t> bytes);
 // nothing when the result lies outside the signed 32-bit range.
 std::optional<std::int32_t> decimalTextToAmount(const QString& text);
 
+// Whether a purse amount is typed as a whole decimal number: blanks aside,
+// nothing, or digits with an optional sign in front (no hexadecimal letters,
+// no exponent, no fraction).
+bool isWholeDecimalText(const QString& text);
+// The amount of such a text (the empty text gives 0); nothing for any other
+// text or for a value outside the signed 32-bit range.
+std::optional<std::int32_t> wholeAmount(const QString& text);
+
 // An amount or status in decimal: a blank before zero and positive values, a
 // minus sign before negative ones (" 250", "-5").
 QString amountText(std::int32_t value);

@@ -14,6 +14,8 @@ namespace cardbench {
 inline const QString kDialogTitle = QStringLiteral("TK61系列MIFARE模块应用程序");
 inline const QString kErrorTitle = QStringLiteral("错误信息");
 inline const QString kKeyLengthMessage = QStringLiteral("密码长度必须为6个字节!");
+inline const QString kAmountNotWholeMessage =
+    QStringLiteral("金额必须是十进制整数（只能输入数字0-9），请重新输入。");
 inline const QString kAmountRangeMessage =
     QStringLiteral("金额超出范围！电子钱包金额必须在 -2147483648 到 2147483647 之间，请重新输入。");
 
@@ -39,10 +41,11 @@ inline std::optional<QString> dataLengthError(std::int16_t dataDialogMode,
   return std::nullopt;
 }
 
-// A purse amount must convert to a signed 32-bit value.
+// A purse amount must be a whole decimal number that fits a signed 32-bit
+// value.
 inline std::optional<QString> amountError(const QString& text) {
-  if (!decimalTextToAmount(text)) return kAmountRangeMessage;
-  return std::nullopt;
+  if (wholeAmount(text)) return std::nullopt;
+  return isWholeDecimalText(text) ? kAmountRangeMessage : kAmountNotWholeMessage;
 }
 
 }  // namespace cardbench

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,35 +19,27 @@ namespace e2e {
 // The library, bound by name at run time; each function resolved by name.
 class Library {
  public:
-  Library() {
-    handle_ = dlopen(ORVIX32_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+  Library() : handle_(dlopen(ORVIX32_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL), &dlclose) {
     if (!handle_) ADD_FAILURE() << "dlopen: " << dlerror();
   }
-  ~Library() {
-    if (handle_) dlclose(handle_);
-  }
-  Library(const Library&) = delete;
-  Library& operator=(const Library&) = delete;
-
   template <class F>
   F* fn(const char* name) const {
-    void* p = handle_ ? dlsym(handle_, name) : nullptr;
+    void* p = handle_ ? dlsym(handle_.get(), name) : nullptr;
     if (!p) ADD_FAILURE() << "missing export " << name;
     return reinterpret_cast<F*>(p);
   }
 
  private:
-  void* handle_ = nullptr;
+  std::unique_ptr<void, int (*)(void*)> handle_;  // closed once, never copied
 };
 
 // Points COM<n> (1-based) at path; every other port at a missing path.
 inline void mapPorts(const std::string& com1, const std::string& com2 = {}) {
   for (int i = 1; i <= 10; ++i) {
-    std::string name = "ORVIX32_COM" + std::to_string(i);
-    std::string value = "/nonexistent/orvix32-test-com" + std::to_string(i);
-    if (i == 1 && !com1.empty()) value = com1;
-    if (i == 2 && !com2.empty()) value = com2;
-    setenv(name.c_str(), value.c_str(), 1);
+    const std::string& mapped = i == 1 ? com1 : com2;
+    const std::string value =
+        i <= 2 && !mapped.empty() ? mapped : "/nonexistent/orvix32-test-com" + std::to_string(i);
+    setenv(("ORVIX32_COM" + std::to_string(i)).c_str(), value.c_str(), 1);
   }
 }
 
@@ -74,19 +67,6 @@ class ReaderTest : public ::testing::Test {
     ASSERT_NE(linkCom, nullptr);
     ASSERT_EQ(linkCom(0), 0);
   }
-
-  std::unique_ptr<readersim::Simulator> sim;
-  std::unique_ptr<Library> lib;
-};
-
-// A card family's road: linked on COM1 from the start, with the simulator's
-// control words and the library's functions at hand.
-class LinkedReaderTest : public ReaderTest {
- protected:
-  void SetUp() override {
-    ReaderTest::SetUp();
-    linkUp();
-  }
   // A control command ({"contact", "rack"}) the simulator must take without
   // an error.
   void control(const std::vector<std::string>& words) {
@@ -94,9 +74,30 @@ class LinkedReaderTest : public ReaderTest {
     ASSERT_TRUE(sim->control(words, out));
     ASSERT_NE(out.rfind("error:", 0), 0u) << out;
   }
+  // Queues a fault with the control words ("nostatus cmd=A1 count=2").
+  void fault(const std::string& what) {
+    std::vector<std::string> words{"fault"};
+    std::istringstream in(what);
+    for (std::string w; in >> w;) words.push_back(w);
+    std::string out;
+    ASSERT_TRUE(sim->control(words, out));
+    ASSERT_EQ(out.rfind("fault queued", 0), 0u) << out;
+  }
   template <class F>
   F* fn(const char* name) {
     return lib->fn<F>(name);
+  }
+
+  std::unique_ptr<readersim::Simulator> sim;
+  std::unique_ptr<Library> lib;
+};
+
+// Linked on COM1 from the start.
+class LinkedReaderTest : public ReaderTest {
+ protected:
+  void SetUp() override {
+    ReaderTest::SetUp();
+    linkUp();
   }
 };
 
