@@ -170,7 +170,10 @@ TEST_F(Contact, IdentityAndSecurityCodes) {
     {"verify 4, other card", 4, {answer(0, hex("8115"))}, kVerify, 0, 0, {}, "14:12000602", 19, {}},
     {"verify 2, short reply", 2, {answer(0, hex("81"))}, kVerify, 0, 0, {}, "14:12000602", 19, {}},
     // Reordered: the reply's counter and code halves trade places.
-    {"check 0", 0, {answer(0, hex("C1C2D1D2"))}, check(4), 4, 0, hex("AABB"), "0C:AABB0000", 0, hex("D1D2C1C2")},
+    // Code and counter at fixed positions (0, 15 … 17): all four bytes whatever the length.
+    {"check 0", 0, {answer(0, hex("C1C2D1D2"))}, check(2), 6, 0xEE, hex("AABB"), "0C:AABB", 0, hex("D1D2C1C2EEEE")},
+    {"check 17, 0", 17, {answer(0, hex("C1C2D1D2"))}, check(0), 6, 0xEE, {}, "0C:", 0, hex("D1D2C1C2EEEE")},
+    {"check 15, refused", 15, {answer(0x45, hex("C1C2D1D2"))}, check(2), 6, 0xEE, {}, "0C:EEEE", 0x45, {}},
     // General: the reply comes back into at most length bytes, on success only.
     {"check 2", 2, {answer(0, Bytes(255, 7))}, check(3), 3, 0, {}, "0C:000000", 0, Bytes(3, 7)},
     {"check 2, refused", 2, {answer(0x45, {3})}, check(3), 3, 0x66, {}, "0C:666666", 0x45, {}},
@@ -189,8 +192,12 @@ TEST_F(Contact, IdentityAndSecurityCodes) {
     {"read 16, refused", 16, {answer(0x46)}, kReadSecret, 10, 0x55, {}, "14:12000A04", 0x46, {}},
     // In card memory: erase, write, read the counter back; an erase that did
     // not leave FF stops before the write.
-    {"modify 0", 0, {answer(0, hex("FFFF")), answer(0, hex("1234")), answer(0, hex("0F00"))}, modify(4), 4, 0,
-     hex("1234"), "1A:12000802FFFF 15:120008021234 14:12000A02", 0, hex("0F001234")},
+    {"modify 0", 0, {answer(0, hex("FFFF")), answer(0, hex("1234")), answer(0, hex("0F00"))}, modify(2), 6, 0xEE,
+     hex("1234"), "1A:12000802FFFF 15:120008021234 14:12000A02", 0, hex("0F001234EEEE")},
+    {"modify 16, 1", 16, {answer(0, hex("FFFF")), answer(0, hex("1234")), answer(0, hex("0F00"))}, modify(1), 6, 0xEE,
+     hex("1234"), "1A:12000A02FFFF 15:12000A021234 14:12000C02", 0, hex("0F001234EEEE")},
+    {"modify 15, -7", 15, {answer(0, hex("FFFF")), answer(0, hex("1234")), answer(0, hex("0F00"))}, modify(-7), 6,
+     0xEE, hex("1234"), "1A:12000A02FFFF 15:12000A021234 14:12000C02", 0, hex("0F001234EEEE")},
     {"modify 15, erase left 7F", 15, {answer(0, hex("FF7F"))}, modify(4), 4, 0, {}, "1A:12000A02FFFF", 3, {}},
     // In the security area: the reply into length bytes, on success only.
     {"modify 4", 4, {answer(0, Bytes(100, 9))}, modify(3), 3, 0, hex("010203"), "15:02010203", 0, Bytes(3, 9)},

