@@ -11,6 +11,7 @@
 using namespace fake;
 
 namespace {
+// clang-format off
 
 const unsigned char kKey[6] = {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5};
 const int kSerial = 0x44332211;  // 11 22 33 44 in memory, as AntiColl gives it
@@ -27,7 +28,6 @@ struct MifareCase {
   Bytes start, out;  // the caller's buffer before and after
 };
 
-// clang-format off
 const MifareCase kMifare[] = {
   {"Mcmno", [](unsigned char* b) { return RFMifare_Mcmno(b); }, "A1:", hex("11003344"), 4, {}, hex("11000000")},
   {"TransKey", [](unsigned char*) { return RFMifare_TransKey(15, kKey); }, "A4:0FA0A1A2A3A4A5", {}, 0, {}, {}},
@@ -60,7 +60,6 @@ const MifareCase kMifare[] = {
   {"Decrment", [](unsigned char*) { return RFMifare_Decrment(9, -1); }, "BC:09FFFFFFFF", {}, 0, {}, {}},
   {"Halt", [](unsigned char*) { return RFMifare_Halt(); }, "BD:", {}, 0, {}, {}},
 };
-// clang-format on
 
 using Mifare = LinkedTest;
 
@@ -134,7 +133,6 @@ TEST_F(Rf5550, FramesConfigurationByteAndCopies) {
   auto writeBlk = [](unsigned char* b) { return RF5550_WriteBlk(3, kPw, b, 0); };
   auto writeWake = [](unsigned char* b) { return RF5550_WriteAfterWake(3, kPw, b, 0); };
   const Bytes six = hex("DEADBEEF0102"), start8 = kA0 + hex("55555555");
-  // clang-format off
   const Row rows[] = {
     {"ReadBlk 5", -1, {answer(0)}, [](unsigned char* b) { return RF5550_ReadBlk(5, b); }, 4, 0xEE, {}, "64:05", 0, {}},
     {"ReadBlk 261: low byte", -1, {answer(0)}, [](unsigned char* b) { return RF5550_ReadBlk(261, b); }, 4, 0xEE, {},
@@ -178,7 +176,6 @@ TEST_F(Rf5550, FramesConfigurationByteAndCopies) {
      hex("21340000")},
     {"Mcmno: reader error", -1, {answer(1)}, RF5550_Mcmno, 4, 0xEE, {}, "A1:", 1, {}},
   };
-  // clang-format on
   run(rows);
 }
 
@@ -190,4 +187,5 @@ TEST_F(Rf5550, BlockZeroIsRefusedWithoutAnExchange) {
   EXPECT_EQ(Bytes(data, data + 4), hex("01020304"));
 }
 
+// clang-format on
 }  // namespace

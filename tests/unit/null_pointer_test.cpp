@@ -67,6 +67,16 @@ const Row kRows[] = {
     {"RF5550 Mcmno", 1, [](A a) { return RF5550_Mcmno(a.p[0]); }},
     {"EnDesData", 3, [](A a) { return EnDesData(a.p[0], a.p[1], a.p[2], 8); }},
     {"UnDesData", 3, [](A a) { return UnDesData(a.p[0], a.p[1], a.p[2], 8); }},
+    {"KQ_GetTime", 1, [](A a) { return KQ_GetTime(a.i(0)); }},
+    {"KQ_SetTime", 1, [](A a) { return KQ_SetTime(a.i(0)); }},
+    {"KQ_GetCurrentPos", 2, [](A a) { return KQ_GetCurrentPos(a.i(0), a.p[1]); }},
+    {"KQ_GetStartPos", 3, [](A a) { return KQ_GetStartPos(a.i(0), a.i(1), a.p[2]); }},
+    {"KQ_GetEndPos", 3, [](A a) { return KQ_GetEndPos(a.i(0), a.i(1), a.p[2]); }},
+    {"KQ_ReadRecord", 1, [](A a) { return KQ_ReadRecord(0, 0, 1, a.p[0]); }},
+    {"KQ_Display", 1, [](A a) { return KQ_Display(a.p[0]); }},
+    {"KQ_DownloadPSW", 1, [](A a) { return KQ_DownloadPSW(1, a.p[0]); }},
+    {"KQ_TransCmd", 1, [](A a) { return KQ_TransCmd(0x10, 1, a.p[0]); }},
+    {"KQ_Datebyte", 1, [](A a) { return KQ_Datebyte(1, a.p[0]); }},
 };
 // clang-format on
 
