@@ -13,10 +13,6 @@ using orvix::link;
 
 namespace {
 
-std::uint8_t exchange(std::uint8_t cmd, const Bytes& data = {}) {
-  orvix::setCommand(cmd, data.data(), data.size());
-  return orvix::ExchangeFrame();
-}
 using Ints = std::vector<int>;
 const Bytes kProbe = hex("23 00 00 00 89");
 
