@@ -8,12 +8,12 @@
 #include "core_host.h"
 
 namespace {
+// clang-format off
 
 using namespace simtest;
 namespace st = readersim::status;
 const int kOk = 0;
 
-// clang-format off
 TEST(ContactSlot, TypePowerInquiryAndIdentity) {
   readersim::contact::ContactModule m;
   play(m, {
@@ -79,7 +79,6 @@ TEST(ContactSlot, CodeInMemoryEraseZonesAndKeys) {
     {0x0A, "02", kOk, ""}, {0x02, "", kOk, ""}, {0x24, "0000000001", st::kContactWrongCard, ""},
   });
 }
-// clang-format on
 
 TEST(ContactSlot, At1608PasswordsCountersAndAuthentication) {
   readersim::contact::ContactModule m;
@@ -112,7 +111,6 @@ TEST(ContactSlot, At1608PasswordsCountersAndAuthentication) {
   play(m, steps);
 }
 
-// clang-format off
 TEST(ContactSlot, CpuCardAndSamsUnderT0AndT1) {
   readersim::contact::ContactModule m;
   auto block = [](int pcb, const std::string& inf) {
@@ -161,6 +159,6 @@ TEST(ContactSlot, CpuCardAndSamsUnderT0AndT1) {
   std::string out;
   EXPECT_FALSE(m.control({"card", "insert"}, out));
 }
-// clang-format on
 
+// clang-format on
 }  // namespace

@@ -16,11 +16,7 @@ using namespace simtest;
 using readersim::FaultKind;
 
 readersim::Fault make(FaultKind k, std::optional<std::uint8_t> cmd = {}, int skip = 0) {
-  readersim::Fault f;
-  f.kind = k;
-  f.command = cmd;
-  f.skip = skip;
-  return f;
+  return {k, cmd, 1, 0, 0, skip};
 }
 
 TEST(CoreFaultQueue, OneFaultPerExchangeInQueueOrderAndTheWords) {

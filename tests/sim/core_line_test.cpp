@@ -239,12 +239,10 @@ TEST(CoreSpeed, EachSettingAnswersOnlyAtItsSpeeds) {
   }
 }
 
-class CoreControl : public SimLineTest {
- protected:
-  void SetUp() override { start({}, false); }
-};
+using CoreControl = SimLineTest;
 
 TEST_F(CoreControl, WordsStatusAndSpeeds) {
+  start({}, false);
   EXPECT_EQ(control("fault noack cmd=22 count=2 skip=1"),
             "fault queued: noack cmd=22 count=2 skip=1");
   EXPECT_EQ(control("fault delay ms=300"), "fault queued: delay count=1 skip=0 ms=300");

@@ -2,10 +2,12 @@
 // the access-conditions tables, value blocks, the one-shot commands, the
 // Mifare Light card, and the control words with Mifare 1 dumps.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "core/simulator.h"
@@ -286,6 +288,9 @@ TEST(MifareControl, CardsInTheFieldAndDumps) {
   ASSERT_NE(mkdtemp(tmpl), nullptr);
   const std::string dir = tmpl, file = dir + "/card.bin", shortFile = dir + "/short.bin";
   std::ofstream(shortFile, std::ios::binary) << std::string(1023, '\0');
+  ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);  // nobody writes it: a load must not wait
+  std::ofstream(dir + "/big").close();
+  ASSERT_EQ(truncate((dir + "/big").c_str(), 3LL << 30), 0);  // sparse: no disk used
   auto sim = readersim::makeStandardSimulator();
   auto& m = *sim->find<readersim::MifareModule>();
   const std::string data = "A0A1A2A3A4A5A6A7A8A9AAABACADAEAF";
@@ -304,7 +309,12 @@ TEST(MifareControl, CardsInTheFieldAndDumps) {
     // With a serial the loaded card takes it, check byte included.
     {-1, "mifare load " + file + " 01020304", 0, "loaded"}, {0xAC, "0001020304", 0, "0102030404*"},
     {0xAC, "0901020304", 0, data}, {-1, "mifare load " + file, 0, "error:"},  // 12345678 is in the field
-    {-1, "mifare load " + shortFile, 0, "error:"}, {-1, "mifare load " + dir + "/missing.bin", 0, "error:"},
+    // Only a regular file of 1024 bytes is read; the reader keeps serving.
+    {-1, "mifare load " + shortFile, 0, "error: " + shortFile + ": 1023 bytes; a Mifare 1 dump is 1024"},
+    {-1, "mifare load " + dir + "/big", 0, "error: " + dir + "/big: 3221225472 bytes; a Mifare 1 dump is 1024"},
+    {-1, "mifare load " + dir, 0, "error: " + dir + ": not a regular file"},
+    {-1, "mifare load " + dir + "/fifo", 0, "error: " + dir + "/fifo: not a regular file"},
+    {-1, "mifare load " + dir + "/missing.bin", 0, "error: " + dir + "/missing.bin: No such file or directory"},
     {-1, "mifare save " + dir + "/nowhere/card.bin", 0, "error:"},
     {-1, "mifare remove", 0, ""}, {-1, "mifare insert light 11223344", 0, ""},
     {-1, "mifare save " + dir + "/other.bin", 0, "error:"},  // no Mifare 1 card
@@ -317,8 +327,7 @@ TEST(MifareControl, CardsInTheFieldAndDumps) {
   EXPECT_EQ(m.cardCount(), 1u);
   std::string out;
   EXPECT_FALSE(sim->control({"card", "insert"}, out));
-  for (const auto& f : {file, shortFile, dir + "/other.bin"}) std::remove(f.c_str());
-  rmdir(dir.c_str());
+  std::filesystem::remove_all(dir);
 }
 // clang-format on
 

@@ -8,6 +8,7 @@
 #include "rf5550/rf5550_module.h"
 
 namespace {
+// clang-format off
 
 using namespace simtest;
 namespace st = readersim::status;
@@ -30,7 +31,6 @@ TEST(Rf5550Tag, FactoryTagAndMalformedCommands) {
         {0x65, (b == 7 ? kNoPw : kWrong) + toHex({std::uint8_t(b)}) + data + "00", 0, data});
     steps.push_back({0x64, toHex({std::uint8_t(b)}), 0, data});
   }
-  // clang-format off
   steps.insert(steps.end(), {
     {0x64, "", st::kWrongLength, ""}, {0x64, "0102", st::kWrongLength, ""}, {0x65, "000000000000000000",
      st::kWrongLength, ""},
@@ -44,11 +44,9 @@ TEST(Rf5550Tag, FactoryTagAndMalformedCommands) {
     {0x66, std::string(12, '0'), st::kRf5550NoTag, ""}, {0x67, kNoPw, st::kRf5550NoTag, ""},
     {0x68, std::string(10, '0'), st::kRf5550NoTag, ""}, {0x69, std::string(20, '0'), st::kRf5550NoTag, ""},
   });
-  // clang-format on
   play(m, steps);
 }
 
-// clang-format off
 TEST(Rf5550Tag, PasswordWakeMaxBlockAndLocks) {
   readersim::rf5550::Rf5550Module m;
   play(m, {
@@ -85,7 +83,6 @@ TEST(Rf5550Tag, PasswordWakeMaxBlockAndLocks) {
     {0x66, write(kPw, "F700"), st::kRf5550Locked, ""}, {0x64, "00", 0, "E7*"},
   });
 }
-// clang-format on
 
 TEST(Rf5550Tag, ControlWordsThroughTheSimulator) {
   auto sim = readersim::makeStandardSimulator();
@@ -97,7 +94,6 @@ TEST(Rf5550Tag, ControlWordsThroughTheSimulator) {
           "rf5550 insert 3F000000 01020304 00000000 00000000 00000000 00000000 00000000 AABBCCDD"),
       out));
   EXPECT_TRUE(matches("~config 3F", out) && matches("~password mode on", out)) << out;
-  // clang-format off
   play(*m, {
     {0x67, "AABBCCDD", 0, ""}, {0x64, "01", 0, "01020304"}, {0x64, "02", st::kRf5550BadBlock, ""},  // max block 1
     {-1, "rf5550 remove", 0, ""}, {-1, "rf5550 show", 0, "rf5550: no tag in field"},
@@ -107,8 +103,8 @@ TEST(Rf5550Tag, ControlWordsThroughTheSimulator) {
      "rf5550 insert XX000000 00000000 00000000 00000000 00000000 00000000 00000000 00000000", 0, "error:"},
     {-1, "rf5550 fly", 0, "error:"},
   });
-  // clang-format on
   EXPECT_NE(sim->help().find("rf5550 insert"), std::string::npos);
 }
 
+// clang-format on
 }  // namespace

@@ -26,6 +26,12 @@ inline std::uint8_t xorOf(const Bytes& b) {
   return x;
 }
 
+// One frame exchange of cmd and data on the linked port.
+inline std::uint8_t exchange(std::uint8_t cmd, const Bytes& data = {}) {
+  orvix::setCommand(cmd, data.data(), data.size());
+  return orvix::ExchangeFrame();
+}
+
 struct Wire {
   bool missing = false;            // the port cannot be opened
   Bytes written;                   // every byte the host wrote, in order

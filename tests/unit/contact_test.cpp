@@ -14,6 +14,7 @@ using namespace fake;
 using orvix::link;
 
 namespace {
+// clang-format off
 
 using Call = std::function<int(unsigned char*)>;
 Bytes seq(std::size_t n, int first) {
@@ -29,7 +30,6 @@ TEST_F(Contact, MemoryCardRunsGoInPiecesOf64) {
   auto read = [](int page, int address, int length) -> Call {
     return [=](unsigned char* b) { return ReadCard(18, page, address, length, b); };
   };
-  // clang-format off
   const Row rows[] = {
     {"read 64", -1, {answer(0, seq(64, 0))}, read(0, 0, 64), 64, 0, {}, "14:12000040", 0, seq(64, 0)},
     {"read 65 from 5", -1, {answer(0, seq(64, 5)), answer(0, {0x45})}, read(0, 5, 65), 65, 0, {},
@@ -52,13 +52,10 @@ TEST_F(Contact, MemoryCardRunsGoInPiecesOf64) {
      "15:07002040" + hx(seq(64, 0)) + " 15:07006040" + hx(seq(64, 64)) + " 15:0700A002" + "8081", 0,
      seq(64, 0x80) + seq(64, 64) + hex("C081")},
   };
-  // clang-format on
   run(rows);
   clear();
-  // clang-format off
   for (auto [page, address, length] : {std::tuple{-1, 0, 1}, {0, -1, 1}, {0, 0, 0}, {0, 0, -5}, {256, 0, 1},
                                        {255, 255, 2}, {0, 65536, 1}, {0x7FFFFFFF, 0, 1}}) {
-    // clang-format on
     Guarded buf(4, 0x33);
     EXPECT_EQ(ReadCard(18, page, address, length, buf.data()), 4);
     EXPECT_EQ(WriteCard(18, page, address, length, buf.data()), 4);
@@ -82,7 +79,6 @@ constexpr const char *kId6 = "14:12000602", *kCheck = "0C:1234", *kArea2Read = "
 // verify: VerifyIC; check: CheckSecret(2, 12 34); read: ReadSecret; modify:
 // ModifySecret(2, 12 34); erase: EraseCard(9, 0, 0, 2); keys: CheckEraseSecret
 // with selectors 1, 4, 5, 6; zone: CheckZoneSecret(1, 12 34).
-// clang-format off
 const TypeRow kTypeRows[] = {
     {0, "14:12000002 14:12000002", kCheck, "14:12000806", "1A:12000802FFFF 15:120008021234 14:12000A02",
      kEraseCmd, kKeys4, "=3"},
@@ -98,7 +94,6 @@ const TypeRow kTypeRows[] = {
     {255, "=19", "=3", "=3", "=3", kWriteFF, kNoKeys, "=3"},
     {300, "=19", kCheck, "=3", "=3", kWriteFF, kNoKeys, "=3"},
 };
-// clang-format on
 
 TEST_F(Contact, EveryTypeBehavesAsItsRowSays) {
   auto trace = [&](auto op) {  // one operation against a reader that accepts everything
@@ -143,11 +138,9 @@ TEST_F(Contact, EveryTypeBehavesAsItsRowSays) {
   EXPECT_EQ(link().Contact.SelectedCardType, 25);
 }
 
-// clang-format off
 Call check(int n) { return [n](unsigned char* b) { return CheckSecret(n, b); }; }
 Call modify(int n) { return [n](unsigned char* b) { return ModifySecret(n, b); }; }
 Call eraseKey(int s) { return [s](unsigned char* b) { return CheckEraseSecret(s, b); }; }
-// clang-format on
 const Call kVerify = [](unsigned char*) { return VerifyIC(); };
 const Call kReadSecret = [](unsigned char* b) { return ReadSecret(b, b + 2); };  // counter, code
 const Call kZone3 = [](unsigned char* b) { return CheckZoneSecret(3, b); };
@@ -155,7 +148,6 @@ const Bytes kBadSum = hex("45 67 00 02 09 09 77");
 const Bytes k255 = Bytes(255, 0x3C);
 
 TEST_F(Contact, IdentityAndSecurityCodes) {
-  // clang-format off
   const Row rows[] = {
     // VerifyIC compares the identity bytes; a short reply leaves a byte unmatched.
     {"verify 0, zeros first", 0, {answer(0, hex("0000")), answer(0, hex("B7A0"))}, kVerify, 0, 0, {},
@@ -170,7 +162,10 @@ TEST_F(Contact, IdentityAndSecurityCodes) {
     {"verify 4, other card", 4, {answer(0, hex("8115"))}, kVerify, 0, 0, {}, "14:12000602", 19, {}},
     {"verify 2, short reply", 2, {answer(0, hex("81"))}, kVerify, 0, 0, {}, "14:12000602", 19, {}},
     // Reordered: the reply's counter and code halves trade places.
-    {"check 0", 0, {answer(0, hex("C1C2D1D2"))}, check(4), 4, 0, hex("AABB"), "0C:AABB0000", 0, hex("D1D2C1C2")},
+    // Code and counter at fixed positions (0, 15 … 17): all four bytes whatever the length.
+    {"check 0", 0, {answer(0, hex("C1C2D1D2"))}, check(2), 6, 0xEE, hex("AABB"), "0C:AABB", 0, hex("D1D2C1C2EEEE")},
+    {"check 17, 0", 17, {answer(0, hex("C1C2D1D2"))}, check(0), 6, 0xEE, {}, "0C:", 0, hex("D1D2C1C2EEEE")},
+    {"check 15, refused", 15, {answer(0x45, hex("C1C2D1D2"))}, check(2), 6, 0xEE, {}, "0C:EEEE", 0x45, {}},
     // General: the reply comes back into at most length bytes, on success only.
     {"check 2", 2, {answer(0, Bytes(255, 7))}, check(3), 3, 0, {}, "0C:000000", 0, Bytes(3, 7)},
     {"check 2, refused", 2, {answer(0x45, {3})}, check(3), 3, 0x66, {}, "0C:666666", 0x45, {}},
@@ -189,8 +184,12 @@ TEST_F(Contact, IdentityAndSecurityCodes) {
     {"read 16, refused", 16, {answer(0x46)}, kReadSecret, 10, 0x55, {}, "14:12000A04", 0x46, {}},
     // In card memory: erase, write, read the counter back; an erase that did
     // not leave FF stops before the write.
-    {"modify 0", 0, {answer(0, hex("FFFF")), answer(0, hex("1234")), answer(0, hex("0F00"))}, modify(4), 4, 0,
-     hex("1234"), "1A:12000802FFFF 15:120008021234 14:12000A02", 0, hex("0F001234")},
+    {"modify 0", 0, {answer(0, hex("FFFF")), answer(0, hex("1234")), answer(0, hex("0F00"))}, modify(2), 6, 0xEE,
+     hex("1234"), "1A:12000802FFFF 15:120008021234 14:12000A02", 0, hex("0F001234EEEE")},
+    {"modify 16, 1", 16, {answer(0, hex("FFFF")), answer(0, hex("1234")), answer(0, hex("0F00"))}, modify(1), 6, 0xEE,
+     hex("1234"), "1A:12000A02FFFF 15:12000A021234 14:12000C02", 0, hex("0F001234EEEE")},
+    {"modify 15, -7", 15, {answer(0, hex("FFFF")), answer(0, hex("1234")), answer(0, hex("0F00"))}, modify(-7), 6,
+     0xEE, hex("1234"), "1A:12000A02FFFF 15:12000A021234 14:12000C02", 0, hex("0F001234EEEE")},
     {"modify 15, erase left 7F", 15, {answer(0, hex("FF7F"))}, modify(4), 4, 0, {}, "1A:12000A02FFFF", 3, {}},
     // In the security area: the reply into length bytes, on success only.
     {"modify 4", 4, {answer(0, Bytes(100, 9))}, modify(3), 3, 0, hex("010203"), "15:02010203", 0, Bytes(3, 9)},
@@ -207,7 +206,6 @@ TEST_F(Contact, IdentityAndSecurityCodes) {
     {"erase key 26", 26, {answer(0, k255)}, eraseKey(3), 2, 1, {}, "19:030101", 0, Bytes(2, 0x3C)},
     {"zone 25, refused", 25, {answer(0x48, Bytes(200, 0x5A))}, kZone3, 2, 1, {}, "18:030101", 0x48, Bytes(2, 0x5A)},
   };
-  // clang-format on
   run(rows);
 }
 
@@ -232,7 +230,6 @@ TEST_F(Contact, PageCardReadsAreCutAtPagesAndIntoPiecesOf66) {
     int type, address, length;
     std::vector<Piece> want;
   };
-  // clang-format off
   const Case cases[] = {
       {21, 260, 10, {{0, 260, 4}, {1, 0, 6}}},  // pages of 264
       {2, 250, 10, {{0, 250, 6}, {1, 0, 4}}},   // pages of 256
@@ -243,7 +240,6 @@ TEST_F(Contact, PageCardReadsAreCutAtPagesAndIntoPiecesOf66) {
       {7, 200, 400, {{0, 200, 56}, {1, 0, 66}, {1, 66, 66}, {1, 132, 66}, {1, 198, 58}, {2, 0, 66}, {2, 66, 22}}},
       {21, 65535 * 264 + 263, 1, {{65535, 263, 1}}},  // the last page is reachable
   };
-  // clang-format on
   for (const auto& c : cases) {
     clear();
     link().Contact.SelectedCardType = c.type;
@@ -256,10 +252,8 @@ TEST_F(Contact, PageCardReadsAreCutAtPagesAndIntoPiecesOf66) {
     EXPECT_EQ(buf.bytes(), seq(std::size_t(c.length), c.address));
     EXPECT_TRUE(buf.guardsIntact());
   }
-  // clang-format off
   for (auto [type, address, length] : {std::tuple{2, -1, 1}, {2, 0, 0}, {2, 0, -3}, {2, 65536 * 256, 1},
                                        {2, 65535 * 256 + 255, 2}, {21, 65536 * 264, 1}}) {
-    // clang-format on
     link().Contact.SelectedCardType = type;
     Guarded buf(4, 1);
     EXPECT_EQ(ReadMemCard(address, length, buf.data()), 4);
@@ -270,7 +264,6 @@ TEST_F(Contact, PageCardReadsAreCutAtPagesAndIntoPiecesOf66) {
 }
 
 TEST_F(Contact, PageCardWritesEraseAndLongReplies) {
-  // clang-format off
   const Row rows[] = {
     // Within a page the replies are laid down one after the other: the first
     // piece answered nothing, so the second piece's reply lands at byte 0.
@@ -280,7 +273,6 @@ TEST_F(Contact, PageCardWritesEraseAndLongReplies) {
      [](unsigned char* b) { return EraseMemCard(0, 300, b); }, 300, 0, {},
      "23:0000000042" + hx(Bytes(66, 0xFF)) + " 23:0000004242" + hx(Bytes(66, 0xFF)), 0x44, Bytes(300, 0xFF)},
   };
-  // clang-format on
   run(rows);
   // Read and write across a page end, every reply 255 bytes long.
   for (int cmd : {0x24, 0x23}) {
@@ -304,11 +296,9 @@ struct SlotFns {
   int (*reset)(unsigned char*);
   int (*fixed)(unsigned char*, unsigned char*);
 };
-// clang-format off
 const SlotFns kSlots[5] = {{0x32, CpuCardReset, ProCpuCardCmd}, {0x3C, SamCard1Reset, ProSamCard1Cmd},
                            {0x46, SamCard2Reset, ProSamCard2Cmd}, {0x50, SamCard3Reset, ProSamCard3Cmd},
                            {0x5A, SamCard4Reset, ProSamCard4Cmd}};
-// clang-format on
 const Bytes kAtrT0 = hex("3B021450"), kAtrT1 = hex("3B8001");
 
 // A fixed-layout command: header, Lc, data, Le at byte 133.
@@ -337,11 +327,9 @@ Call afterReset(int slot, std::array<unsigned char, 134> cmd) {
 
 TEST_F(Contact, CpuCardAnswerToResetSelectsTheProtocol) {
   EXPECT_EQ(CPUCardProtocolType(), 1);  // before any reset
-                                        // clang-format off
   for (auto [atr, t1] : {std::pair{kAtrT0, 0}, {kAtrT1, 1}, {hex("3BF011223301"), 1},  // TD1 after TA1 TB1 TC1
                          {hex("3BF011223302"), 0}, {hex("3B90118131FE"), 1},  // TD1 = 81
                          {hex("3BE300FF81315245A1A2A31B"), 1}, {hex("3B80"), 0}, {hex("3B"), 0}}) {
-    // clang-format on
     link().Contact.ProtocolT1 = std::uint8_t(1 - t1);
     wire().reply(0, atr);
     Guarded answer(257);
@@ -371,7 +359,6 @@ TEST_F(Contact, CpuCardApdusAndTheirReplies) {
   Bytes longT0(255, 0x5A), longT1(255, 0x5A);  // T=0: status words last; T=1: before the check byte
   longT0[253] = longT1[252] = 0x90;
   longT0[254] = longT1[253] = 0x00;
-  // clang-format off
   const Row rows[] = {
     {"T=0 read", -1, {answer(0, kAtrT0), answer(0, hex("01020304050607089000"))}, afterReset(0, read), 136, 0x77, {},
      resetThen(0, readApdu), 0x9000, resp("0801020304050607 08")},
@@ -402,7 +389,6 @@ TEST_F(Contact, CpuCardApdusAndTheirReplies) {
      "32: ?2333090000050084000008893A", 108,
      resp("00")},
   };
-  // clang-format on
   run(rows);
   EXPECT_EQ(link().Contact.SequenceBit, 0);  // cleared by the link error
   wire().reply(0, kAtrT0);
@@ -476,14 +462,11 @@ TEST_F(Contact, CpuCardLcLimitAndPackedCommands) {
 
 TEST_F(Contact, At1608TransfersCountersAndFuse) {
   auto psw = [](int n) -> Call { return [n](unsigned char* b) { return AT1608_Psw(n, b); }; };
-  // clang-format off
   auto counter = [&](int c, const char* after) {
     return Row{"counter", -1, {answer(0, Bytes{std::uint8_t(c)} + hex("A1A2A3A4A5"))}, psw(7), 6, 0xEE,
                hex("112233"), "2A:07112233", 0, hex(after)};
   };
-  // clang-format on
   const Call fuse = [](unsigned char* b) { return AT1608_ReadFuse(b); };
-  // clang-format off
   const Row rows[] = {
     {"write 160", -1, {answer(0)}, [](unsigned char* b) { return AT1608_Write(8, 255, 160, b); }, 160, 0x42, {},
      "28:08FFA0" + hx(Bytes(160, 0x42)), 0, {}},
@@ -504,14 +487,11 @@ TEST_F(Contact, At1608TransfersCountersAndFuse) {
     {"fuse refused", -1, {answer(0x40, hex("09"))}, fuse, 1, 0x55, {}, "2C:", 0x40, {}},
     {"reset", -1, {answer(0)}, [](unsigned char*) { return AT1608_Reset(); }, 0, 0, {}, "2D:", 0, {}},
   };
-  // clang-format on
   run(rows);
   clear();
   Guarded data(160, 0x42);
-  // clang-format off
-  for (auto [zone, address, length] : {std::tuple{9, 0, 1}, {-1, 0, 1}, {0, 256, 1}, {0, -1, 1}, {0, 0, 161}, {0, 0,
-   -1}}) {
-    // clang-format on
+  for (auto [zone, address, length] : {std::tuple{9, 0, 1}, {-1, 0, 1}, {0, 256, 1}, {0, -1, 1}, {0, 0, 161},
+                                      {0, 0, -1}}) {
     EXPECT_EQ(AT1608_Write(zone, address, length, data.data()), 4);
     EXPECT_EQ(AT1608_Read(zone, address, length, data.data()), 4);
   }
@@ -535,7 +515,6 @@ TEST_F(Contact, At1608AuthenticationChecksTheCardsAnswer) {
   // The challenge, then the secret; the counter comes back into the first two bytes.
   const Bytes start = ch + Bytes(secret.begin(), secret.end());
   const Bytes after = hex("0737") + Bytes(start.begin() + 2, start.end());
-  // clang-format off
   auto row = [&](const char* name, Bytes card, int result) {
     return Row{name, -1, {answer(0, idBytes), answer(0, hex("FE") + card)}, auth, 16, 0, start, sent, result, after};
   };
@@ -555,8 +534,8 @@ TEST_F(Contact, At1608AuthenticationChecksTheCardsAnswer) {
        hex("0232") + Bytes(start.begin() + 2, start.end())},
       {"refused, counter 81", -1, {answer(0, idBytes), answer(0x4C, hex("81"))}, auth, 16, 0, start, sent, 0x4C, {}},
   };
-  // clang-format on
   run(rows);
 }
 
+// clang-format on
 }  // namespace

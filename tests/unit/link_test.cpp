@@ -13,10 +13,6 @@ using orvix::link;
 
 namespace {
 
-std::uint8_t exchange(std::uint8_t cmd, const Bytes& data = {}) {
-  orvix::setCommand(cmd, data.data(), data.size());
-  return orvix::ExchangeFrame();
-}
 using Ints = std::vector<int>;
 const Bytes kProbe = hex("23 00 00 00 89");
 
@@ -240,34 +236,30 @@ TEST(UnLinkCom, PausesOnceKeepsTheSpeedAndKeepsAPortItCouldNotClose) {
 
 TEST(AutoLinkCom, OrderAndThePortVariable) {
   struct Case {
-    int in;
-    bool com1, com2;  // a reader answers there; COM1 missing when neither is a bool
+    int in, com1, com2;  // 1: a reader answers there; 0: silent; -1: no such port
     Ints opens;
     int out, result;
   } cases[] = {
-      {5, true, true, {0}, 0, 0},
-      {0, false, true, {0, 0, 1}, 1, 0},
-      {1, true, true, {1}, 1, 0},
-      {1, true, false, {1, 1, 0}, 0, 0},
-      {-3, false, false, {0, 0, 1, 1}, -3, 102},
+      {5, 1, 1, {0}, 0, 0},
+      {0, 0, 1, {0, 0, 1}, 1, 0},
+      {1, 1, 1, {1}, 1, 0},
+      {1, 1, 0, {1, 1, 0}, 0, 0},
+      {-3, 0, 0, {0, 0, 1, 1}, -3, 102},
+      {0, -1, -1, {0, 0, 1, 1}, 0, 1},
   };
   for (const auto& c : cases) {
     FakeReader fx;
-    if (c.com1) fx.wire(0)->reply(0x00);
-    if (c.com2) fx.wire(1)->reply(0x00);
-    fx.wire(1);
+    for (int i : {0, 1}) {
+      const int state = i ? c.com2 : c.com1;
+      fx.wire(i)->missing = state < 0;
+      if (state > 0) fx.wire(i)->reply(0x00);
+    }
+    link().Status = 0;  // a stale success must not read as a link
     int port = c.in;
     EXPECT_EQ(AutoLinkCom(&port), c.result) << c.in;
     EXPECT_EQ(port, c.out) << c.in;
     EXPECT_EQ(fx.system.openAttempts, c.opens) << c.in;
   }
-  FakeReader fx;
-  fx.wire(0)->missing = true;
-  link().Status = 0;  // a stale success must not read as a link
-  int port = 0;
-  EXPECT_EQ(AutoLinkCom(&port), 1);
-  EXPECT_EQ(port, 0);
-  EXPECT_EQ(fx.system.openAttempts, (Ints{0, 0, 1, 1}));
 }
 
 // The retrying exchange: relink on the same port and repeat the caller's own

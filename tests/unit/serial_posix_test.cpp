@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "link/serial_port.h"
@@ -34,6 +35,8 @@ class Pty : public ::testing::Test {
     setenv("ORVIX32_COM1", ptsname(master), 1);
   }
   void TearDown() override {
+    orvix::setLatencyControl(nullptr);
+    unsetenv("ORVIX32_LOW_LATENCY");
     if (port) port->close();
     delete port;
     for (int fd : {keeper, master})
@@ -131,11 +134,59 @@ TEST_F(Pty, ExclusiveOpenAndAClosedPortRefusesEverything) {
   EXPECT_NE(port, nullptr);
 }
 
-TEST(PortNames, MissingPathsPlainFilesAndTheConsoleAreNotOpened) {
+// The driver's low-latency flag as a test scripts it; every request is noted.
+class ScriptedFlag final : public orvix::LatencyControl {
+ public:
+  ScriptedFlag(bool s, bool o, bool r) : supported(s), on(o), refuseSet(r) {}
+  bool supported, on, refuseSet;
+  std::string calls;
+  bool get(int, bool& lowLatency) override {
+    calls += "get ";
+    lowLatency = on;
+    return supported;
+  }
+  bool set(int, bool lowLatency) override {
+    calls += lowLatency ? "set " : "clear ";
+    if (refuseSet) return false;
+    on = lowLatency;
+    return true;
+  }
+};
+
+TEST_F(Pty, LowLatencyAskedForAtOpenPutBackAtCloseAndARefusalChangesNothing) {
+  struct Case {
+    const char* name;
+    const char* env;  // ORVIX32_LOW_LATENCY, nullptr = unset
+    bool supported, onBefore, refuseSet;
+    const char* calls;  // at open | at close
+  } cases[] = {
+      {"adapter", nullptr, true, false, false, "get set | clear "},
+      {"already on: left on", nullptr, true, true, false, "get | "},
+      {"no such flag (pty, UART)", nullptr, false, false, false, "get | "},
+      {"driver refuses", nullptr, true, false, true, "get set | "},
+      {"turned off", "0", true, false, false, "| "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedFlag flag(c.supported, c.onBefore, c.refuseSet);
+    orvix::setLatencyControl(&flag);
+    c.env ? setenv("ORVIX32_LOW_LATENCY", c.env, 1) : unsetenv("ORVIX32_LOW_LATENCY");
+    std::unique_ptr<orvix::SerialPort> p(orvix::systemPorts().open(0));
+    ASSERT_NE(p, nullptr);
+    flag.calls += "| ";
+    std::uint8_t b = 0x23;
+    EXPECT_EQ(p->write(&b, 1), 1u);  // the line works either way
+    EXPECT_EQ(read(master, &b, 1), 1);
+    EXPECT_TRUE(p->close());
+    EXPECT_EQ(flag.calls, c.calls);
+  }
+}
+
+TEST(PortNames, EmptyVariablesMissingPathsPlainFilesAndTheConsoleAreNotOpened) {
   char file[] = "/tmp/orvix32-notatty-XXXXXX";
   ::close(mkstemp(file));
   for (const char* path :
-       {"/nonexistent/orvix32-port", static_cast<const char*>(file), "/dev/console"}) {
+       {"", "/nonexistent/orvix32-port", static_cast<const char*>(file), "/dev/console"}) {
     setenv("ORVIX32_COM3", path, 1);
     orvix::SerialPort* p = orvix::systemPorts().open(2);
     EXPECT_EQ(p, nullptr) << path;

@@ -18,10 +18,7 @@
 
 namespace {
 
-std::uint8_t devver() {
-  orvix::setCommand(0x22, nullptr, 0);
-  return orvix::ExchangeFrame();
-}
+std::uint8_t devver() { return fake::exchange(0x22); }
 
 std::string tempDir() {
   char tmpl[] = "/tmp/orvix32-trace-XXXXXX";
