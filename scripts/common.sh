@@ -54,6 +54,17 @@ configure_and_build() {
   ninja -C "$dir" -j "$JOBS" "${targets[@]}"
 }
 
+# Debian's hardening flags, and no source path in any binary: the flags the
+# packages are built with (the native build of scripts/test is also the one
+# its packages come from). Sets CFLAGS, CXXFLAGS and LDFLAGS for cmake.
+use_package_flags() {
+  local extra
+  extra="$(dpkg-buildflags --get CPPFLAGS) -ffile-prefix-map=$ROOT=."
+  export CFLAGS="$(dpkg-buildflags --get CFLAGS) $extra"
+  export CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $extra"
+  export LDFLAGS="$(dpkg-buildflags --get LDFLAGS)"
+}
+
 # No run may reach a real serial port: until a simulator is named, every COM
 # port maps to a path that does not exist.
 map_ports_nowhere() {

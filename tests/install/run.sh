@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Install and consume: a Release build in build-pkg/ is installed into a
+# Install and consume: a build (BUILD, else a Release build in build-pkg/) is installed into a
 # prefix and into a DESTDIR stage; two callers are built out of tree against
 # those files only (pkg-config, find_package) and run against readersim; the
 # Debian packages are made, their contents and lintian checked, unpacked into
@@ -9,18 +9,17 @@ source "$(dirname "$0")/../../scripts/common.sh"
 cd "$ROOT"
 ensure_packages "${BASE_PACKAGES[@]}" "${INSTALL_PACKAGES[@]}"
 map_ports_nowhere
-BUILD=$ROOT/build-pkg
+# The build to install and package: BUILD (scripts/test passes its native
+# build, configured with the package flags), else a Release build of its own.
+BUILD=${BUILD:-$ROOT/build-pkg}
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# Release, tests off, Debian's hardening flags, no source path in any binary.
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then
-  flags="$(dpkg-buildflags --get CPPFLAGS) -ffile-prefix-map=$ROOT=."
-  CFLAGS="$(dpkg-buildflags --get CFLAGS) $flags" CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $flags" \
-    LDFLAGS="$(dpkg-buildflags --get LDFLAGS)" cmake -S . -B "$BUILD" -G Ninja \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DORVIX32_BUILD_TESTS=OFF \
-    -DORVIX32_BUILD_BENCH=OFF >"$BUILD.configure.log" 2>&1 || { cat "$BUILD.configure.log"; exit 1; }
+  (use_package_flags && cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX=/usr -DORVIX32_BUILD_TESTS=OFF -DORVIX32_BUILD_BENCH=OFF \
+    >"$BUILD.configure.log" 2>&1) || { cat "$BUILD.configure.log"; exit 1; }
 fi
 ninja -C "$BUILD" -j "$JOBS" all docs >"$WORK/build.log" || { cat "$WORK/build.log"; exit 1; }
 READERSIM=$BUILD/sim/readersim
