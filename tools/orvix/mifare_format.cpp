@@ -22,23 +22,19 @@ constexpr std::uint8_t kTrailer[8][5] = {
     {B, AB, N, N, B}, {N, AB, B, N, N}, {N, AB, N, N, N}, {N, AB, N, N, N},
 };
 
-std::optional<Block> blockFromHex(std::string_view text) {
-  if (text.size() != 32) return std::nullopt;
+// Exactly N bytes written as 2N hexadecimal digits, nothing else.
+template <std::size_t N>
+std::optional<std::array<std::uint8_t, N>> fixedFromHex(std::string_view text) {
+  if (text.size() != 2 * N) return std::nullopt;
   auto b = parseHex(text);
-  if (!b || b->size() != 16) return std::nullopt;
-  Block out;
+  if (!b || b->size() != N) return std::nullopt;
+  std::array<std::uint8_t, N> out;
   std::copy(b->begin(), b->end(), out.begin());
   return out;
 }
 
-std::optional<Key> keyFromHex(std::string_view text) {
-  if (text.size() != 12) return std::nullopt;
-  auto b = parseHex(text);
-  if (!b || b->size() != 6) return std::nullopt;
-  Key k;
-  std::copy(b->begin(), b->end(), k.begin());
-  return k;
-}
+std::optional<Block> blockFromHex(std::string_view text) { return fixedFromHex<16>(text); }
+std::optional<Key> keyFromHex(std::string_view text) { return fixedFromHex<6>(text); }
 
 std::vector<std::string> lines(const std::string& bytes) {
   std::vector<std::string> out;
