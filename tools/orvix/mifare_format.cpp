@@ -68,16 +68,19 @@ std::optional<Block> fileBlock(const Dump& d, int block) {
   return isTrailer(block) ? fileTrailer(d, block / 4) : d.blocks[block];
 }
 
-// Keys taken from the trailers of a file that holds every block.
+// Keys taken from the trailers of a file that holds every block. Such a file
+// carries zeros where a key was not found (a card reads key A back as zeros),
+// so six zero bytes are not taken as a key: a restore will not write them.
 void keysFromTrailers(Dump& d) {
+  const Key unknown{};
   for (int s = 0; s < kSectors; ++s) {
     const auto& t = d.blocks[trailerOf(s)];
     if (!t) continue;
     Key a, b;
     std::copy_n(t->begin(), 6, a.begin());
     std::copy_n(t->begin() + 10, 6, b.begin());
-    d.keyA[s] = a;
-    d.keyB[s] = b;
+    if (a != unknown) d.keyA[s] = a;
+    if (b != unknown) d.keyB[s] = b;
   }
 }
 
