@@ -46,7 +46,7 @@ int run(int argc, const char* const* argv) {
       "records.\n\nExit codes: 0 success, 1 usage, 2 no link or a link error, 3 the reader or "
       "card refused, 4 a file or data problem.",
       "orvix"};
-  app.set_version_flag("--version", "orvix 7.3.21");
+  app.set_version_flag("--version", "orvix " ORVIX_VERSION);
   app.set_help_all_flag("--help-all", "help on every command");
   app.require_subcommand(1);
   app.failure_message([](const CLI::App*, const CLI::Error& e) {

@@ -58,7 +58,7 @@ constexpr ReaderStatus kReaderStatuses[] = {
 std::string resultText(int result) {
   std::string text = std::to_string(result) + " (";
   if (result == 0) return text + "ok)";
-  if (result >= 101 && result <= 115) return text + "link error " + kLinkErrors[result - 101] + ")";
+  if (isLinkError(result)) return text + "link error " + kLinkErrors[result - 101] + ")";
   if (result == 4) return text + "argument out of range, nothing sent)";
   if (result == ORVIX32_NO_STATUS_WORD) return text + "reply too short for status words)";
   char code[16];
@@ -71,7 +71,7 @@ std::string resultText(int result) {
 }
 
 int exitFor(int result) {
-  if (result >= 101 && result <= 115) return kExitLink;
+  if (isLinkError(result)) return kExitLink;
   if (result == 4) return kExitData;
   return kExitRefused;
 }

@@ -25,6 +25,9 @@ struct Failure : std::runtime_error {
 };
 
 // "102 (link error f: no answer to sync)", "34 (reader status 0x22: …)".
+// The frame exchange's own errors: 101 … 115.
+inline bool isLinkError(int result) { return result >= 101 && result <= 115; }
+
 std::string resultText(int result);
 // The exit code a nonzero library result stands for.
 int exitFor(int result);

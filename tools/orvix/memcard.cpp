@@ -61,7 +61,7 @@ void transfer(Context& ctx, const MemArgs& a, bool write) {
       int r = once();
       // The family sends each piece once; a read that met a link error is
       // repeated after a fresh link (twice at most): reading again is harmless.
-      for (int retry = 0; !write && retry < 2 && r >= 101 && r <= 115; ++retry) {
+      for (int retry = 0; !write && retry < 2 && isLinkError(r); ++retry) {
         if (LinkCom(ctx.linked) != 0 || SelectCard(a.type) != 0 || PowerOn() != 0) break;
         r = once();
       }

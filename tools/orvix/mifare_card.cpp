@@ -9,7 +9,6 @@ namespace orvix::mifare {
 
 namespace {
 
-bool isLinkError(int r) { return r >= 101 && r <= 115; }
 const char* keyName(int keyType) { return keyType ? "key B" : "key A"; }
 
 void addUnique(std::vector<Key>& list, const std::optional<Key>& k) {
