@@ -56,13 +56,15 @@ configure_and_build() {
 
 # Debian's hardening flags, and no source path in any binary: the flags the
 # packages are built with (the native build of scripts/test is also the one
-# its packages come from). Sets CFLAGS, CXXFLAGS and LDFLAGS for cmake.
-use_package_flags() {
+# its packages come from). Fills PACKAGE_FLAGS with cmake options; given at
+# every configure, so a build folder made earlier with other flags takes them.
+package_flags() {
   local extra
   extra="$(dpkg-buildflags --get CPPFLAGS) -ffile-prefix-map=$ROOT=."
-  export CFLAGS="$(dpkg-buildflags --get CFLAGS) $extra"
-  export CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $extra"
-  export LDFLAGS="$(dpkg-buildflags --get LDFLAGS)"
+  PACKAGE_FLAGS=("-DCMAKE_C_FLAGS=$(dpkg-buildflags --get CFLAGS) $extra"
+    "-DCMAKE_CXX_FLAGS=$(dpkg-buildflags --get CXXFLAGS) $extra"
+    "-DCMAKE_EXE_LINKER_FLAGS=$(dpkg-buildflags --get LDFLAGS)"
+    "-DCMAKE_SHARED_LINKER_FLAGS=$(dpkg-buildflags --get LDFLAGS)")
 }
 
 # No run may reach a real serial port: until a simulator is named, every COM
