@@ -278,8 +278,17 @@ class PosixPorts final : public PortSystem {
   SerialPort* open(int index) override {
     const std::string path = pathFor(index);
     if (path.empty() || isConsole(path.c_str())) return nullptr;
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return nullptr;
+    // Never standard input, output or error: in a host that closed one of
+    // them, whatever is written there (a trace on standard error) would go
+    // out on the line.
+    if (fd <= 2) {
+      const int high = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+      ::close(fd);
+      if (high < 0) return nullptr;
+      fd = high;
+    }
     struct stat st {};
     // Exclusive: TIOCEXCL keeps other openers out (except root); the advisory
     // lock also keeps out a second opener running as root.
