@@ -106,8 +106,14 @@ ORVIX32_API int ORVIX32_CALL ALARM(int select, int a, int b, int c);
 /* ===== Mifare cards ======================================================== */
 /* Every RFMifare_ function is one reader command, sent with the retrying
  * exchange: after a link error the library closes the port, relinks on the
- * same port and sends the same command again (at most 3 relinks). Each one
- * returns
+ * same port and sends the same command again (at most 3 relinks). The value
+ * commands RFMifare_IncrementValue, RFMifare_DecrementValue, RFMifare_Increment
+ * and RFMifare_Decrment are sent again only when the link failed before their
+ * whole frame was written (101 … 107: the reader cannot have acted). After a
+ * later link error (108 … 115) they relink but are not repeated, and return
+ * that error: the reader may have carried the command out, so the value
+ * block's state is unknown and must be read back before anything else.
+ * Each one returns
  *   0          success
  *   101 … 115  a link error that outlasted the relinks
  *   4          an argument is out of range or a buffer pointer is null;

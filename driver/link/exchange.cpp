@@ -132,6 +132,21 @@ std::uint8_t ExchangeFrame(LinkState& s) {
   return s.Status;
 }
 
+namespace {
+
+// Whether the frame may be sent again after the link error status. The value
+// commands (0xB1, 0xB2 one-shot, 0xBB, 0xBC on the selected card) change the
+// card again each time they are carried out, so they are repeated only when
+// the failure came before the whole frame, checksum included, was written:
+// the reader cannot have acted on it. Every other command of the family
+// reads, or writes the same bytes again, and is always repeated.
+bool repeatable(std::uint8_t cmd, std::uint8_t status) {
+  const bool changesAgain = cmd == 0xB1 || cmd == 0xB2 || cmd == 0xBB || cmd == 0xBC;
+  return !changesAgain || status <= kSumNotWritten;
+}
+
+}  // namespace
+
 std::uint8_t ExchangeWithRelink(LinkState& s) {
   std::uint8_t status = ExchangeFrame(s);
   // The relink sends its own probe frame; keep the caller's frame to repeat it.
@@ -145,6 +160,8 @@ std::uint8_t ExchangeWithRelink(LinkState& s) {
     else
       relinkImpl(s, false);
     if (cancelled(s)) break;
+    // Relinked, but not sent again: the card's state is unknown to the caller.
+    if (!repeatable(cmd, status)) return s.Status = status;
     s.CmdCode = cmd;
     s.SendLen = len;
     s.SendData = data;

@@ -119,7 +119,10 @@ int SendByte(LinkState& s, std::uint8_t value);
 // RecvLen and RecvData. Returns the status (0, a link error or the reader's).
 std::uint8_t ExchangeFrame(LinkState& s);
 // The retrying exchange of the Mifare family: after a link error it relinks
-// on PortIndex and repeats the caller's frame, at most kMaxRelinks times.
+// on PortIndex and repeats the caller's frame, at most kMaxRelinks times. A
+// value command (0xB1, 0xB2, 0xBB, 0xBC) is repeated only after a failure
+// before its whole frame was written (101 … 107); after a later one the call
+// relinks and returns the link error without repeating it.
 std::uint8_t ExchangeWithRelink(LinkState& s);
 inline constexpr int kMaxRelinks = 3;
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <thread>
 
@@ -19,7 +20,8 @@ struct orvix_reader {
   std::atomic<int> running{0};  // calls in progress (what orvix_cancel stops)
   std::atomic<std::thread::id> holder{};
   int holdDepth = 0;        // orvix_begin nesting of the holder
-  bool purgeFirst = false;  // the last call was cancelled: purge before the next
+  bool purgeFirst = false;  // the last call was cancelled: settle before the next
+  std::chrono::steady_clock::time_point cancelledAt{};
 };
 
 namespace orvix {
@@ -27,6 +29,18 @@ namespace orvix {
 // Purges the reader's line (bytes of a cancelled exchange still coming in).
 inline void purgeLine(LinkState& s) {
   if (s.ComHandle) s.ComHandle->purge();
+}
+
+// A call cancelled mid-exchange may leave the reader inside a frame, waiting
+// for bytes that will not come; it abandons such a frame once the line has
+// been quiet for a while. The next call waits out that time, counted from
+// the cancel (a new cancel cuts the wait short), then purges the line.
+inline constexpr int kAbandonedFrameMs = 350;
+inline void settleAfterCancel(orvix_reader& r) {
+  using namespace std::chrono;
+  const auto until = r.cancelledAt + milliseconds(kAbandonedFrameMs);
+  while (steady_clock::now() < until && !r.cancel.raised()) ports(r.state).pause(5);
+  purgeLine(r.state);
 }
 
 // Runs a handle function's body on the reader, the reader held for the call.
@@ -41,17 +55,18 @@ int onReader(orvix_reader* r, Body&& body) noexcept {
       ~Running() { --n_; }
       std::atomic<int>& n_;
     } running(r->running);
+    if (r->running.load() == 1) r->cancel.clear();  // a cancel from before this call
     if (r->purgeFirst) {
-      purgeLine(r->state);
+      settleAfterCancel(*r);
       r->purgeFirst = false;
     }
-    if (r->running.load() == 1) r->cancel.clear();  // a cancel from before this call
     const int status = body(r->state);
     if (!r->cancel.raised()) return status;
     r->cancel.clear();
     if (status == 0) return status;  // the command was carried out whole
     purgeLine(r->state);
     r->purgeFirst = true;
+    r->cancelledAt = std::chrono::steady_clock::now();
     return ORVIX_CANCELLED;
   } catch (...) {
     return kInternalError;

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #else
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -42,23 +43,34 @@ bool writeAll(int fd, const char* p, std::size_t n) {
   return true;
 }
 void closeFd(int fd) { _close(fd); }
+long long regularSize(int fd) {
+  struct _stat64 st {};
+  return _fstat64(fd, &st) == 0 && (st.st_mode & _S_IFREG) ? st.st_size : -1;
+}
+bool replaceOlder(const char* name, const char* older) {
+  struct _stat64 st {};
+  if (_stat64(older, &st) == 0 && !(st.st_mode & _S_IFREG)) return false;
+  std::remove(older);
+  return std::rename(name, older) == 0;
+}
 #else
 int openAppend(const char* name) {
   // Non-blocking: opening a FIFO without a reader fails at once (ENXIO)
   // instead of waiting for one, and a full pipe fails a write (EAGAIN).
   return ::open(name, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
 }
-// Writes everything or fails. SIGPIPE is blocked in the calling thread
-// around the write, and a SIGPIPE the write raised is taken back before it
-// is unblocked (one that was pending before is left to the host).
+// Writes everything or fails. SIGPIPE (reader gone) and SIGXFSZ (past the
+// host's file-size limit) are blocked in the calling thread around the
+// write, and one the write raised is taken back before they are unblocked
+// (one that was pending before is left to the host).
 bool writeAll(int fd, const char* p, std::size_t n) {
-  sigset_t pipeSet, old, pending;
-  sigemptyset(&pipeSet);
-  sigaddset(&pipeSet, SIGPIPE);
+  sigset_t both, old, pending;
+  sigemptyset(&both);
+  sigaddset(&both, SIGPIPE);
+  sigaddset(&both, SIGXFSZ);
   sigemptyset(&pending);
-  pthread_sigmask(SIG_BLOCK, &pipeSet, &old);
+  pthread_sigmask(SIG_BLOCK, &both, &old);
   sigpending(&pending);
-  const bool pendingBefore = sigismember(&pending, SIGPIPE) == 1;
   bool ok = true;
   int error = 0;
   while (n > 0) {
@@ -73,15 +85,31 @@ bool writeAll(int fd, const char* p, std::size_t n) {
     ok = false;
     break;
   }
-  if (error == EPIPE && !pendingBefore) {
+  const int raised = error == EPIPE ? SIGPIPE : error == EFBIG ? SIGXFSZ : 0;
+  if (raised && sigismember(&pending, raised) != 1) {
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, raised);
     const timespec zero{0, 0};
-    while (sigtimedwait(&pipeSet, nullptr, &zero) < 0 && errno == EINTR) {
+    while (sigtimedwait(&one, nullptr, &zero) < 0 && errno == EINTR) {
     }
   }
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
   return ok;
 }
 void closeFd(int fd) { ::close(fd); }
+// The size of the file open as fd, or -1 when it is not a regular file.
+long long regularSize(int fd) {
+  struct stat st {};
+  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<long long>(st.st_size) : -1;
+}
+// Renames name to older, replacing an older regular file (never anything
+// else: a directory, a link or a device there is left alone).
+bool replaceOlder(const char* name, const char* older) {
+  struct stat st {};
+  if (lstat(older, &st) == 0 && !S_ISREG(st.st_mode)) return false;
+  return ::rename(name, older) == 0;
+}
 #endif
 
 }  // namespace
@@ -100,6 +128,14 @@ bool Trace::openFile(const char* name) {
   } else {
     fd_ = openAppend(name);
     ownFd_ = fd_ >= 0;
+    // Only a regular file is capped and renamed; a name too long to keep
+    // is traced without a cap.
+    size_ = fd_ >= 0 ? regularSize(fd_) : -1;
+    if (size_ >= 0 && std::strlen(name) + 3 <= sizeof name_) std::strcpy(name_, name);
+    const char* max = std::getenv("ORVIX32_TRACE_MAX");
+    char* rest = nullptr;
+    const long long v = max && *max >= '0' && *max <= '9' ? std::strtoll(max, &rest, 10) : 0;
+    if (v > 0 && rest && !*rest) max_ = v;
   }
   headerPort_.clear();
   headerSpeed_ = -1;
@@ -110,6 +146,18 @@ void Trace::close() {
   if (fd_ >= 0 && ownFd_) closeFd(fd_);
   fd_ = -1;
   ownFd_ = false;
+  size_ = -1;
+  name_[0] = '\0';
+}
+
+bool Trace::rotate() {
+  char older[sizeof name_ + 2];
+  std::snprintf(older, sizeof older, "%s.1", name_);
+  closeFd(fd_);
+  fd_ = replaceOlder(name_, older) ? openAppend(name_) : -1;
+  size_ = fd_ >= 0 ? regularSize(fd_) : -1;
+  headerPort_.clear();  // the new file starts with a header line
+  return fd_ >= 0;
 }
 
 std::string Trace::statusName(std::uint8_t status) {
@@ -121,8 +169,11 @@ std::string Trace::statusName(std::uint8_t status) {
 }
 
 void Trace::write(const char* text, std::size_t n) {
-  if (fd_ < 0 || writeAll(fd_, text, n)) return;
-  if (ownFd_) closeFd(fd_);
+  if (fd_ >= 0 && writeAll(fd_, text, n)) {
+    if (size_ >= 0) size_ += static_cast<long long>(n);
+    return;
+  }
+  if (fd_ >= 0 && ownFd_) closeFd(fd_);
   fd_ = -1;
 }
 
@@ -146,15 +197,6 @@ void Trace::end(const Recording& r, const char* port, int lineSpeed, std::uint8_
   std::string line;
   line.reserve(160 + 3 * (r.sentLen + r.recvLen));
   char buf[128];
-  if (port != headerPort_ || lineSpeed != headerSpeed_) {
-    std::snprintf(buf, sizeof buf, "# ORVIX32 trace version=%d port=", kTraceFormatVersion);
-    line += buf;
-    line += port;
-    std::snprintf(buf, sizeof buf, " speed=%d library=%s\n", lineSpeed, ORVIX32_VERSION_TEXT);
-    line += buf;
-    headerPort_ = port;
-    headerSpeed_ = lineSpeed;
-  }
   std::snprintf(buf, sizeof buf, "%s.%03d ", stamp, static_cast<int>(ms));
   line += buf;
   line += port;
@@ -172,6 +214,18 @@ void Trace::end(const Recording& r, const char* port, int lineSpeed, std::uint8_
   std::snprintf(buf, sizeof buf, " status %u (%s) %.1f ms\n", status, statusName(status).c_str(),
                 tookMs);
   line += buf;
+  std::string header = "# ORVIX32 trace version=" + std::to_string(kTraceFormatVersion) +
+                       " port=" + port + " speed=" + std::to_string(lineSpeed) +
+                       " library=" ORVIX32_VERSION_TEXT "\n";
+  const bool newHeader = port != headerPort_ || lineSpeed != headerSpeed_;
+  const auto want = static_cast<long long>(line.size() + (newHeader ? header.size() : 0));
+  // Past the cap the file becomes NAME.1 and the line opens a new file.
+  if (*name_ && size_ > 0 && size_ + want > max_ && !rotate()) return;
+  if (port != headerPort_ || lineSpeed != headerSpeed_) {
+    line.insert(0, header);
+    headerPort_ = port;
+    headerSpeed_ = lineSpeed;
+  }
   write(line.data(), line.size());
 }
 

@@ -9,7 +9,16 @@
 // The trace never holds up or harms its host: the file is opened without
 // waiting (a FIFO nobody reads is simply not traced) and is not inherited by
 // child programs; a write that fails (no reader any more, a full pipe, a full
-// disk) turns tracing off for the rest of the process and raises no signal.
+// disk, the host's file-size limit) turns tracing off for the rest of the
+// process and raises no signal (neither SIGPIPE nor SIGXFSZ).
+//
+// A trace file is capped at ORVIX32_TRACE_MAX bytes (a positive decimal
+// number; 64 MiB when unset or not such a number): a line that would take
+// the file past the cap first renames it to NAME.1, replacing an older
+// NAME.1 (only a regular file is ever replaced), and starts a new NAME with
+// a header line, so each of the two files reads on its own. When the rename
+// fails, tracing stops. Standard error and anything that is not a regular
+// file are not capped.
 #pragma once
 
 #include <chrono>
@@ -79,11 +88,17 @@ class Trace {
  private:
   // Appends text; on failure tracing stops for good.
   void write(const char* text, std::size_t n);
+  // Renames the file to NAME.1 and opens a new NAME; false (tracing
+  // stopped) when either fails.
+  bool rotate();
 
   // The process-wide link's trace is kept open for the life of the process
   // (the library does no work at unload); a reader's is closed with it.
   int fd_ = -1;
-  bool ownFd_ = false;  // false for standard error, which is never closed
+  bool ownFd_ = false;          // false for standard error, which is never closed
+  long long size_ = -1;         // bytes in the file; -1 when it is not a regular file
+  long long max_ = 64LL << 20;  // ORVIX32_TRACE_MAX
+  char name_[4096]{};           // the file's name; empty: not capped
   std::string headerPort_;
   int headerSpeed_ = -1;
 };

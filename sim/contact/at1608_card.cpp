@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-// The cipher is shared with the driver: one source for both sides.
-#include "../../driver/contact/at1608_cipher.h"
 #include "core/status.h"
 
 namespace readersim::contact {
@@ -20,6 +18,62 @@ Reply fail(std::uint8_t st, std::vector<std::uint8_t> data = {}) { return {st, s
 std::uint8_t useAttempt(std::uint8_t counter) {
   return static_cast<std::uint8_t>(counter << 1);  // FF, FE, FC, … 00
 }
+
+// The card's side of the mutual authentication: three feedback shift
+// registers (7 cells of 5 bits, 7 of 7 bits, 5 of 5 bits) clocked by the
+// identity, the secret and the challenge, then run free to give the card's
+// answer and the answer it expects from the host, byte by byte in turn.
+class Cipher {
+ public:
+  using Block8 = At1608Card::Block8;
+  Cipher(const Block8& id, const Block8& secret, const Block8& challenge) {
+    for (int i = 0; i < 8; ++i) {
+      const Block8& first = i < 4 ? id : secret;
+      const int j = 2 * (i % 4);
+      for (std::uint8_t x : {first[j], first[j + 1], challenge[i]})
+        clock(x & 0x1F, x >> 3, ((x & 0x0F) << 3) | (x >> 5));
+    }
+    for (int k = 0; k < 8; ++k) {
+      card[k] = nextByte();
+      host[k] = nextByte();
+    }
+  }
+  Block8 card{}, host{};
+
+ private:
+  // The sum folded into 1 … m (0 stays 0): the register's feedback.
+  static int fold(int v, int m) { return v <= m ? v : (v % m ? v % m : m); }
+  static int rotate(int x, int bits) { return ((x << 1) | (x >> (bits - 1))) & ((1 << bits) - 1); }
+  // Moves each cell one place up, puts top into cell 0 and mixes the input
+  // into cell at.
+  template <std::size_t N>
+  static void shift(std::array<int, N>& cells, int top, std::size_t at, int input) {
+    std::copy_backward(cells.begin(), cells.end() - 1, cells.end());
+    cells[0] = top;
+    cells[at] ^= input;
+  }
+  void clock(int a, int b, int c) {
+    shift(left_, fold(left_[3] + rotate(left_[6], 5), 31), 3, a);
+    shift(middle_, fold(middle_[5] + rotate(middle_[6], 7), 127), 5, c);
+    shift(right_, fold(right_[2] + right_[4], 31), 2, b);
+  }
+  int nibble() {
+    clock(0, 0, 0);
+    const int mix = middle_[0];
+    return (((left_[0] ^ left_[4]) & ~mix) | (mix & (right_[0] ^ right_[3]))) & 0x0F;
+  }
+  std::uint8_t nextByte() {
+    int byte = 0;
+    for (int i = 0; i < 4; ++i) {
+      const int n = nibble();  // only the second and the fourth count
+      if (i == 1) byte = n << 4;
+      if (i == 3) byte |= n;
+    }
+    return static_cast<std::uint8_t>(byte);
+  }
+  std::array<int, 7> left_{}, middle_{};
+  std::array<int, 5> right_{};
+};
 
 }  // namespace
 
@@ -82,15 +136,15 @@ Reply At1608Card::password(std::span<const std::uint8_t> d) {
 Reply At1608Card::authenticate(std::span<const std::uint8_t> d) {
   if (d.size() != 16) return fail(status::kWrongLength);
   if (aac_ == 0) return fail(status::kContactLocked, {0x00});
-  orvix::at1608::Block challenge{};
+  Block8 challenge{};
   std::copy_n(d.begin(), 8, challenge.begin());
-  const auto answers = orvix::at1608::authenticate(identity(), secret_, challenge);
+  const Cipher answers(identity(), secret_, challenge);
   const bool right = std::equal(d.begin() + 8, d.end(), answers.host.begin());
   aac_ = right ? 0xFF : useAttempt(aac_);
   authenticated_ = right;
   if (!right) return fail(status::kContactAuthFailed, {aac_});
   Bytes reply{aac_};
-  reply.insert(reply.end(), answers.expected.begin(), answers.expected.end());
+  reply.insert(reply.end(), answers.card.begin(), answers.card.end());
   return {status::kOk, reply};
 }
 

@@ -7,9 +7,9 @@
 // needs its write password verified since the last reset; writing zone 8
 // needs password 7. A wrong password clears one more counter bit (FF, FE, FC
 // … 00); the right one refills it to FF; at 00 the password is locked.
-// Reads are free. The mutual authentication runs the same cipher as the host,
-// with the card's identity and its secret; its own attempt counter (AAC)
-// works like a PAC.
+// Reads are free. The mutual authentication runs the card's side of the
+// cipher the host runs, with the card's identity and its secret; its own
+// attempt counter (AAC) works like a PAC.
 #pragma once
 
 #include <array>

@@ -188,10 +188,13 @@ TEST_F(Road, EveryFamilyOnceWithTheTrace) {
   EXPECT_EQ(lines.size(), sim->exchanges() + 1) << "one line per exchange, the failed one too";
 }
 
+// The roads below measure pauses and time-outs (the timing label: run alone).
+using RoadTiming = Road;
+
 // A Mifare command that meets a link error relinks (a close with its pause,
 // a probe) and repeats itself; other exports do not. The port is the
 // library's alone until UnLinkCom, which pauses too.
-TEST_F(Road, RelinkExclusiveOpenAndUnlink) {
+TEST_F(RoadTiming, RelinkExclusiveOpenAndUnlink) {
   linkUp();
   EXPECT_EQ(linkComInAnotherProcess(), 1);
   EXPECT_EQ(sim->exchanges(), 1u);  // the other process never reached the reader
@@ -223,7 +226,7 @@ TEST_F(Road, RelinkExclusiveOpenAndUnlink) {
 
 // A reader that answers only at 9600, one that answers late, and one that
 // goes away and comes back.
-TEST_F(Road, SlowSpeedTimeoutAndUnplug) {
+TEST_F(RoadTiming, SlowSpeedTimeoutAndUnplug) {
   sim->setSpeeds(readersim::Speeds::SlowOnly);
   auto* linkCom = fn<int(int)>("LinkCom");
   ASSERT_EQ(linkCom(0), 0);

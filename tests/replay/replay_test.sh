@@ -44,3 +44,22 @@ done
 [ $? = 2 ] && grep -q -- '--verbose=maybe: a switch takes yes or no' "$W/err" || fail --verbose=maybe
 "$SIM" --link /nonexistent/d/reader 2>"$W/err"
 grep -q "line at /nonexistent/d/reader: .*No such file or directory" "$W/err" || fail "$(cat "$W/err")"
+
+# The trace never reaches the line: a host without standard error traces to "-" and every
+# exchange is answered; past a file-size limit the host carries on untraced, unsignalled.
+"$SIM" --exec sh -c 'ORVIX32_TRACE=- exec "$0" 2>&-' "$DEMO" >"$W/out3" || fail "stderr closed"
+cmp -s "$W/out3" <("$SIM" --exec "$DEMO") || fail "stderr closed: the road differs"
+(ulimit -f 1; ORVIX32_TRACE=$W/limited exec "$SIM" --exec "$DEMO" >/dev/null) || fail "ulimit -f"
+[ "$(stat -c %s "$W/limited")" -le 1024 ] || fail "ulimit -f: traced past the limit"
+
+# A capped trace: FILE.1 and FILE, each with its header, each loading for a replay, the two
+# in order the whole recording, which replays.
+max=$(($(stat -c %s "$W/site") * 2 / 3))
+ORVIX32_TRACE_MAX=$max ORVIX32_TRACE=$W/cap "$SIM" --exec "$DEMO" >/dev/null || fail "capped"
+for f in cap.1 cap; do
+  head -1 "$W/$f" | grep -q '^# ORVIX32 trace version=1 ' || fail "$f: header"
+  [ "$(stat -c %s "$W/$f")" -le $max ] && "$SIM" --replay "$W/$f" --exec true || fail "$f: size, load"
+done
+[ "$(body "$W/site")" = "$(body "$W/cap.1"; body "$W/cap")" ] || fail "capped: exchanges lost"
+cat "$W/cap.1" "$W/cap" >"$W/whole"
+"$SIM" --replay "$W/whole" --exec "$DEMO" >/dev/null 2>"$W/err" || fail "capped replay: $(cat "$W/err")"

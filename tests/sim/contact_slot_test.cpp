@@ -2,7 +2,7 @@
 // command as the cards' codes, counters, pages and protocols allow.
 #include <gtest/gtest.h>
 
-#include "../../driver/contact/at1608_cipher.h"
+#include "at1608_vectors.h"
 #include "contact/contact_module.h"
 #include "core/status.h"
 #include "core_host.h"
@@ -82,14 +82,10 @@ TEST(ContactSlot, CodeInMemoryEraseZonesAndKeys) {
 
 TEST(ContactSlot, At1608PasswordsCountersAndAuthentication) {
   readersim::contact::ContactModule m;
-  const orvix::at1608::Block id{0x16, 0x08, 0x20, 0x26, 0x12, 0x06, 0x00, 0x01},
-      secret{0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}, challenge{9, 8, 7, 6, 5, 4, 3, 2};
-  const auto a = orvix::at1608::authenticate(id, secret, challenge);
-  const std::string ch = toHex(Bytes(challenge.begin(), challenge.end())),
-                    wrong = ch + "0000000000000000";
-  const std::string host = ch + toHex(Bytes(a.host.begin(), a.host.end()));
+  const At1608Vector& v = kAt1608Vectors[1];  // the card's own identity; known answers
+  const std::string ch = v.challenge, wrong = ch + "0000000000000000", host = ch + v.host;
   std::vector<Step> steps = {
-      {-1, "contact insert at1608 secret=0011223344556677", 0, ""},
+      {-1, std::string("contact insert at1608 secret=") + v.secret, 0, ""},
       {0x29, "082808", kOk, "1608202612060001"},
       {0x28, "0300020102", st::kContactNotVerified, ""},
       {0x2A, "03A3B300", st::kContactWrongCode, "FE"},
@@ -101,7 +97,7 @@ TEST(ContactSlot, At1608PasswordsCountersAndAuthentication) {
       {0x28, "03000109", st::kContactNotVerified, ""},
       {0x2C, "", kOk, "07"},
       {0x2B, wrong, st::kContactAuthFailed, "FE"},
-      {0x2B, host, kOk, "FF" + toHex(Bytes(a.expected.begin(), a.expected.end()))}};
+      {0x2B, host, kOk, std::string("FF") + v.expected}};
   for (int i = 0; i < 8; ++i) steps.push_back({0x2B, wrong, st::kContactAuthFailed, "*"});
   steps.push_back({0x2B, wrong, st::kContactLocked, "*"});  // eight wrong answers lock it
   // Memory-card commands do not reach an AT1608.
@@ -109,6 +105,11 @@ TEST(ContactSlot, At1608PasswordsCountersAndAuthentication) {
       steps.end(),
       {{0x0A, "02", kOk, ""}, {0x02, "", kOk, ""}, {0x14, "12000001", st::kContactWrongCard, ""}});
   play(m, steps);
+  for (const auto& k : kAt1608Vectors) {  // every known answer from a card of that identity
+    readersim::contact::ContactModule other;
+    play(other, {{-1, std::string("contact insert at1608 secret=") + k.secret + " identity=" + k.identity, 0, ""},
+                 {0x2B, std::string(k.challenge) + k.host, kOk, std::string("FF") + k.expected}});
+  }
 }
 
 TEST(ContactSlot, CpuCardAndSamsUnderT0AndT1) {

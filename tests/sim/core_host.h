@@ -15,6 +15,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/module.h"
@@ -27,6 +28,13 @@ using Clock = std::chrono::steady_clock;
 
 inline double msSince(Clock::time_point t0) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+// Waits for state another thread changes; false when it never came (10 s).
+template <class F>
+bool waitUntil(F done) {
+  for (int i = 0; i < 10000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(1)))
+    if (done()) return true;
+  return false;
 }
 inline std::vector<std::string> words(const std::string& line) {
   std::istringstream in(line);

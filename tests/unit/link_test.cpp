@@ -81,9 +81,9 @@ TEST(Exchange, AcknowledgeAllowanceIsTwoForTheProbeAndTenOtherwise) {
     for (int i = 1; i <= c.emptyReads; ++i) w->emptyReads.insert(i);  // read 0: the ready byte
     w->reply(0x00);
     EXPECT_EQ(exchange(c.cmd), c.want) << int(c.cmd) << " " << c.emptyReads;
-    if (c.want) {
-      EXPECT_EQ(w->reads, 1 + std::min(c.emptyReads, c.cmd == 0 ? 2 : c.tries));
-    }
+    // Ready, the empty reads, then the acknowledge, status, length and checksum.
+    const int reads = c.want ? std::min(c.emptyReads, c.cmd == 0 ? 2 : c.tries) : c.emptyReads + 4;
+    EXPECT_EQ(w->reads, 1 + reads) << int(c.cmd) << " " << c.emptyReads;
   }
 }
 
