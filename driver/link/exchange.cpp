@@ -108,7 +108,9 @@ std::uint8_t ExchangeFrame() {
   if (trace) trace->begin();
   Line line(trace);
   s.Status = exchange(s, line);
-  if (trace) trace->end(s.PortIndex, s.LineSpeed, s.CmdCode, s.Status);
+  if (trace)
+    trace->end(s.PortIndex, s.LineSpeed, s.CmdCode, s.Status,
+               s.ComHandle ? s.ComHandle->url() : nullptr);
   return s.Status;
 }
 

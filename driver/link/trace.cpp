@@ -124,7 +124,8 @@ void Trace::write(const char* text, std::size_t n) {
   fd_ = -1;
 }
 
-void Trace::end(std::int32_t portIndex, int lineSpeed, std::uint8_t cmd, std::uint8_t status) {
+void Trace::end(std::int32_t portIndex, int lineSpeed, std::uint8_t cmd, std::uint8_t status,
+                const char* url) {
   using namespace std::chrono;
   if (fd_ < 0) return;
   const double tookMs = duration<double, std::milli>(steady_clock::now() - start_).count();
@@ -146,12 +147,19 @@ void Trace::end(std::int32_t portIndex, int lineSpeed, std::uint8_t cmd, std::ui
   std::string line;
   line.reserve(160 + 3 * (sentLen_ + recvLen_));
   char buf[128];
-  if (port != headerPort_ || lineSpeed != headerSpeed_) {
-    std::snprintf(buf, sizeof buf, "# ORVIX32 trace version=%d port=COM%lld speed=%d library=%s\n",
-                  kTraceFormatVersion, port, lineSpeed, ORVIX32_VERSION_TEXT);
+  // URLs are at most 255 characters (longer ones are never opened).
+  char urlNow[sizeof headerUrl_];
+  std::snprintf(urlNow, sizeof urlNow, "%s", url ? url : "");
+  if (port != headerPort_ || lineSpeed != headerSpeed_ || std::strcmp(urlNow, headerUrl_) != 0) {
+    std::snprintf(buf, sizeof buf, "# ORVIX32 trace version=%d port=COM%lld", kTraceFormatVersion,
+                  port);
+    line += buf;
+    if (*urlNow) line += std::string(" url=") + urlNow;
+    std::snprintf(buf, sizeof buf, " speed=%d library=%s\n", lineSpeed, ORVIX32_VERSION_TEXT);
     line += buf;
     headerPort_ = port;
     headerSpeed_ = lineSpeed;
+    std::memcpy(headerUrl_, urlNow, sizeof headerUrl_);
   }
   std::snprintf(buf, sizeof buf, "%s.%03d COM%lld cmd %02X >", stamp, static_cast<int>(ms), port,
                 cmd);

@@ -2,9 +2,9 @@
 // error), one line per exchange is appended to it: time, port, command, the
 // bytes sent and received in hexadecimal, the status with the name of its
 // link error, and how long the exchange took. A header line with the format
-// version, the port, the line speed and the library version comes first and
-// again whenever the port or the speed changes. When the variable is unset
-// nothing is recorded at all.
+// version, the port (and its URL when it is a network port), the line speed
+// and the library version comes first and again whenever one of them changes. When the variable is
+// unset nothing is recorded at all.
 //
 // The trace never holds up or harms its host: the file is opened without
 // waiting (a FIFO nobody reads is simply not traced) and is not inherited by
@@ -37,9 +37,11 @@ class Trace {
   void received(const std::uint8_t* p, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) received(p[i]);
   }
-  // Writes the exchange's line (after a header line when the port or the
-  // line speed differs from the last header's).
-  void end(std::int32_t portIndex, int lineSpeed, std::uint8_t cmd, std::uint8_t status);
+  // Writes the exchange's line (after a header line when the port, its URL
+  // or the line speed differs from the last header's). url: nullptr for a
+  // local port.
+  void end(std::int32_t portIndex, int lineSpeed, std::uint8_t cmd, std::uint8_t status,
+           const char* url = nullptr);
 
   // The name of a status: "ok", the link error's name, or "reader status".
   static const char* statusName(std::uint8_t status);
@@ -58,6 +60,7 @@ class Trace {
   bool ownFd_ = false;  // false for standard error, which is never closed
   long long headerPort_ = -1;
   int headerSpeed_ = -1;
+  char headerUrl_[256]{};  // "" for a local port
   std::chrono::steady_clock::time_point start_{};
   std::uint8_t sent_[kMax]{};
   std::uint8_t recv_[kMax]{};
