@@ -6,6 +6,7 @@
 // --control stdin as a FIFO on Wine's Z: drive, and the file of its answers.
 // Usage: orvix32_wine_tests --a-control F --a-answers F --b-control F
 //                           --b-answers F [--fast-link 57600|9600] [--filter TEXT]
+//                           [--net-url rfc2217://127.0.0.1:PORT]
 #include <windows.h>
 
 #include <chrono>
@@ -238,6 +239,23 @@ void otherFamilies() {  // arguments of every width and buffers cross the DLL bo
   for (int i = 0; i < 5; ++i) EXPECT_EQ(now[i], clock[i]);  // seconds may move on
 }
 
+// A port named by a URL: reader A served by ser2net over RFC 2217 (the
+// script's --net-url). Reader A's fast speed is Wine's 38400, so the link is
+// found by the fall-back to 9600 set through port control.
+std::string netUrl;
+void networkPort() {
+  EXPECT_TRUE(!netUrl.empty(), "no --net-url given");
+  if (netUrl.empty()) return;
+  _putenv_s("ORVIX32_COM3", netUrl.c_str());
+  EXPECT_EQ(api.LinkCom(2), 0);
+  EXPECT_EQ(api.ComBaudRate(), 9600);
+  unsigned char v[8] = {};
+  EXPECT_EQ(api.DEVVER(v), 0);
+  EXPECT_BYTES(v, kFirmware, 8);
+  EXPECT_EQ(api.UnLinkCom(), 0);
+  _putenv_s("ORVIX32_COM3", "");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -246,6 +264,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; i += 2) opt[argv[i]] = argv[i + 1];
   readerA = {opt["--a-control"], opt["--a-answers"]};
   readerB = {opt["--b-control"], opt["--b-answers"]};
+  netUrl = opt["--net-url"];
   if (opt.count("--fast-link")) fastLink = std::atoi(opt["--fast-link"].c_str());
   for (const char* k : {"--a-control", "--a-answers", "--b-control", "--b-answers"})
     if (opt[k].empty()) return std::printf("missing %s\n", k), 2;
@@ -255,7 +274,8 @@ int main(int argc, char** argv) {
   const std::pair<const char*, void (*)()> cases[] = {
       {"before any link", beforeAnyLink},   {"link, identity and unlink", linkIdentityAndUnlink},
       {"ports and speeds", portsAndSpeeds}, {"link errors and time-outs", linkErrorsAndTimeOuts},
-      {"Mifare relinks", mifareRelinks},    {"other families", otherFamilies}};
+      {"Mifare relinks", mifareRelinks},    {"other families", otherFamilies},
+      {"network port", networkPort}};
   int passed = 0, failed = 0;
   for (const auto& [name, run] : cases) {
     // The first case checks the state at load, so it is never filtered out.
