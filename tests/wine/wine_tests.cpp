@@ -247,12 +247,15 @@ void networkPort() {
   EXPECT_TRUE(!netUrl.empty(), "no --net-url given");
   if (netUrl.empty()) return;
   _putenv_s("ORVIX32_COM3", netUrl.c_str());
-  EXPECT_EQ(api.LinkCom(2), 0);
-  EXPECT_EQ(api.ComBaudRate(), 9600);
+  // (EXPECT_EQ names its first argument twice: each call is made once here.)
+  const int linked = api.LinkCom(2), speed = api.ComBaudRate();
   unsigned char v[8] = {};
-  EXPECT_EQ(api.DEVVER(v), 0);
+  const int version = api.DEVVER(v), unlinked = api.UnLinkCom();
+  EXPECT_EQ(linked, 0);
+  EXPECT_EQ(speed, 9600);
+  EXPECT_EQ(version, 0);
   EXPECT_BYTES(v, kFirmware, 8);
-  EXPECT_EQ(api.UnLinkCom(), 0);
+  EXPECT_EQ(unlinked, 0);
   _putenv_s("ORVIX32_COM3", "");
 }
 
