@@ -113,6 +113,12 @@ class NetRoad : public e2e::ReaderTest {
     unsetenv("ORVIX32_TRACE");
     if (!trace.empty()) std::remove(trace.c_str());
   }
+  // Bytes the Telnet layer and the server must pass through unchanged.
+  readersim::Options options() override {
+    readersim::Options o;
+    o.deviceNumber = {0xFF, 0x0D, 0x00, 0x0A, 0xFF, 0xFF, 0x0D, 0xF0};
+    return o;
+  }
   int devver() {
     unsigned char v[8];
     return fn<int(unsigned char*)>("DEVVER")(v);
@@ -137,6 +143,9 @@ TEST_F(NetRoad, BothSchemesGiveThePtyResults) {
     unsigned char v[8] = {};
     ASSERT_EQ(fn<int(unsigned char*)>("DEVVER")(v), 0);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(v), 8), "TK61 2.1");
+    ASSERT_EQ(fn<int(unsigned char*)>("GetDeviceNumber")(v), 0);
+    EXPECT_EQ(std::vector<unsigned char>(v, v + 8),
+              std::vector<unsigned char>({0xFF, 0x0D, 0x00, 0x0A, 0xFF, 0xFF, 0x0D, 0xF0}));
     const std::pair<const char*, int> faults[] = {
         {"silent", 102}, {"badchecksum cmd=22", 115}, {"nostatus cmd=22", 111}, {"", 0}};
     for (const auto& [what, status] : faults) {
