@@ -24,32 +24,31 @@ double msSince(Clock::time_point t0) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
 }
 
-// A listening socket on 127.0.0.1 and a free port (0 = any).
-int listenOn(int port, int& chosen) {
-  const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const int one = 1;
-  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+sockaddr_in loopback(int port) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   a.sin_port = htons(static_cast<std::uint16_t>(port));
+  return a;
+}
+
+// A listening socket on 127.0.0.1 (port 0: any free port, told in chosen).
+int listenOn(int port, int& chosen) {
+  const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), one = 1;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in a = loopback(port);
   socklen_t len = sizeof a;
-  if (bind(s, reinterpret_cast<sockaddr*>(&a), len) != 0 || listen(s, 4) != 0 ||
-      getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    close(s);
-    return -1;
-  }
+  auto* any = reinterpret_cast<sockaddr*>(&a);
+  if (bind(s, any, len) != 0 || listen(s, 4) != 0 || getsockname(s, any, &len) != 0)
+    return close(s), -1;
   chosen = ntohs(a.sin_port);
   return s;
 }
 
 bool accepting(int port) {
   const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  const bool up = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  const sockaddr_in a = loopback(port);
+  const bool up = connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
   close(s);
   return up;
 }
@@ -247,19 +246,15 @@ class Hostile {
       if (n <= 0) return;
       for (ssize_t i = 0; i < n; ++i) {
         const std::uint8_t x = b[i];
-        if (state == 1) {
-          state = x == 250 ? 3 : x == 255 ? 0 : x >= 251 ? 2 : 0;
+        if (state == 1 || state == 2) {
+          state = state == 2 ? 0 : x == 250 ? 3 : x >= 251 && x != 255 ? 2 : 0;
           sub.clear();
-        } else if (state == 2) {
-          state = 0;
         } else if (state == 3 || state == 4) {
           if (state == 4 && x == 240) {
             state = 0;
-            if (mode_ != Mute && sub.size() >= 2) {
-              sub[1] += 100;  // the answer repeats the value
-              sub.insert(sub.begin(), {255, 250});
-              sub.insert(sub.end(), {255, 240});
-              put(c, sub);
+            if (mode_ != Mute && sub.size() >= 2) {  // the answer repeats the value
+              sub[1] += 100;
+              put(c, {255, 250}), put(c, sub), put(c, {255, 240});
             }
           } else if (state == 3 && x == 255) {
             state = 4;
@@ -279,10 +274,7 @@ class Hostile {
         } else if (++frame == 3) {
           put(c, {0x67});
         } else if (x == 0x89) {
-          if (exchanges == 2) {
-            put(c, {0x00});
-            return;  // closes after the status byte
-          }
+          if (exchanges == 2) return put(c, {0x00});  // closes after the status byte
           put(c, {0x00, 0x00, 0x00});
         }
       }

@@ -52,13 +52,13 @@ TEST(Telnet, ServerBytesGiveDataAnswersAndPortControlResults) {
     Result want;
     bool split = true;  // the answer buffer bounds one feed: fed whole only
   };
-  Bytes doFlood, manyOptions;
-  for (int i = 0; i < 200; ++i) doFlood.insert(doFlood.end(), {F, DO, 99, F, NOP});
-  for (int i = 100; i < 140; ++i) manyOptions.insert(manyOptions.end(), {F, DO, std::uint8_t(i)});
-  Bytes refusals;
-  for (int i = 100; i < 132; ++i) refusals.insert(refusals.end(), {F, WONT, std::uint8_t(i)});
-  Bytes longSub = {F, SB, 44, 101};
-  for (int i = 0; i < 40; ++i) longSub.push_back(7);
+  Bytes doFlood, manyOptions, refusals, longSub = {F, SB, 44, 101};
+  for (std::uint8_t i = 0; i < 200; ++i) {
+    doFlood.insert(doFlood.end(), {F, DO, 99, F, NOP});
+    if (i < 40)
+      manyOptions.insert(manyOptions.end(), {F, DO, std::uint8_t(100 + i)}), longSub.push_back(7);
+    if (i < 32) refusals.insert(refusals.end(), {F, WONT, std::uint8_t(100 + i)});
+  }
   longSub.insert(longSub.end(), {F, SE, 0x45});
   const Case cases[] = {
       {"data with a doubled IAC", true, {0x45, F, F, 0x67, 0x00}, R({0x45, F, 0x67, 0x00})},
