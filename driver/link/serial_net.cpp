@@ -237,6 +237,9 @@ class NetPort final : public SerialPort {
   }
 
   bool purge() override {
+    // What has already come in is dropped, as a local port's input queue.
+    for (int i = 0; i < 64 && alive() && pump(0); ++i) {
+    }
     rxHead_ = rxTail_ = 0;
     if (!alive()) return false;
     if (!telnet_) return true;
