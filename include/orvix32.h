@@ -33,6 +33,19 @@
  * Ports: index 0 is "COM1" … 9 is "COM10". On POSIX systems port index i
  * opens the device named by the environment variable ORVIX32_COM<i+1> when it
  * is set, else /dev/ttyS<i>. The active system console is never opened.
+ *
+ * A port whose ORVIX32_COM<i+1> value is a URL reaches a reader behind a
+ * serial device server (on Windows too), within a 3 s connect limit:
+ *   tcp://HOST:PORT      a raw byte stream. The line speed and framing are
+ *                        the server's settings: LinkCom's 57600 / 9600
+ *                        fall-back cannot change them, so set the server
+ *                        to the reader's speed (57600 8N1).
+ *   rfc2217://HOST:PORT  Telnet with COM Port Control (RFC 2217): the
+ *                        library sets the speed (57600, then 9600), 8N1 and
+ *                        no flow control, and purges, as on a local port.
+ * HOST may be a name, an IPv4 address or [an IPv6 address]. A connection
+ * refused, reset or closed gives link errors as a reader that went away
+ * does; the Mifare relink reconnects.
  */
 #ifndef ORVIX32_H
 #define ORVIX32_H

@@ -125,8 +125,9 @@ std::uint8_t ExchangeFrame(LinkState& s) {
   s.Status = exchange(s, line);
   if (traced) {
     const std::string port = portLabel(s);
-    s.Tracer.end(s.Record, port.c_str(), s.LineSpeed, s.CmdCode, s.Status);
-    s.OwnTrace.end(s.Record, port.c_str(), s.LineSpeed, s.CmdCode, s.Status);
+    const char* url = s.ComHandle ? s.ComHandle->url() : nullptr;
+    s.Tracer.end(s.Record, port.c_str(), s.LineSpeed, s.CmdCode, s.Status, url);
+    s.OwnTrace.end(s.Record, port.c_str(), s.LineSpeed, s.CmdCode, s.Status, url);
     if (s.Callback) callBack(s, port);
   }
   return s.Status;

@@ -75,6 +75,8 @@ class SerialPort {
   virtual std::size_t read(std::uint8_t* buffer, std::size_t count) = 0;
   // Closes the port. After a successful close the object is finished.
   virtual bool close() = 0;
+  // The URL of a network port (for the trace); nullptr for a local one.
+  virtual const char* url() const { return nullptr; }
 
  protected:
   bool cancelled() const { return cancel_ && cancel_->raised(); }
@@ -108,6 +110,13 @@ class PortSystem {
 
 // The operating system's serial ports (POSIX or Win32 backend).
 PortSystem& systemPorts();
+
+// Port names that are URLs: "tcp://HOST:PORT" (a raw byte stream) and
+// "rfc2217://HOST:PORT" (Telnet with COM Port Control).
+bool isNetworkPortName(const char* name);
+// Connects to a serial device server (within 3 s). Returns nullptr when the
+// URL is malformed or the server refused or did not answer.
+SerialPort* openNetworkPort(const char* url);
 
 #if !defined(_WIN32)
 // The serial driver's low-latency flag of an open port (TIOCGSERIAL and

@@ -1,7 +1,8 @@
 // POSIX backend of the serial port layer (termios).
 //
 // Port index i opens the device named by ORVIX32_COM<i+1>, else /dev/ttyS<i>;
-// a variable that is set but empty means the port does not exist.
+// a variable that is set but empty means the port does not exist; one that
+// holds a URL (tcp://, rfc2217://) reaches a serial device server.
 // An opened port is asked for the serial driver's low-latency mode (best
 // effort; ORVIX32_LOW_LATENCY=0 leaves the port as it is), and the flag is
 // put back as it was found when the port is closed.
@@ -291,6 +292,11 @@ class PosixPorts final : public PortSystem {
     OpenError ignored;
     OpenError& error = why ? *why : ignored;
     error = OpenError::NoPort;
+    if (isNetworkPortName(path.c_str())) {
+      SerialPort* port = openNetworkPort(path.c_str());
+      if (port) error = OpenError::None;
+      return port;
+    }
     if (path.empty() || isConsole(path.c_str())) return nullptr;
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {

@@ -1,15 +1,17 @@
 // Win32 backend of the serial port layer (the communications API).
 //
 // Port index i opens "\\.\COM<i+1>": the device-namespace form, which also
-// reaches COM10 and above (the plain name works only for COM1 … COM9). The
-// port is opened exclusively and overlapped; every transfer has its own
-// zeroed completion record without an event object and is waited for on the
-// port handle itself.
+// reaches COM10 and above (the plain name works only for COM1 … COM9);
+// an ORVIX32_COM<i+1> that holds a URL reaches a serial device server
+// instead. The port is opened exclusively and overlapped; every transfer has
+// its own zeroed completion record without an event object and is waited for
+// on the port handle itself.
 #if defined(_WIN32)
 
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "link/serial_port.h"
@@ -157,10 +159,19 @@ class Win32Ports final : public PortSystem {
   SerialPort* open(int index) override {
     // Only COM1 … COM10 are reader ports; nothing else is ever opened.
     if (index < 0 || index > 9) return nullptr;
+    char name[32];
+    std::snprintf(name, sizeof name, "ORVIX32_COM%d", index + 1);
+    if (const char* url = std::getenv(name); url && isNetworkPortName(url))
+      return openNetworkPort(url);
     return openDevice(deviceFor(index), true, nullptr);
   }
   std::string deviceFor(int index) override { return "\\\\.\\COM" + std::to_string(index + 1); }
   SerialPort* openDevice(const std::string& device, bool, OpenError* why) override {
+    if (isNetworkPortName(device.c_str())) {
+      SerialPort* port = openNetworkPort(device.c_str());
+      if (why) *why = port ? OpenError::None : OpenError::NoPort;
+      return port;
+    }
     // Not shared (exclusive), existing device only, overlapped.
     HANDLE h = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OVERLAPPED, nullptr);

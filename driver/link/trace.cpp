@@ -178,7 +178,7 @@ void Trace::write(const char* text, std::size_t n) {
 }
 
 void Trace::end(const Recording& r, const char* port, int lineSpeed, std::uint8_t cmd,
-                std::uint8_t status) {
+                std::uint8_t status, const char* url) {
   using namespace std::chrono;
   if (fd_ < 0) return;
   const double tookMs = r.elapsedMs();
@@ -214,17 +214,21 @@ void Trace::end(const Recording& r, const char* port, int lineSpeed, std::uint8_
   std::snprintf(buf, sizeof buf, " status %u (%s) %.1f ms\n", status, statusName(status).c_str(),
                 tookMs);
   line += buf;
+  const std::string urlNow = url ? url : "";
   std::string header = "# ORVIX32 trace version=" + std::to_string(kTraceFormatVersion) +
-                       " port=" + port + " speed=" + std::to_string(lineSpeed) +
+                       " port=" + port + (urlNow.empty() ? "" : " url=" + urlNow) +
+                       " speed=" + std::to_string(lineSpeed) +
                        " library=" ORVIX32_VERSION_TEXT "\n";
-  const bool newHeader = port != headerPort_ || lineSpeed != headerSpeed_;
+  const bool newHeader =
+      port != headerPort_ || lineSpeed != headerSpeed_ || urlNow != headerUrl_;
   const auto want = static_cast<long long>(line.size() + (newHeader ? header.size() : 0));
   // Past the cap the file becomes NAME.1 and the line opens a new file.
   if (*name_ && size_ > 0 && size_ + want > max_ && !rotate()) return;
-  if (port != headerPort_ || lineSpeed != headerSpeed_) {
+  if (newHeader) {
     line.insert(0, header);
     headerPort_ = port;
     headerSpeed_ = lineSpeed;
+    headerUrl_ = urlNow;
   }
   write(line.data(), line.size());
 }

@@ -2,9 +2,9 @@
 // error), one line per exchange is appended to it: time, port, command, the
 // bytes sent and received in hexadecimal, the status with the name of its
 // link error, and how long the exchange took. A header line with the format
-// version, the port, the line speed and the library version comes first and
-// again whenever the port or the speed changes. When the variable is unset
-// nothing is recorded at all.
+// version, the port (and its URL when it is a network port), the line speed
+// and the library version comes first and again whenever one of them changes. When the variable is
+// unset nothing is recorded at all.
 //
 // The trace never holds up or harms its host: the file is opened without
 // waiting (a FIFO nobody reads is simply not traced) and is not inherited by
@@ -75,11 +75,12 @@ class Trace {
   void close();
   bool enabled() const { return fd_ >= 0; }
 
-  // Writes the exchange's line (after a header line when the port or the
-  // line speed differs from the last header's). port names the port:
-  // "COM1", or the device the reader was opened on.
+  // Writes the exchange's line (after a header line when the port, its URL
+  // or the line speed differs from the last header's). port names the port:
+  // "COM1", or the device the reader was opened on; url: the network port's
+  // URL, nullptr for a local port.
   void end(const Recording& r, const char* port, int lineSpeed, std::uint8_t cmd,
-           std::uint8_t status);
+           std::uint8_t status, const char* url = nullptr);
 
   // The name of a status: "ok", the link error's letter and text, or
   // "reader status".
@@ -101,6 +102,7 @@ class Trace {
   char name_[4096]{};           // the file's name; empty: not capped
   std::string headerPort_;
   int headerSpeed_ = -1;
+  std::string headerUrl_;  // "" for a local port
 };
 
 }  // namespace orvix

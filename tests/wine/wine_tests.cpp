@@ -6,6 +6,7 @@
 // --control stdin as a FIFO on Wine's Z: drive, and the file of its answers.
 // Usage: orvix32_wine_tests --a-control F --a-answers F --b-control F
 //                           --b-answers F [--fast-link 57600|9600] [--filter TEXT]
+//                           [--net-url rfc2217://127.0.0.1:PORT]
 #include <windows.h>
 
 #include <chrono>
@@ -285,6 +286,26 @@ void readerHandles() {
   EXPECT_TRUE(closeMs < 500, "closing took " + std::to_string(closeMs) + " ms");
 }
 
+// A port named by a URL: reader A served by ser2net over RFC 2217 (the
+// script's --net-url). Reader A's fast speed is Wine's 38400, so the link is
+// found by the fall-back to 9600 set through port control.
+std::string netUrl;
+void networkPort() {
+  EXPECT_TRUE(!netUrl.empty(), "no --net-url given");
+  if (netUrl.empty()) return;
+  _putenv_s("ORVIX32_COM3", netUrl.c_str());
+  // (EXPECT_EQ names its first argument twice: each call is made once here.)
+  const int linked = api.LinkCom(2), speed = api.ComBaudRate();
+  unsigned char v[8] = {};
+  const int version = api.DEVVER(v), unlinked = api.UnLinkCom();
+  EXPECT_EQ(linked, 0);
+  EXPECT_EQ(speed, 9600);
+  EXPECT_EQ(version, 0);
+  EXPECT_BYTES(v, kFirmware, 8);
+  EXPECT_EQ(unlinked, 0);
+  _putenv_s("ORVIX32_COM3", "");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -293,6 +314,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; i += 2) opt[argv[i]] = argv[i + 1];
   readerA = {opt["--a-control"], opt["--a-answers"]};
   readerB = {opt["--b-control"], opt["--b-answers"]};
+  netUrl = opt["--net-url"];
   if (opt.count("--fast-link")) fastLink = std::atoi(opt["--fast-link"].c_str());
   for (const char* k : {"--a-control", "--a-answers", "--b-control", "--b-answers"})
     if (opt[k].empty()) return std::printf("missing %s\n", k), 2;
@@ -303,7 +325,8 @@ int main(int argc, char** argv) {
       {"before any link", beforeAnyLink},   {"link, identity and unlink", linkIdentityAndUnlink},
       {"ports and speeds", portsAndSpeeds}, {"link errors and time-outs", linkErrorsAndTimeOuts},
       {"Mifare relinks", mifareRelinks},    {"other families", otherFamilies},
-      {"reader handles", readerHandles}};
+      {"reader handles", readerHandles},
+      {"network port", networkPort}};
   int passed = 0, failed = 0;
   for (const auto& [name, run] : cases) {
     // The first case checks the state at load, so it is never filtered out.
