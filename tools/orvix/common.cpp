@@ -158,11 +158,26 @@ std::optional<Bytes> parseHex(std::string_view text) {
 }
 
 void emit(const Context& ctx, const json& doc, const std::string& text) {
-  if (ctx.json)
-    std::cout << doc.dump(2) << '\n';
-  else
-    std::cout << text;
-  std::cout.flush();
+  if (ctx.json) {
+    ctx.document = doc;
+    return;
+  }
+  auto& out = ctx.stdoutTaken ? std::cerr : std::cout;
+  out << text;
+  out.flush();
+}
+
+std::optional<long long> parseNumber(std::string_view text, long long min, long long max) {
+  std::size_t i = !text.empty() && text[0] == '-' && min < 0;
+  if (i == text.size() || text.size() - i > 18) return std::nullopt;
+  long long v = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    v = v * 10 + (text[i] - '0');
+  }
+  if (text[0] == '-') v = -v;
+  if (v < min || v > max) return std::nullopt;
+  return v;
 }
 
 Progress::Progress(std::string label, std::size_t total)

@@ -21,7 +21,7 @@ void transfer(Context& ctx, const MemArgs& a, bool write) {
   Bytes data;
   int length = a.length;
   if (write) {
-    const std::string in = readFile(a.input);
+    const std::string in = readFile(a.input, 65536u * 264);
     if (length < 0) length = static_cast<int>(in.size());
     if (static_cast<std::size_t>(length) > in.size())
       failData(a.input + " holds " + std::to_string(in.size()) + " bytes, fewer than --length " +
@@ -38,6 +38,7 @@ void transfer(Context& ctx, const MemArgs& a, bool write) {
   if (start + length > (paged ? 65536LL * pageSize : 65536LL))
     throw Failure(kExitUsage, "the run passes the card's last position");
   if (!write) data.assign(static_cast<std::size_t>(length), 0);
+  if (!write) claimOutput(ctx, a.output);
   ctx.link();
   check(SelectCard(a.type), "select card type " + std::to_string(a.type));
   check(PowerOn(), "power on the card");
@@ -71,7 +72,7 @@ void transfer(Context& ctx, const MemArgs& a, bool write) {
       progress.update(static_cast<std::size_t>(done));
     }
   }
-  if (!write) writeFile(a.output, std::string(data.begin(), data.end()));
+  if (!write) writeFiles({{a.output, std::string(data.begin(), data.end())}});
   const std::string file = write ? a.input : a.output;
   emit(ctx, {{"type", a.type}, {"position", start}, {"length", length}, {"file", file}},
        (write ? "wrote " : "read ") + std::to_string(length) + " bytes at position " +

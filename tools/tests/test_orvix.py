@@ -130,24 +130,30 @@ def test_restore_into_a_second_card_with_trailers(sim, tmp_path):
 LOCKING = "778788"  # blocks 000, trailer 111
 
 
-@pytest.mark.parametrize("access, args, code, message", [
-    ("FF0781", [], 4, "sector 1 trailer (access bytes FF 07 81): an inverted copy does not match"),
-    ("FF0781", ["--force"], 4, "an inverted copy does not match"),
-    (LOCKING, [], 4, "the keys and access bits could never be changed again; not written"),
-    (LOCKING, ["--force"], 0, ""),
+@pytest.mark.parametrize("fmt, access, args, code, message", [
+    ("json", "FF0781", [], 4, "sector 1 trailer (access bytes FF 07 81): an inverted copy does "
+                              "not match, the card would lock the sector; never written"),
+    ("json", "FF0781", ["--force"], 4, "an inverted copy does not match"),
+    ("bin", LOCKING, [], 4, "the keys and access bits could never be changed again; not written"),
+    ("bin", LOCKING, ["--force"], 0, "\n"),
+    # A raw file cannot say "not read": such a trailer marks a sector not read.
+    ("bin", "FF0781", [], 0, "blocks not in the file, left as they were: 4 5 6 7\n"),
 ])
-def test_restore_refuses_bad_trailers_before_writing(sim, tmp_path, access, args, code, message):
+def test_restore_refuses_bad_trailers_before_writing(sim, tmp_path, fmt, access, args, code,
+                                                     message):
     img = bytearray(sim.image(tmp_path))
     img[16:32] = bytes([0x5A] * 16)
     img[118:121] = bytes.fromhex(access)
     (tmp_path / "bad.bin").write_bytes(img)
+    (tmp_path / "bad.json").write_text(json.dumps(
+        {"blocks": {str(b): img[b * 16:b * 16 + 16].hex() for b in range(64)}}))
     before = sim.image(tmp_path)
-    r = orvix("mifare", "restore", tmp_path / "bad.bin", "--with-trailers", *args, sim=sim)
-    assert r.returncode == code and message in r.stderr
+    r = orvix("mifare", "restore", tmp_path / f"bad.{fmt}", "--with-trailers", *args, sim=sim)
+    assert r.returncode == code and message in (r.stdout if code == 0 else r.stderr)
     after = sim.image(tmp_path)
     assert (after == before) == (code != 0)
     if code == 0:
-        assert after[118:121].hex().upper() == access
+        assert after[64:128] == (img if access == LOCKING else before)[64:128]
 
 
 def test_value_commands(sim):
