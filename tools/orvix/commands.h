@@ -29,6 +29,11 @@ void claimOutput(const Context& ctx, const std::string& path);
 // The largest text input read (scripts, key lists, dumps).
 constexpr std::size_t kTextLimit = 1 << 20;
 
+// Why a port cannot be a reader's (missing, console, no permission, busy,
+// with the details), found without writing to it; empty when nothing is
+// in the way.
+std::string portTrouble(const std::string& path);
+
 // Runs the tool: parses the command line and carries the command out.
 // Returns the exit code.
 int run(int argc, const char* const* argv);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "commands.h"
 #include "orvix32.h"
 
 namespace orvix {
@@ -95,7 +96,8 @@ void Context::link() {
     const int result = AutoLinkCom(&index);
     if (result != 0)
       throw Failure(kExitLink, "no reader answered on " + portLabel(0) + " or " + portLabel(1) +
-                                   ": AutoLinkCom result " + resultText(result));
+                                   " (AutoLinkCom result " + std::to_string(result) +
+                                   "); `orvix ports` tells why");
     linked = index;
     return;
   }
@@ -111,6 +113,9 @@ void Context::link() {
     const char* p = std::getenv(("ORVIX32_COM" + std::to_string(index + 1)).c_str());
     const std::string path = p && *p ? p : "/dev/ttyS" + std::to_string(index);
     struct stat st {};
+    if (const std::string trouble = stat(path.c_str(), &st) == 0 ? portTrouble(path) : "";
+        !trouble.empty())
+      throw Failure(kExitLink, "no link on " + portLabel(index) + ": " + trouble);
     const std::string why =
         stat(path.c_str(), &st) != 0 ? "no such device" : "`orvix ports` tells why";
     throw Failure(kExitLink, "no reader answered on " + portLabel(index) +
