@@ -158,9 +158,9 @@ void dump(Context& ctx, const MifareArgs& a) {
 }
 
 void restore(Context& ctx, const MifareArgs& a) {
+  RestoreOptions o{parseSectors(a.sectors), a.withTrailers, a.force};
   const Dump d = readDump(readFile(a.file, kTextLimit), formatOf(a.file, a.format), a.file);
   const KeyFile kf = loadKeys(a);
-  RestoreOptions o{parseSectors(a.sectors), a.withTrailers, a.force};
   ctx.link();
   Card card;
   int written = 0;

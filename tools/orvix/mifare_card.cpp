@@ -221,10 +221,11 @@ void restoreBlocks(Card& card, const Dump& d, const KeyFile& kf, const RestoreOp
         std::copy(d.keyB[s]->begin(), d.keyB[s]->end(), data.begin() + 10);
       }
       bool ok = false;
+      int refused = 0;  // the card's answer to a write with a key that opened the sector
       for (int kt = 0; kt < 2 && !ok; ++kt) {
         auto& slot = kt ? opened.keyB[s] : opened.keyA[s];
         if (!slot) slot = card.findKey(s, kt, candidates(s, kt, kf, hints, extra));
-        ok = slot && card.ensure(s, kt, *slot) && card.write(b, data) == 0;
+        if (slot && card.ensure(s, kt, *slot)) ok = (refused = card.write(b, data)) == 0;
         if (!ok) continue;
         Block back{};
         if (const int r = card.ensure(s, kt, *slot) ? card.read(b, back) : -1; r != 0)
@@ -242,6 +243,7 @@ void restoreBlocks(Card& card, const Dump& d, const KeyFile& kf, const RestoreOp
           throw Failure(kExitRefused, "block " + std::to_string(b) + " reads back " +
                                           hex(back.data(), 16) + ", not " + hex(data.data(), 16));
       }
+      if (!ok) check(refused, "write block " + std::to_string(b));
       if (!ok)
         throw Failure(kExitRefused, "block " + std::to_string(b) +
                                         ": no key opened the sector for writing (tried the key "
