@@ -92,19 +92,28 @@ bool readAll(const std::string& path, std::size_t limit, std::string& out, std::
 
 bool checkTarget(const std::string& path, std::string& error) {
   struct stat st {};
+  errno = 0;
   if (path == "-") return true;
   if (path.empty() || path.back() == '/') {
     error = path + ": " + reason(EISDIR);
     return false;
   }
-  if (lstat(path.c_str(), &st) == 0) {
-    if (S_ISREG(st.st_mode)) return true;
+  if (lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
     error = path + ": " + kindOf(st.st_mode) + ", not a regular file; not replaced";
     return false;
   }
-  if (errno == ENOENT) return true;
-  error = path + ": " + reason(errno);
-  return false;
+  if (errno != 0 && errno != ENOENT) {
+    error = path + ": " + reason(errno);
+    return false;
+  }
+  // The temporary file is made in the same folder: it must take one.
+  const auto slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  if (::access(dir.c_str(), W_OK | X_OK) != 0) {
+    error = path + ": cannot write in its folder: " + reason(errno);
+    return false;
+  }
+  return true;
 }
 
 bool writeAll(const std::vector<Output>& outputs, std::string& error) {

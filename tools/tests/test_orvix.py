@@ -362,6 +362,7 @@ def test_hostile_input_files(sim, tmp_path, kind, reason):
     ("good", [], 4, "k: a directory, not a regular file; not replaced"),  # --keys-out fails: neither file is replaced
     ("/dev/null", [], 4, "/dev/null: a device, not a regular file; not replaced"),
     ("link", [], 4, "a symbolic link, not a regular file; not replaced"),
+    ("none/x.eml", [], 4, "none/x.eml: cannot write in its folder: No such file or directory"),
     ("-", [], 0, ""),
     ("new", [], 0, ""),
 ])
@@ -371,11 +372,12 @@ def test_output_targets(sims, tmp_path, target, setup, code, message):
     good = tmp_path / "good.eml"
     good.write_text("kept\n")
     (tmp_path / "link").symlink_to(good)
-    path = {"good": good, "link": tmp_path / "link", "new": tmp_path / "new.eml"}.get(target,
-                                                                                    target)
+    path = {"good": good, "link": tmp_path / "link", "new": tmp_path / "new.eml",
+            "none/x.eml": tmp_path / target}.get(target, target)
     keys = tmp_path / ("k" if code == 4 and target == "good" else "k.txt")
     r = orvix("mifare", "dump", "-o", path, "--format", "eml", "--keys-out", keys, sim=sim)
     assert r.returncode == code and message in r.stderr, r.stderr
+    assert sim("status").startswith("exchanges=0 ") == (code == 4)  # refused before any work
     assert good.read_text() == "kept\n" and os.path.islink(tmp_path / "link")
     assert os.path.exists("/dev/null") and not os.path.isfile("/dev/null")
     assert [p.name for p in tmp_path.iterdir() if p.name.startswith(".")] == []
