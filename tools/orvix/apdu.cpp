@@ -133,7 +133,7 @@ void addApdu(CLI::App& app, Context& ctx) {
   auto* c = app.add_subcommand(
       "apdu", "run a script of APDUs: hex lines, 'expect SW' after one, 'reset', '# comments'");
   c->add_option("script", s->file, "the script file, or - for standard input")->required();
-  c->add_option("--sam", s->sam, "a SAM slot 1-4 instead of the CPU card");
+  c->add_option("--sam", s->sam, "a SAM slot 1-4 instead of the CPU card")->check(decimal());
   c->callback([&ctx, s] { runScript(ctx, *s); });
 }
 

@@ -27,6 +27,16 @@ void claimOutput(const Context& ctx, const std::string& path) {
   ctx.stdoutTaken = true;
 }
 
+CLI::Validator decimal() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        const auto n = parseNumber(text, -999'999'999'999, 999'999'999'999);
+        if (n && std::to_string(*n) == text) return {};
+        return "a whole number in decimal digits, not " + text;
+      },
+      "NUMBER");
+}
+
 int run(int argc, const char* const* argv) {
   Context ctx;
   CLI::App app{

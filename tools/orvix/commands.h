@@ -34,6 +34,10 @@ constexpr std::size_t kTextLimit = 1 << 20;
 // in the way.
 std::string portTrouble(const std::string& path);
 
+// Number options take decimal digits only (no 0x, no leading 0 read as
+// octal, no blanks or plus sign).
+CLI::Validator decimal();
+
 // Runs the tool: parses the command line and carries the command out.
 // Returns the exit code.
 int run(int argc, const char* const* argv);

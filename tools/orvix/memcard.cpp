@@ -88,11 +88,13 @@ void addMemcard(CLI::App& app, Context& ctx) {
   for (const bool write : {false, true}) {
     auto* c = m->add_subcommand(write ? "write" : "read",
                                 write ? "write a file onto the card" : "read the card into a file");
-    c->add_option("--type", a->type, "the card type code (e.g. 21)")->required();
-    c->add_option("--area", a->area, "an area (18 = the card memory); default: block transfer");
-    c->add_option("--page", a->page, "the first page (default 0)");
-    c->add_option("--address", a->address, "the address within the page (default 0)");
-    auto* len = c->add_option("--length", a->length, "the number of bytes");
+    c->add_option("--type", a->type, "the card type code (e.g. 21)")->check(decimal())->required();
+    c->add_option("--area", a->area, "an area (18 = the card memory); default: block transfer")
+        ->check(decimal());
+    c->add_option("--page", a->page, "the first page (default 0)")->check(decimal());
+    c->add_option("--address", a->address, "the address within the page (default 0)")
+        ->check(decimal());
+    auto* len = c->add_option("--length", a->length, "the number of bytes")->check(decimal());
     if (write) {
       c->add_option("-i,--input", a->input, "the file to write (length: its size)")->required();
     } else {

@@ -335,12 +335,12 @@ void addMifare(CLI::App& app, Context& ctx) {
   r->callback([&ctx, a] { restore(ctx, *a); });
 
   auto* rd = m->add_subcommand("read", "read one block");
-  rd->add_option("block", a->block, "block 0-63")->required();
+  rd->add_option("block", a->block, "block 0-63")->check(decimal())->required();
   keyOptions(rd);
   rd->callback([&ctx, a] { readCmd(ctx, *a); });
 
   auto* w = m->add_subcommand("write", "write one block and read it back");
-  w->add_option("block", a->block, "block 1-63")->required();
+  w->add_option("block", a->block, "block 1-63")->check(decimal())->required();
   w->add_option("data", a->hex, "16 bytes, 32 hex digits")->required();
   w->add_flag("--force", a->force, "write a trailer that would fix the keys for ever");
   keyOptions(w);
@@ -350,8 +350,9 @@ void addMifare(CLI::App& app, Context& ctx) {
   v->require_subcommand(1);
   for (const char* op : {"get", "set", "add", "sub"}) {
     auto* c = v->add_subcommand(op, std::string(op) + " a value block's amount");
-    c->add_option("block", a->block, "the value block")->required();
-    if (std::string(op) != "get") c->add_option("amount", a->amount, "the amount")->required();
+    c->add_option("block", a->block, "the value block")->check(decimal())->required();
+    if (std::string(op) != "get")
+      c->add_option("amount", a->amount, "the amount")->check(decimal())->required();
     keyOptions(c);
     c->callback([&ctx, a, op] { valueCmd(ctx, *a, op); });
   }
