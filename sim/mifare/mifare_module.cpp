@@ -448,7 +448,9 @@ bool MifareModule::control(const std::vector<std::string>& words, std::string& o
     // file is ever replaced.
     const auto& img = found->image();
     std::string error;
-    if (!files::writeAll({{words[2], std::string(img.begin(), img.end()), true}}, error)) {
+    // "-" is a file of that name here (standard output carries the answers).
+    const std::string path = words[2] == "-" ? "./-" : words[2];
+    if (!files::writeAll({{path, std::string(img.begin(), img.end()), true}}, error)) {
       out = "error: " + error;
       return true;
     }

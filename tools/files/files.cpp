@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 
 namespace files {
@@ -90,6 +92,17 @@ bool readAll(const std::string& path, std::size_t limit, std::string& out, std::
   return false;
 }
 
+bool sameTarget(const std::string& a, const std::string& b) {
+  auto canonical = [](const std::string& p) {
+    const auto slash = p.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : p.substr(0, slash + 1);
+    char real[PATH_MAX];
+    return (::realpath(dir.c_str(), real) ? std::string(real) : dir) + "/" +
+           p.substr(slash == std::string::npos ? 0 : slash + 1);
+  };
+  return a == b || canonical(a) == canonical(b);
+}
+
 bool checkTarget(const std::string& path, std::string& error) {
   struct stat st {};
   errno = 0;
@@ -126,9 +139,16 @@ bool writeAll(const std::vector<Output>& outputs, std::string& error) {
     for (const auto& t : temps) ::unlink(t.path.c_str());
     gTempCount = 0;
   };
-  // Every target is checked before anything is written.
-  for (const auto& o : outputs)
-    if (!checkTarget(o.path, error)) return false;
+  // Every target is checked before anything is written; two outputs to one
+  // file would lose the first.
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    if (!checkTarget(outputs[i].path, error)) return false;
+    for (std::size_t j = 0; j < i; ++j)
+      if (sameTarget(outputs[i].path, outputs[j].path)) {
+        error = outputs[i].path + ": named for two outputs";
+        return false;
+      }
+  }
   const mode_t mask = ::umask(0);
   ::umask(mask);
   for (const auto& o : outputs) {
@@ -194,7 +214,7 @@ void cleanUpOnSignals() {
   sa.sa_handler = onSignal;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESTART;
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaction(sig, &sa, nullptr);
 }
 
 }  // namespace files

@@ -23,6 +23,9 @@ struct Output {
 // True when path may be written: "-", a regular file or nothing yet.
 bool checkTarget(const std::string& path, std::string& error);
 
+// True when two paths name the same file (as far as their folders tell).
+bool sameTarget(const std::string& a, const std::string& b);
+
 // Writes every output to its own temporary file first; only when all are
 // complete are they renamed into place. A target that exists and is not a
 // regular file is refused before anything is written. False, with
@@ -31,7 +34,7 @@ bool checkTarget(const std::string& path, std::string& error);
 bool writeAll(const std::vector<Output>& outputs, std::string& error);
 
 // Removes the temporary files of a write in progress and ends the program on
-// SIGINT, SIGTERM and SIGHUP.
+// SIGINT, SIGTERM, SIGHUP and SIGPIPE.
 void cleanUpOnSignals();
 
 }  // namespace files

@@ -114,6 +114,8 @@ void dump(Context& ctx, const MifareArgs& a) {
   const KeyFile kf = loadKeys(a);
   claimOutput(ctx, a.file);
   if (!a.keysOut.empty()) claimOutput(ctx, a.keysOut);
+  if (!a.keysOut.empty() && files::sameTarget(a.file, a.keysOut))
+    throw Failure(kExitUsage, "--keys-out: not the dump file " + a.file);
   ctx.link();
   Card card;
   DumpReport report;

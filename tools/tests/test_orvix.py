@@ -292,6 +292,8 @@ def test_memcard_write_then_read_across_pages(sims, tmp_path):
      "result 32 (reader status 0x20: no card)"),
     ([], ["mifare", "read", 64], 1, "block: 0-63, not 64"),
     ([], ["mifare", "read", "010"], 1, "block: a whole number in decimal digits, not 010"),
+    ([], ["mifare", "dump", "-o", "/tmp/x.mfd", "--keys-out", "/tmp/../tmp/x.mfd"], 1,
+     "--keys-out: not the dump file /tmp/x.mfd"),
     (["--fault", "shortdata cmd=24 count=3"], ["memcard", "read", "--type", 22, "--length", 9,
                                                "-o", "/tmp/x"], 2,
      "read 9 bytes at position 0 of a type 22 card: result 113 (link error q: response data short)"),
