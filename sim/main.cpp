@@ -5,6 +5,7 @@
 // until stdin ends). With --exec it runs one program against the reader
 // instead and exits with that program's status.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -217,6 +218,12 @@ int main(int argc, char** argv) {
       if (!flag(opt.replayLoop)) return 2;
     } else if (a == "--link") {
       if (!need(v)) return 2;
+      // Whatever is there is someone's: never replaced.
+      struct stat st {};
+      if (lstat(v.c_str(), &st) == 0) {
+        std::fprintf(stderr, "readersim: --link %s: the path exists; give a new one\n", v.c_str());
+        return 2;
+      }
       opt.linkPath = v;
     } else if (a == "--fault") {
       if (!need(v)) return 2;
@@ -249,10 +256,13 @@ int main(int argc, char** argv) {
   if (!replayPath.empty()) {
     std::string err;
     opt.replay.emplace();
-    if (!readersim::loadTrace(replayPath, *opt.replay, err)) {
-      std::fprintf(stderr, "readersim: %s: %s\n", replayPath.c_str(), err.c_str());
+    std::string note;
+    if (!readersim::loadTrace(replayPath, *opt.replay, err, &note)) {
+      std::fprintf(stderr, "readersim: %s\n", err.c_str());
       return 2;
     }
+    if (!note.empty())
+      std::fprintf(stderr, "readersim: %s: %s\n", replayPath.c_str(), note.c_str());
     opt.report = [](const std::string& text) {
       std::lock_guard<std::mutex> lk(outMu);
       std::fprintf(stderr, "readersim: %s\n", text.c_str());

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -178,6 +179,11 @@ void PtyLine::close() {
   if (slave_ >= 0) ::close(slave_);
   master_ = slave_ = -1;
   slaveName_.clear();
+}
+
+int PtyLine::unread() const {
+  int n = 0;
+  return slave_ >= 0 && ioctl(slave_, FIONREAD, &n) == 0 ? n : 0;
 }
 
 int PtyLine::speed() const {

@@ -25,6 +25,8 @@ class PtyLine {
   bool isOpen() const { return master_ >= 0; }
   int master() const { return master_; }
   const std::string& slaveName() const { return slaveName_; }
+  // Bytes sent that the host has not read yet.
+  int unread() const;
   // The speed the host programmed on the line, in bit/s (0 when unknown).
   int speed() const;
   // How long a byte written on the slave takes to be read on the master by a

@@ -162,6 +162,10 @@ struct Simulator::Impl {
   std::vector<std::uint8_t> hostBytes;
   bool differs = false;  // the host's bytes differ; reported at the frame's end
   std::int64_t syncAt = 0;
+  // A recorded unplug: the line goes away once the host has read what was
+  // sent, and comes back at replugAt (0: not planned).
+  bool unplugPending = false;
+  std::int64_t unplugBy = 0, replugAt = 0;
   mutable std::mutex reportMu;
   std::string reportText;  // under reportMu
   std::string startErr;
@@ -490,7 +494,7 @@ struct Simulator::Impl {
   }
 
   void handleByte(std::uint8_t b, int speed) {
-    if (play == Play::Silent) return;
+    if (play == Play::Silent || unplugPending) return;  // the line is going away
     if (!accepts(speed)) {
       st = St::Idle;
       return;
@@ -549,7 +553,7 @@ struct Simulator::Impl {
   // Compares the host's byte with the recording (and keeps it); false when
   // it differs.
   bool replayMatches(std::uint8_t b) {
-    const auto& rec = *opt.replay;
+    const auto& rec = opt.replay->exchanges;
     if (st == St::Idle) {
       if (b != kSync) return true;  // ignored between exchanges, as a reader does
       if (recPos >= rec.size() && opt.replayLoop && !rec.empty()) {
@@ -572,11 +576,14 @@ struct Simulator::Impl {
 
   // Reports the divergence, then stops answering or hands over to the card
   // models.
-  void diverge() {
+  void diverge(const std::string& why = "") {
     differs = false;
-    const auto& rec = *opt.replay;
+    const auto& rec = opt.replay->exchanges;
     std::ostringstream o;
-    if (cur) {
+    if (cur && !why.empty()) {
+      o << "replay diverged at exchange " << cur->number << " (trace line " << cur->lineNumber
+        << "): " << why << "\n  trace:    " << cur->line;
+    } else if (cur) {
       o << "replay diverged at exchange " << cur->number << " (trace line " << cur->lineNumber
         << ")\n  expected: " << hexText(cur->sent, " ")
         << "\n  received: " << hexText(hostBytes, " ") << "\n  trace:    " << cur->line;
@@ -595,19 +602,52 @@ struct Simulator::Impl {
 
   // Sends part of the recorded reader bytes. With replayTiming the
   // acknowledge of an exchange that completed at the site waits until the
-  // exchange has taken its recorded time (the reader carries a command out
-  // before it acknowledges, and the host waits longest for that byte).
+  // exchange has taken its recorded time, less the wire time of the reply at
+  // the recorded speed (the reader carries a command out before it
+  // acknowledges, and the host waits longest for that byte). A host that
+  // writes during the wait has given up: a divergence.
   void replaySend(std::size_t from, std::size_t to, bool timed) {
     const auto& r = cur->received;
     to = std::min(to, r.size());
     if (from >= to) return;
     const bool completed = cur->status < 101 || cur->status == 115;
     if (timed && completed && opt.replayTiming && cur->ms > 0) {
-      const std::int64_t due = syncAt + static_cast<std::int64_t>(cur->ms * 1e6);
-      const std::int64_t left = due - nowNs();
-      if (left > 0 && !waitMs(static_cast<int>(left / 1'000'000))) return;
+      const double wireMs =
+          cur->speed > 0 ? static_cast<double>(r.size() - from) * 10'000.0 / cur->speed : 0;
+      const auto due = syncAt + static_cast<std::int64_t>((cur->ms - wireMs) * 1e6);
+      std::vector<std::uint8_t> early;
+      if (!hold(due, early)) return;
+      if (!early.empty()) {
+        const auto waited = (nowNs() - syncAt) / 1'000'000;
+        diverge("the host gave up waiting after " + std::to_string(waited) +
+                " ms; the site's reader answered after " +
+                std::to_string(static_cast<long long>(cur->ms + 0.5)) + " ms");
+        st = St::Idle;
+        const int speed = line.speed();
+        for (auto b : early) received(b, nowNs(), speed);
+        return;
+      }
     }
     send(r.data() + from, to - from);
+  }
+
+  // Waits until due, watching the line: false when stopped or asked to
+  // unplug, early holds what the host wrote meanwhile (the wait ends then).
+  bool hold(std::int64_t due, std::vector<std::uint8_t>& early) {
+    for (;;) {
+      if (interrupted()) return false;
+      const std::int64_t rem = due - nowNs();
+      if (rem <= 0) return true;
+      pollfd p[2] = {{wakeFd, POLLIN, 0}, {line.master(), POLLIN, 0}};
+      if (::poll(p, 2, static_cast<int>((rem + 999'999) / 1'000'000)) <= 0) continue;
+      if (p[0].revents & POLLIN) drainWake();
+      std::uint8_t buf[64];
+      const ssize_t k = (p[1].revents & POLLIN) ? ::read(line.master(), buf, sizeof buf) : 0;
+      if (k > 0) {
+        early.assign(buf, buf + k);
+        return true;
+      }
+    }
   }
 
   void replayReady() {
@@ -618,20 +658,57 @@ struct Simulator::Impl {
         " (trace line " + std::to_string(cur->lineNumber) + ")");
     st = ready ? St::Cmd : St::Idle;
     replaySend(0, 1, false);
+    if (!ready) replayEnded();
   }
 
   void replayAck() {
     lastCmd = cmd;
     const auto& r = cur->received;
     const bool acked = r.size() >= 2 && r[1] == kAck;
+    // The card models carry out what the site's reader did, their answers
+    // unused: after a divergence they are where the site's commands left them.
+    if (acked && opt.replayContinue) execute(cmd, data);
     st = acked ? St::Poll : St::Idle;
     replaySend(1, 2, acked);
+    if (!acked && play == Play::Replay) replayEnded();
   }
 
   void replayResponse() {
     st = St::Idle;
     if (cur->status < 101 || cur->status == 115) ++exchanges;
     replaySend(2, cur->received.size(), false);
+    replayEnded();
+  }
+
+  // The reader's part of a recorded exchange is over. When the port was
+  // gone at the site before the next one, the line goes away now (once the
+  // host has read what was sent) and comes back after as long as it was
+  // gone there.
+  void replayEnded() {
+    const auto& t = *opt.replay;
+    const bool atEnd = recPos >= t.exchanges.size();
+    if (!(atEnd ? t.unplugAtEnd && !opt.replayLoop : t.exchanges[recPos].unplugBefore)) return;
+    unplugPending = true;
+    unplugBy = nowNs() + 1'000'000'000;
+    replugAt = 0;
+    if (!atEnd)
+      replugAt =
+          unplugBy + static_cast<std::int64_t>(std::max(t.exchanges[recPos].goneMs, 500.0) * 1e6);
+  }
+
+  // Carries out a planned unplug or replug when its time has come.
+  void replayLine() {
+    if (unplugPending && (line.unread() == 0 || nowNs() >= unplugBy)) {
+      unplugPending = false;
+      log("replay: the line goes away, as it did at the site");
+      doRequest(Request::Unplug);
+      if (replugAt) replugAt = nowNs() + (replugAt - unplugBy);
+    }
+    if (!unplugPending && replugAt && nowNs() >= replugAt) {
+      replugAt = 0;
+      log("replay: the line comes back");
+      doRequest(Request::Replug);
+    }
   }
 
   // Paced: a byte counts as arrived one wire time after the host wrote it,
@@ -669,7 +746,13 @@ struct Simulator::Impl {
       if (st != St::Idle)
         timeout =
             static_cast<int>(std::max<std::int64_t>(0, stallDeadline - nowNs()) / 1'000'000 + 1);
+      if (unplugPending) timeout = 2;
+      if (replugAt && !unplugPending) {
+        const auto left = std::max<std::int64_t>(0, replugAt - nowNs()) / 1'000'000 + 1;
+        timeout = timeout < 0 ? static_cast<int>(left) : std::min(timeout, static_cast<int>(left));
+      }
       int r = ::poll(p, n, timeout);
+      if (unplugPending || replugAt) replayLine();
       if (r < 0) {
         if (errno != EINTR) waitMs(10);
         continue;

@@ -66,7 +66,7 @@ struct Options {
   // Replay: when set, the reader answers the host's exchanges in order with
   // these recorded ones (bytes, link failures and all) at whatever speed the
   // host programs, instead of with its card models.
-  std::optional<std::vector<RecordedExchange>> replay;
+  std::optional<Trace> replay;
   bool replayTiming = false;    // a completed exchange takes as long as recorded
   bool replayContinue = false;  // after a divergence the card models answer on
   bool replayLoop = false;      // after the last exchange the first one comes again

@@ -13,6 +13,7 @@
 
 #include "core/status.h"
 #include "core/words.h"
+#include "files.h"
 
 namespace readersim {
 
@@ -443,22 +444,14 @@ bool MifareModule::control(const std::vector<std::string>& words, std::string& o
       out = "error: no Mifare 1 card in the field";
       return true;
     }
-    // Written beside the target first, then renamed over it, so that a dump
-    // is never left half-written.
-    const std::string tmp = words[2] + ".tmp";
-    {
-      std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-      f.write(reinterpret_cast<const char*>(found->image().data()),
-              static_cast<std::streamsize>(found->image().size()));
-      if (!f.flush()) {
-        std::remove(tmp.c_str());
-        out = "error: cannot write " + words[2];
-        return true;
-      }
-    }
-    if (std::rename(tmp.c_str(), words[2].c_str()) != 0) {
-      std::remove(tmp.c_str());
-      out = "error: cannot write " + words[2];
+    // Written whole beside the target and renamed over it; only a regular
+    // file is ever replaced.
+    const auto& img = found->image();
+    std::string error;
+    // "-" is a file of that name here (standard output carries the answers).
+    const std::string path = words[2] == "-" ? "./-" : words[2];
+    if (!files::writeAll({{path, std::string(img.begin(), img.end()), true}}, error)) {
+      out = "error: " + error;
       return true;
     }
     out = "saved classic " + mifare::serialText(found->serial()) + " to " + words[2];

@@ -40,7 +40,7 @@ bool swMatches(const std::string& pattern, int sw) {
 
 void runScript(Context& ctx, const Script& s) {
   if (s.sam < 0 || s.sam > 4) throw Failure(kExitUsage, "--sam: 1-4 (0 = the CPU card)");
-  const std::string text = readFile(s.file);
+  const std::string text = readFile(s.file, kTextLimit);
   // Check the whole script before anything is sent.
   struct Step {
     int line;
@@ -119,11 +119,11 @@ void runScript(Context& ctx, const Script& s) {
     say("< " + (data.empty() ? "" : data + " ") + sw);
     log.push_back({{"apdu", hex(a)}, {"data", data}, {"sw", sw}});
     if (!st.sw.empty() && !swMatches(st.sw, r)) {
-      if (ctx.json) std::cout << json{{"exchanges", log}}.dump(2) << '\n';
+      emit(ctx, {{"exchanges", log}}, "");
       throw Failure(kExitRefused, where + ": expected " + st.sw + ", the card answered " + sw);
     }
   }
-  if (ctx.json) emit(ctx, {{"exchanges", log}}, "");
+  emit(ctx, {{"exchanges", log}}, "");
 }
 
 }  // namespace
@@ -133,7 +133,7 @@ void addApdu(CLI::App& app, Context& ctx) {
   auto* c = app.add_subcommand(
       "apdu", "run a script of APDUs: hex lines, 'expect SW' after one, 'reset', '# comments'");
   c->add_option("script", s->file, "the script file, or - for standard input")->required();
-  c->add_option("--sam", s->sam, "a SAM slot 1-4 instead of the CPU card");
+  c->add_option("--sam", s->sam, "a SAM slot 1-4 instead of the CPU card")->check(decimal());
   c->callback([&ctx, s] { runScript(ctx, *s); });
 }
 

@@ -1,41 +1,40 @@
 // The command line: global options, the command families, exit codes.
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <iostream>
-#include <iterator>
-#include <sstream>
 
 #include "commands.h"
+#include "files.h"
 
 namespace orvix {
 
-std::string readFile(const std::string& path) {
-  if (path == "-") {
-    std::ostringstream all;
-    all << std::cin.rdbuf();
-    return all.str();
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) failData("cannot read " + path);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+std::string readFile(const std::string& path, std::size_t limit) {
+  std::string bytes, error;
+  if (!files::readAll(path, limit, bytes, error)) failData(error);
+  if (bytes.empty()) failData((path == "-" ? "standard input" : path) + ": empty");
+  return bytes;
 }
 
-void writeFile(const std::string& path, const std::string& bytes) {
-  // Written beside the target and renamed over it: a failed run never leaves
-  // half a file where a good one was.
-  const std::string temp = path + ".orvix-tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out || !out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush()) {
-      std::remove(temp.c_str());
-      failData("cannot write " + path);
-    }
-  }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    std::remove(temp.c_str());
-    failData("cannot write " + path);
-  }
+void writeFiles(const std::vector<files::Output>& outputs) {
+  std::string error;
+  if (!files::writeAll(outputs, error)) failData(error);
+}
+
+void claimOutput(const Context& ctx, const std::string& path) {
+  std::string error;
+  if (!files::checkTarget(path, error)) failData(error);
+  if (path != "-") return;
+  if (ctx.json || ctx.stdoutTaken)
+    throw Failure(kExitUsage, "standard output (-) can take one file, without --json");
+  ctx.stdoutTaken = true;
+}
+
+CLI::Validator decimal() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        const auto n = parseNumber(text, -999'999'999'999, 999'999'999'999);
+        if (n && std::to_string(*n) == text) return {};
+        return "a whole number in decimal digits, not " + text;
+      },
+      "NUMBER");
 }
 
 int run(int argc, const char* const* argv) {
@@ -64,17 +63,29 @@ int run(int argc, const char* const* argv) {
   addApdu(app, ctx);
   addMemcard(app, ctx);
   addAttendance(app, ctx);
+  files::cleanUpOnSignals();
+  // One JSON document per run: the result, with the error in it when the
+  // command failed.
+  auto finish = [&](int code, const std::string& error) {
+    if (!error.empty()) std::cerr << "orvix: " << error << '\n';
+    if (ctx.json) {
+      json doc = ctx.document.is_object() ? ctx.document : json::object();
+      if (!error.empty()) doc.update({{"error", error}, {"exit", code}});
+      std::cout << doc.dump(2, ' ', false, json::error_handler_t::replace) << std::endl;
+    }
+    return code;
+  };
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
     return code == 0 ? kExitOk : kExitUsage;
   } catch (const Failure& f) {
-    std::cerr << "orvix: " << f.what() << '\n';
-    if (ctx.json) std::cout << json{{"error", f.what()}, {"exit", f.exit}}.dump() << '\n';
-    return f.exit;
+    return finish(f.exit, f.what());
+  } catch (const std::exception& e) {
+    return finish(kExitData, std::string("unexpected failure: ") + e.what());
   }
-  return kExitOk;
+  return finish(kExitOk, "");
 }
 
 }  // namespace orvix

@@ -32,6 +32,7 @@ int dateKey(const std::string& text, const char* option) {
 void exportRecords(Context& ctx, const AttArgs& a) {
   const int from = a.from.empty() ? 0 : dateKey(a.from, "--from");
   const int to = a.to.empty() ? 99999999 : dateKey(a.to, "--to");
+  claimOutput(ctx, a.output);
   ctx.link();
   int first = 0;
   unsigned char pos[4] = {};
@@ -60,7 +61,7 @@ void exportRecords(Context& ctx, const AttArgs& a) {
       progress.update(static_cast<std::size_t>(at + n));
     }
   }
-  writeFile(a.output, csv);
+  writeFiles({{a.output, csv}});
   emit(ctx, {{"file", a.output}, {"records", kept}, {"onTerminal", count}},
        std::to_string(kept) + " of " + std::to_string(count) + " records written to " + a.output +
            "\n");

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common.h"
+#include "files.h"
 
 namespace orvix {
 
@@ -15,9 +16,27 @@ void addApdu(CLI::App& app, Context& ctx);
 void addMemcard(CLI::App& app, Context& ctx);
 void addAttendance(CLI::App& app, Context& ctx);
 
-// A whole file's bytes, or a Failure (exit 4) naming it; "-" is standard input.
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const std::string& bytes);
+// A whole regular file's bytes (at most limit of them), or a Failure (exit
+// 4) naming it and the reason; "-" is standard input. Empty files are refused.
+std::string readFile(const std::string& path, std::size_t limit);
+// Writes every output whole, each through a temporary file renamed over its
+// target once all are complete; a Failure (exit 4) leaves them as they were.
+void writeFiles(const std::vector<files::Output>& outputs);
+// Checks an output's target before the work starts. "-" (standard output)
+// sends the text result to standard error.
+void claimOutput(const Context& ctx, const std::string& path);
+
+// The largest text input read (scripts, key lists, dumps).
+constexpr std::size_t kTextLimit = 1 << 20;
+
+// Why a port cannot be a reader's (missing, console, no permission, busy,
+// with the details), found without writing to it; empty when nothing is
+// in the way.
+std::string portTrouble(const std::string& path);
+
+// Number options take decimal digits only (no 0x, no leading 0 read as
+// octal, no blanks or plus sign).
+CLI::Validator decimal();
 
 // Runs the tool: parses the command line and carries the command out.
 // Returns the exit code.

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "commands.h"
 #include "orvix32.h"
 
 namespace orvix {
@@ -95,7 +96,8 @@ void Context::link() {
     const int result = AutoLinkCom(&index);
     if (result != 0)
       throw Failure(kExitLink, "no reader answered on " + portLabel(0) + " or " + portLabel(1) +
-                                   ": AutoLinkCom result " + resultText(result));
+                                   " (AutoLinkCom result " + std::to_string(result) +
+                                   "); `orvix ports` tells why");
     linked = index;
     return;
   }
@@ -111,6 +113,9 @@ void Context::link() {
     const char* p = std::getenv(("ORVIX32_COM" + std::to_string(index + 1)).c_str());
     const std::string path = p && *p ? p : "/dev/ttyS" + std::to_string(index);
     struct stat st {};
+    if (const std::string trouble = stat(path.c_str(), &st) == 0 ? portTrouble(path) : "";
+        !trouble.empty())
+      throw Failure(kExitLink, "no link on " + portLabel(index) + ": " + trouble);
     const std::string why =
         stat(path.c_str(), &st) != 0 ? "no such device" : "`orvix ports` tells why";
     throw Failure(kExitLink, "no reader answered on " + portLabel(index) +
@@ -158,11 +163,26 @@ std::optional<Bytes> parseHex(std::string_view text) {
 }
 
 void emit(const Context& ctx, const json& doc, const std::string& text) {
-  if (ctx.json)
-    std::cout << doc.dump(2) << '\n';
-  else
-    std::cout << text;
-  std::cout.flush();
+  if (ctx.json) {
+    ctx.document = doc;
+    return;
+  }
+  auto& out = ctx.stdoutTaken ? std::cerr : std::cout;
+  out << text;
+  out.flush();
+}
+
+std::optional<long long> parseNumber(std::string_view text, long long min, long long max) {
+  std::size_t i = !text.empty() && text[0] == '-' && min < 0;
+  if (i == text.size() || text.size() - i > 18) return std::nullopt;
+  long long v = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    v = v * 10 + (text[i] - '0');
+  }
+  if (text[0] == '-') v = -v;
+  if (v < min || v > max) return std::nullopt;
+  return v;
 }
 
 Progress::Progress(std::string label, std::size_t total)

@@ -41,6 +41,11 @@ struct Context {
   std::string trace;
   bool json = false;
   int linked = -1;  // the port index that answered
+  // The command's JSON document, printed once when the run ends (with the
+  // error in it when the command failed).
+  mutable nlohmann::json document;
+  // A file went to standard output: the text result goes to standard error.
+  mutable bool stdoutTaken = false;
 
   // Links to the reader; a Failure with exit code 2 when none answers.
   void link();
@@ -57,8 +62,13 @@ inline std::string hex(const Bytes& b, bool spaced = false) {
 // or an odd number of digits.
 std::optional<Bytes> parseHex(std::string_view text);
 
-// Prints the result: the JSON document with --json, else the text.
+// The result: the JSON document with --json (kept for the end of the run),
+// else the text, printed now.
 void emit(const Context& ctx, const json& doc, const std::string& text);
+
+// A whole number in [min, max] written in decimal digits (a sign allowed
+// for negative ranges) and nothing else.
+std::optional<long long> parseNumber(std::string_view text, long long min, long long max);
 
 // A bar on standard error while long work runs, shown only when standard
 // error is a terminal.

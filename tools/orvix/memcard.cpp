@@ -21,7 +21,7 @@ void transfer(Context& ctx, const MemArgs& a, bool write) {
   Bytes data;
   int length = a.length;
   if (write) {
-    const std::string in = readFile(a.input);
+    const std::string in = readFile(a.input, 65536u * 264);
     if (length < 0) length = static_cast<int>(in.size());
     if (static_cast<std::size_t>(length) > in.size())
       failData(a.input + " holds " + std::to_string(in.size()) + " bytes, fewer than --length " +
@@ -38,6 +38,7 @@ void transfer(Context& ctx, const MemArgs& a, bool write) {
   if (start + length > (paged ? 65536LL * pageSize : 65536LL))
     throw Failure(kExitUsage, "the run passes the card's last position");
   if (!write) data.assign(static_cast<std::size_t>(length), 0);
+  if (!write) claimOutput(ctx, a.output);
   ctx.link();
   check(SelectCard(a.type), "select card type " + std::to_string(a.type));
   check(PowerOn(), "power on the card");
@@ -71,7 +72,7 @@ void transfer(Context& ctx, const MemArgs& a, bool write) {
       progress.update(static_cast<std::size_t>(done));
     }
   }
-  if (!write) writeFile(a.output, std::string(data.begin(), data.end()));
+  if (!write) writeFiles({{a.output, std::string(data.begin(), data.end())}});
   const std::string file = write ? a.input : a.output;
   emit(ctx, {{"type", a.type}, {"position", start}, {"length", length}, {"file", file}},
        (write ? "wrote " : "read ") + std::to_string(length) + " bytes at position " +
@@ -87,11 +88,13 @@ void addMemcard(CLI::App& app, Context& ctx) {
   for (const bool write : {false, true}) {
     auto* c = m->add_subcommand(write ? "write" : "read",
                                 write ? "write a file onto the card" : "read the card into a file");
-    c->add_option("--type", a->type, "the card type code (e.g. 21)")->required();
-    c->add_option("--area", a->area, "an area (18 = the card memory); default: block transfer");
-    c->add_option("--page", a->page, "the first page (default 0)");
-    c->add_option("--address", a->address, "the address within the page (default 0)");
-    auto* len = c->add_option("--length", a->length, "the number of bytes");
+    c->add_option("--type", a->type, "the card type code (e.g. 21)")->check(decimal())->required();
+    c->add_option("--area", a->area, "an area (18 = the card memory); default: block transfer")
+        ->check(decimal());
+    c->add_option("--page", a->page, "the first page (default 0)")->check(decimal());
+    c->add_option("--address", a->address, "the address within the page (default 0)")
+        ->check(decimal());
+    auto* len = c->add_option("--length", a->length, "the number of bytes")->check(decimal());
     if (write) {
       c->add_option("-i,--input", a->input, "the file to write (length: its size)")->required();
     } else {

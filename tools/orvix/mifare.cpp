@@ -23,7 +23,7 @@ struct MifareArgs {
 
 KeyFile loadKeys(const MifareArgs& a) {
   KeyFile kf;
-  if (!a.keys.empty()) kf = readKeys(readFile(a.keys), a.keys);
+  if (!a.keys.empty()) kf = readKeys(readFile(a.keys, kTextLimit), a.keys);
   for (const auto& text : a.key) {
     auto b = parseHex(text);
     if (!b || b->size() != 6 || text.size() != 12)
@@ -50,21 +50,17 @@ std::set<int> parseSectors(const std::string& text) {
     for (int s = 0; s < kSectors; ++s) out.insert(s);
     return out;
   }
-  std::istringstream in(text);
-  std::string part;
-  while (std::getline(in, part, ',')) {
-    int first = -1, last = -1;
-    char dash = 0;
-    std::istringstream p(part);
-    p >> first;
-    if (p >> dash)
-      p >> last;
-    else
-      last = first;
-    if (!p.eof() && !p) first = -1;
-    if (first < 0 || last < first || last >= kSectors || (dash && dash != '-'))
+  for (std::size_t at = 0; at <= text.size();) {
+    const std::size_t end = std::min(text.find(',', at), text.size());
+    const std::string part = text.substr(at, end - at);
+    const auto dash = part.find('-');
+    const auto first = parseNumber(part.substr(0, dash), 0, kSectors - 1);
+    const auto last =
+        dash == std::string::npos ? first : parseNumber(part.substr(dash + 1), 0, kSectors - 1);
+    if (!first || !last || *last < *first)
       throw Failure(kExitUsage, "--sectors: a list like 1,3-5 of sectors 0-15, not " + text);
-    for (int s = first; s <= last; ++s) out.insert(s);
+    for (auto s = *first; s <= *last; ++s) out.insert(static_cast<int>(s));
+    at = end + 1;
   }
   return out;
 }
@@ -116,6 +112,10 @@ json blockJson(int block, const Block& b) {
 void dump(Context& ctx, const MifareArgs& a) {
   const Format f = formatOf(a.file, a.format);
   const KeyFile kf = loadKeys(a);
+  claimOutput(ctx, a.file);
+  if (!a.keysOut.empty()) claimOutput(ctx, a.keysOut);
+  if (!a.keysOut.empty() && files::sameTarget(a.file, a.keysOut))
+    throw Failure(kExitUsage, "--keys-out: not the dump file " + a.file);
   ctx.link();
   Card card;
   DumpReport report;
@@ -124,14 +124,20 @@ void dump(Context& ctx, const MifareArgs& a) {
     Progress progress("dumping sectors", kSectors);
     d = dumpCard(card, kf, progress, report);
   }
-  writeFile(a.file, writeDump(d, f));
+  // Nothing read: the old file stays as it was.
+  if (report.unread.size() == kBlocks)
+    throw Failure(kExitRefused, "no sector could be read; " + a.file + " not written");
+  // Dumps hold the keys in their trailers: both files are the owner's only.
+  std::vector<files::Output> outs{{a.file, writeDump(d, f), true}};
   if (!a.keysOut.empty()) {
     const auto kfmt = formatFor(a.keysOut);
-    writeFile(a.keysOut, writeKeys(d, kfmt && *kfmt == Format::Raw));
+    outs.push_back({a.keysOut, writeKeys(d, kfmt && *kfmt == Format::Raw), true});
   }
+  writeFiles(outs);
   std::string text;
   json unread = json::array();
   for (int b : report.unread) unread.push_back(b);
+  for (const auto& e : report.errors) text += "not read: " + e + "\n";
   if (!report.unread.empty()) {
     text += "blocks not read:";
     for (int b : report.unread) text += " " + std::to_string(b);
@@ -148,15 +154,15 @@ void dump(Context& ctx, const MifareArgs& a) {
         {"serial", hex(serial, 4)},
         {"sectorsRead", report.sectorsRead},
         {"keysFound", report.keysFound},
-        {"unreadBlocks", unread}},
+        {"unreadBlocks", unread},
+        {"errors", report.errors}},
        text);
-  if (report.sectorsRead == 0) throw Failure(kExitRefused, "no sector could be read");
 }
 
 void restore(Context& ctx, const MifareArgs& a) {
-  const Dump d = readDump(readFile(a.file), formatOf(a.file, a.format), a.file);
-  const KeyFile kf = loadKeys(a);
   RestoreOptions o{parseSectors(a.sectors), a.withTrailers, a.force};
+  const Dump d = readDump(readFile(a.file, kTextLimit), formatOf(a.file, a.format), a.file);
+  const KeyFile kf = loadKeys(a);
   ctx.link();
   Card card;
   int written = 0;
@@ -164,8 +170,19 @@ void restore(Context& ctx, const MifareArgs& a) {
     Progress progress("restoring sectors", o.sectors.size());
     written = restoreCard(card, d, kf, o, progress);
   }
-  emit(ctx, {{"file", a.file}, {"blocksWritten", written}},
-       std::to_string(written) + " blocks written and read back from " + a.file + "\n");
+  // Blocks the file does not hold (not read when it was dumped) are left out.
+  std::string text;
+  json skipped = json::array();
+  for (int s : o.sectors)
+    for (int b = std::max(1, s * 4); b < s * 4 + (a.withTrailers ? 4 : 3); ++b)
+      if (!d.blocks[b]) {
+        text += (skipped.empty() ? "blocks not in the file, left as they were:" : "") +
+                (" " + std::to_string(b));
+        skipped.push_back(b);
+      }
+  if (!text.empty()) text += "\n";
+  emit(ctx, {{"file", a.file}, {"blocksWritten", written}, {"skippedBlocks", skipped}},
+       text + std::to_string(written) + " blocks written and read back from " + a.file + "\n");
 }
 
 void readCmd(Context& ctx, const MifareArgs& a) {
@@ -191,7 +208,14 @@ void writeCmd(Context& ctx, const MifareArgs& a) {
   Card card;
   withSector(card, a.block, kf, "write block " + std::to_string(a.block),
              [&](int, const Key&) { return card.write(a.block, data); });
-  const Block back = readBlock(card, a.block, kf);
+  // A trailer is read back with the keys it has just set.
+  KeyFile now = kf;
+  if (isTrailer(a.block)) {
+    Key k;
+    now.keyA[a.block / 4] = (std::copy_n(data.begin(), 6, k.begin()), k);
+    now.keyB[a.block / 4] = (std::copy_n(data.begin() + 10, 6, k.begin()), k);
+  }
+  const Block back = readBlock(card, a.block, now);
   if (!isTrailer(a.block) && back != data)
     throw Failure(kExitRefused, "block " + std::to_string(a.block) + " reads back " +
                                     hex(back.data(), 16) + " after the write");
@@ -313,12 +337,12 @@ void addMifare(CLI::App& app, Context& ctx) {
   r->callback([&ctx, a] { restore(ctx, *a); });
 
   auto* rd = m->add_subcommand("read", "read one block");
-  rd->add_option("block", a->block, "block 0-63")->required();
+  rd->add_option("block", a->block, "block 0-63")->check(decimal())->required();
   keyOptions(rd);
   rd->callback([&ctx, a] { readCmd(ctx, *a); });
 
   auto* w = m->add_subcommand("write", "write one block and read it back");
-  w->add_option("block", a->block, "block 1-63")->required();
+  w->add_option("block", a->block, "block 1-63")->check(decimal())->required();
   w->add_option("data", a->hex, "16 bytes, 32 hex digits")->required();
   w->add_flag("--force", a->force, "write a trailer that would fix the keys for ever");
   keyOptions(w);
@@ -328,8 +352,9 @@ void addMifare(CLI::App& app, Context& ctx) {
   v->require_subcommand(1);
   for (const char* op : {"get", "set", "add", "sub"}) {
     auto* c = v->add_subcommand(op, std::string(op) + " a value block's amount");
-    c->add_option("block", a->block, "the value block")->required();
-    if (std::string(op) != "get") c->add_option("amount", a->amount, "the amount")->required();
+    c->add_option("block", a->block, "the value block")->check(decimal())->required();
+    if (std::string(op) != "get")
+      c->add_option("amount", a->amount, "the amount")->check(decimal())->required();
     keyOptions(c);
     c->callback([&ctx, a, op] { valueCmd(ctx, *a, op); });
   }

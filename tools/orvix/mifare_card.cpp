@@ -11,6 +11,9 @@ namespace {
 
 const char* keyName(int keyType) { return keyType ? "key B" : "key A"; }
 
+// The reader's status for a key the card did not accept.
+constexpr int kAuthRefused = 0x22;
+
 void addUnique(std::vector<Key>& list, const std::optional<Key>& k) {
   if (k && std::find(list.begin(), list.end(), *k) == list.end()) list.push_back(*k);
 }
@@ -51,9 +54,12 @@ bool Card::authenticate(int sector, int keyType, const Key& key) {
           std::string("load ") + keyName(keyType) + " of sector " + std::to_string(sector));
     loaded_[keyType][sector] = key;
   }
-  const int r = guard(RFMifare_Authentication(keyType, sector, trailerOf(sector)),
-                      "authenticate sector " + std::to_string(sector));
-  if (r != 0) return false;
+  const std::string what =
+      "authenticate sector " + std::to_string(sector) + " with " + keyName(keyType);
+  const int r = guard(RFMifare_Authentication(keyType, sector, trailerOf(sector)), what);
+  if (r == kAuthRefused) return false;
+  // Anything else (no card, a wrong parameter) is no answer about the key.
+  check(r, what);
   authSector_ = sector;
   authType_ = keyType;
   return true;
@@ -108,23 +114,31 @@ Dump dumpCard(Card& card, const KeyFile& kf, Progress& progress, DumpReport& rep
         if (card.read(b, blk) == 0) d.blocks[b] = blk;
       }
     };
-    d.keyA[s] = card.findKey(s, 0, candidates(s, 0, kf, d, extra));
-    if (d.keyA[s]) {
-      readWith(0, *d.keyA[s]);
-      // Key B reads back through key A where the access conditions allow it.
-      if (const auto& t = d.blocks[trailerOf(s)])
-        if (auto c = decodeAccess(t->data() + 6);
-            c && ((*c)[3] == 0 || (*c)[3] == 1 || (*c)[3] == 2)) {
-          Key b;
-          std::copy_n(t->begin() + 10, 6, b.begin());
-          d.keyB[s] = b;
-        }
-    }
-    const bool missing = std::any_of(d.blocks.begin() + s * 4, d.blocks.begin() + s * 4 + 4,
-                                     [](const auto& b) { return !b; });
-    if (!d.keyB[s]) {
-      d.keyB[s] = card.findKey(s, 1, candidates(s, 1, kf, d, extra));
-      if (d.keyB[s] && missing) readWith(1, *d.keyB[s]);
+    auto readSector = [&] {
+      d.keyA[s] = card.findKey(s, 0, candidates(s, 0, kf, d, extra));
+      if (d.keyA[s]) {
+        readWith(0, *d.keyA[s]);
+        // Key B reads back through key A where the access conditions allow it.
+        if (const auto& t = d.blocks[trailerOf(s)])
+          if (auto c = decodeAccess(t->data() + 6);
+              c && ((*c)[3] == 0 || (*c)[3] == 1 || (*c)[3] == 2)) {
+            Key b;
+            std::copy_n(t->begin() + 10, 6, b.begin());
+            d.keyB[s] = b;
+          }
+      }
+      const bool missing = std::any_of(d.blocks.begin() + s * 4, d.blocks.begin() + s * 4 + 4,
+                                       [](const auto& b) { return !b; });
+      if (!d.keyB[s]) {
+        d.keyB[s] = card.findKey(s, 1, candidates(s, 1, kf, d, extra));
+        if (d.keyB[s] && missing) readWith(1, *d.keyB[s]);
+      }
+    };
+    try {
+      readSector();
+    } catch (const Failure& f) {
+      if (f.exit == kExitLink) throw;
+      report.errors.push_back(f.what());  // this sector's search ends here
     }
     report.keysFound += !!d.keyA[s] + !!d.keyB[s];
     bool all = true;
@@ -144,12 +158,18 @@ void checkTrailer(const Block& t, int sector, bool force) {
                             hex(t.data() + 6, 3, true) + ")";
   const auto c = decodeAccess(t.data() + 6);
   if (!c)
-    failData(where + ": an inverted copy does not match, the card would lock the sector" +
-             (force ? "" : "; not written (--force writes it)"));
+    failData(where +
+             ": an inverted copy does not match, the card would lock the sector; never "
+             "written");
   if (!force && locksKeysForever((*c)[3]))
     failData(where +
              ": the keys and access bits could never be changed again; not written "
              "(--force writes it)");
+}
+
+namespace {
+void restoreBlocks(Card& card, const Dump& d, const KeyFile& kf, const RestoreOptions& o,
+                   Progress& progress, std::vector<int>& written);
 }
 
 int restoreCard(Card& card, const Dump& d, const KeyFile& kf, const RestoreOptions& o,
@@ -162,12 +182,27 @@ int restoreCard(Card& card, const Dump& d, const KeyFile& kf, const RestoreOptio
     std::copy(d.keyA[s]->begin(), d.keyA[s]->end(), t.begin());
     std::copy(d.keyB[s]->begin(), d.keyB[s]->end(), t.begin() + 10);
     checkTrailer(t, s, o.force);
-    // A malformed trailer is never written, even with --force.
-    if (!decodeAccess(t.data() + 6)) failData("sector " + std::to_string(s) + ": refused");
   }
+  std::vector<int> written;
+  try {
+    restoreBlocks(card, d, kf, o, progress, written);
+  } catch (const Failure& f) {
+    std::string list;
+    for (int b : written) list += " " + std::to_string(b);
+    throw Failure(f.exit, f.what() + (list.empty() ? std::string("; nothing was written")
+                                                   : "; blocks already written:" + list));
+  }
+  return static_cast<int>(written.size());
+}
+
+namespace {
+
+// Writes the blocks and reads each back; written names those done.
+void restoreBlocks(Card& card, const Dump& d, const KeyFile& kf, const RestoreOptions& o,
+                   Progress& progress, std::vector<int>& written) {
   card.wake();
   std::vector<Key> extra = defaultKeys();
-  int written = 0, done = 0;
+  int done = 0;
   Dump opened;  // keys that opened the target card
   for (int s : o.sectors) {
     std::vector<int> blocks;
@@ -186,10 +221,11 @@ int restoreCard(Card& card, const Dump& d, const KeyFile& kf, const RestoreOptio
         std::copy(d.keyB[s]->begin(), d.keyB[s]->end(), data.begin() + 10);
       }
       bool ok = false;
+      int refused = 0;  // the card's answer to a write with a key that opened the sector
       for (int kt = 0; kt < 2 && !ok; ++kt) {
         auto& slot = kt ? opened.keyB[s] : opened.keyA[s];
         if (!slot) slot = card.findKey(s, kt, candidates(s, kt, kf, hints, extra));
-        ok = slot && card.ensure(s, kt, *slot) && card.write(b, data) == 0;
+        if (slot && card.ensure(s, kt, *slot)) ok = (refused = card.write(b, data)) == 0;
         if (!ok) continue;
         Block back{};
         if (const int r = card.ensure(s, kt, *slot) ? card.read(b, back) : -1; r != 0)
@@ -207,11 +243,12 @@ int restoreCard(Card& card, const Dump& d, const KeyFile& kf, const RestoreOptio
           throw Failure(kExitRefused, "block " + std::to_string(b) + " reads back " +
                                           hex(back.data(), 16) + ", not " + hex(data.data(), 16));
       }
+      if (!ok) check(refused, "write block " + std::to_string(b));
       if (!ok)
         throw Failure(kExitRefused, "block " + std::to_string(b) +
                                         ": no key opened the sector for writing (tried the key "
                                         "file, the file's own keys and the default keys)");
-      ++written;
+      written.push_back(b);
       if (isTrailer(b)) {  // the card's keys are now the file's
         opened.keyA[s] = d.keyA[s];
         opened.keyB[s] = d.keyB[s];
@@ -220,7 +257,8 @@ int restoreCard(Card& card, const Dump& d, const KeyFile& kf, const RestoreOptio
     }
     progress.update(static_cast<std::size_t>(++done));
   }
-  return written;
 }
+
+}  // namespace
 
 }  // namespace orvix::mifare

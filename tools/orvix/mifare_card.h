@@ -46,7 +46,8 @@ std::vector<Key> candidates(int sector, int keyType, const KeyFile& kf, const Du
 
 struct DumpReport {
   int sectorsRead = 0, keysFound = 0;
-  std::vector<int> unread;  // blocks
+  std::vector<int> unread;          // blocks
+  std::vector<std::string> errors;  // sectors whose key search ended in an error
 };
 // Reads every sector it can open with the keys; the progress is per sector.
 Dump dumpCard(Card& card, const KeyFile& keys, Progress& progress, DumpReport& report);

@@ -84,6 +84,25 @@ void keysFromTrailers(Dump& d) {
   }
 }
 
+// Raw and emulator files cannot say "not read": a sector that was not read
+// holds zeros, whose access bytes are malformed (no card accepts them). Such
+// a sector counts as not read, so a restore never writes it.
+void dropUnreadSectors(Dump& d) {
+  for (int s = 0; s < kSectors; ++s)
+    if (!decodeAccess(d.blocks[trailerOf(s)]->data() + 6)) {
+      for (int b = s * 4; b < s * 4 + 4; ++b) d.blocks[b].reset();
+      d.keyA[s].reset();
+      d.keyB[s].reset();
+    }
+}
+
+// An index as the file writes it: decimal, no sign, no leading zero.
+std::optional<int> indexOf(const std::string& text, int count) {
+  const auto n = parseNumber(text, 0, count - 1);
+  if (!n || std::to_string(*n) != text) return std::nullopt;
+  return static_cast<int>(*n);
+}
+
 }  // namespace
 
 std::optional<Conditions> decodeAccess(const std::uint8_t* b) {
@@ -240,6 +259,7 @@ Dump readDump(const std::string& bytes, Format f, const std::string& name) {
       d.blocks[b] = blk;
     }
     keysFromTrailers(d);
+    dropUnreadSectors(d);
     return d;
   }
   if (f == Format::Eml) {
@@ -252,6 +272,7 @@ Dump readDump(const std::string& bytes, Format f, const std::string& name) {
       if (!(d.blocks[b] = blockFromHex(trim(ls[b]))))
         failData(name + " line " + std::to_string(b + 1) + ": not 32 hexadecimal digits");
     keysFromTrailers(d);
+    dropUnreadSectors(d);
     return d;
   }
   if (f == Format::Mct) {
@@ -262,12 +283,8 @@ Dump readDump(const std::string& bytes, Format f, const std::string& name) {
       const std::string where = name + " line " + std::to_string(lineNo);
       if (l.empty()) continue;
       if (l.rfind("+Sector:", 0) == 0) {
-        try {
-          sector = std::stoi(l.substr(8));
-        } catch (const std::exception&) {
-          sector = -1;
-        }
-        if (sector < 0 || sector >= kSectors) failData(where + ": sector 0-15 expected");
+        sector = indexOf(trim(l.substr(8)), kSectors).value_or(-1);
+        if (sector < 0) failData(where + ": sector 0-15 expected");
         row = 0;
         continue;
       }
@@ -296,12 +313,8 @@ Dump readDump(const std::string& bytes, Format f, const std::string& name) {
       !doc["blocks"].is_object())
     failData(name + ": not a JSON card dump (no \"blocks\" object)");
   for (const auto& [index, value] : doc["blocks"].items()) {
-    int b = -1;
-    try {
-      b = std::stoi(index);
-    } catch (const std::exception&) {
-    }
-    if (b < 0 || b >= kBlocks) failData(name + ": block \"" + index + "\" is not 0-63");
+    const int b = indexOf(index, kBlocks).value_or(-1);
+    if (b < 0) failData(name + ": block \"" + index + "\" is not 0-63");
     if (value.is_null()) continue;
     if (!value.is_string() || !(d.blocks[b] = blockFromHex(value.get<std::string>())))
       failData(name + ": block " + index + " is not 32 hexadecimal digits");
@@ -309,12 +322,8 @@ Dump readDump(const std::string& bytes, Format f, const std::string& name) {
   keysFromTrailers(d);
   if (doc.contains("SectorKeys") && doc["SectorKeys"].is_object())
     for (const auto& [index, k] : doc["SectorKeys"].items()) {
-      int s = -1;
-      try {
-        s = std::stoi(index);
-      } catch (const std::exception&) {
-      }
-      if (s < 0 || s >= kSectors || !k.is_object()) continue;
+      const int s = indexOf(index, kSectors).value_or(-1);
+      if (s < 0 || !k.is_object()) failData(name + ": sector \"" + index + "\" is not 0-15");
       // A sector listed here has the keys named here: a key left out is
       // unknown, whatever its trailer bytes hold.
       d.keyA[s].reset();
@@ -331,8 +340,10 @@ Dump readDump(const std::string& bytes, Format f, const std::string& name) {
 
 KeyFile readKeys(const std::string& bytes, const std::string& name) {
   KeyFile kf;
+  // Text: printable, and beyond ASCII only in comments (UTF-8).
   const bool text = std::all_of(bytes.begin(), bytes.end(), [](char c) {
-    return c == '\n' || c == '\r' || c == '\t' || (c >= 0x20 && c < 0x7F);
+    const auto u = static_cast<unsigned char>(c);
+    return c == '\n' || c == '\r' || c == '\t' || (u >= 0x20 && u != 0x7F);
   });
   // 192 bytes on one line are a binary file whose keys happen to be printable.
   if (!text || (bytes.size() == 192 && bytes.find('\n') == std::string::npos)) {

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <glob.h>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -66,8 +67,53 @@ std::string comm(const std::string& pid) {
   return (name.empty() ? "process" : name) + " (pid " + pid + ")";
 }
 
+// The index of a pseudo-terminal slave device, or -1.
+int ptyIndex(dev_t rdev) {
+  const unsigned m = major(rdev);
+  return m >= 136 && m <= 143 ? static_cast<int>((m - 136) * 256 + minor(rdev)) : -1;
+}
+
+// Whether the process's open file fd is the master of pseudo-terminal index.
+bool holdsMaster(const std::string& pid, const char* fd, int index) {
+  std::ifstream info("/proc/" + pid + "/fdinfo/" + fd);
+  for (std::string word; info >> word;)
+    if (word == "tty-index:" && info >> word) return word == std::to_string(index);
+  return false;
+}
+
+// Other processes that have the device open (as far as /proc lets us see),
+// leaving out one that holds a pseudo-terminal's master: that is the device
+// end of the line, not a second user.
+std::vector<std::string> openers(dev_t rdev) {
+  std::vector<std::string> names;
+  const std::string self = std::to_string(getpid());
+  const int index = ptyIndex(rdev);
+  DIR* proc = opendir("/proc");
+  if (!proc) return names;
+  while (dirent* e = readdir(proc)) {
+    const std::string pid = e->d_name;
+    if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
+    const std::string fdDir = "/proc/" + pid + "/fd";
+    DIR* fds = opendir(fdDir.c_str());
+    if (!fds) continue;
+    bool holds = false, device = false;
+    while (dirent* f = readdir(fds)) {
+      struct stat st {};
+      if (f->d_name[0] == '.' || stat((fdDir + "/" + f->d_name).c_str(), &st) != 0 ||
+          !S_ISCHR(st.st_mode))
+        continue;
+      holds = holds || st.st_rdev == rdev;
+      device = device || (index >= 0 && holdsMaster(pid, f->d_name, index));
+    }
+    closedir(fds);
+    if (holds && !device) names.push_back(comm(pid));
+  }
+  closedir(proc);
+  return names;
+}
+
 // Who holds the device: the owners of a lock on it first, then every other
-// process with it open (as far as /proc lets us see).
+// process with it open.
 std::string holders(const std::string& path) {
   struct stat dev {};
   if (stat(path.c_str(), &dev) != 0) return {};
@@ -85,26 +131,7 @@ std::string holders(const std::string& path) {
     if (where == id) names.push_back(comm(pid));
   }
   if (!names.empty()) return "held by " + names.front();
-  const std::string self = std::to_string(getpid());
-  if (DIR* proc = opendir("/proc")) {
-    while (dirent* e = readdir(proc)) {
-      const std::string pid = e->d_name;
-      if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
-      const std::string fdDir = "/proc/" + pid + "/fd";
-      DIR* fds = opendir(fdDir.c_str());
-      if (!fds) continue;
-      bool holds = false;
-      while (dirent* f = readdir(fds)) {
-        struct stat st {};
-        if (f->d_name[0] != '.' && stat((fdDir + "/" + f->d_name).c_str(), &st) == 0 &&
-            S_ISCHR(st.st_mode) && st.st_rdev == dev.st_rdev)
-          holds = true;
-      }
-      closedir(fds);
-      if (holds) names.push_back(comm(pid));
-    }
-    closedir(proc);
-  }
+  names = openers(dev.st_rdev);
   if (names.empty()) return "held by another process";
   std::string out = "held by " + names.front();
   for (std::size_t i = 1; i < names.size(); ++i) out += ", " + names[i];
@@ -120,6 +147,14 @@ std::string busyDetail(const std::string& path) {
 }
 
 std::string permissionDetail(const struct stat& st) {
+  // Only a device its group may open is opened by joining the group.
+  if ((st.st_mode & 060) != 060) {
+    const passwd* u = getpwuid(st.st_uid);
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    return "mode " + std::string(mode) + ", owned by " + (u ? u->pw_name : "another user") +
+           ": only its owner may open it (a udev rule can give it a group)";
+  }
   const group* g = getgrgid(st.st_gid);
   const std::string name = g ? g->gr_name : "dialout";
   return "owned by group " + name + ": sudo usermod -aG " + name + " \"$USER\", then log in again";
@@ -140,7 +175,9 @@ std::string precheck(Port& p, const struct stat& st) {
   const bool held =
       (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive) || flock(fd, LOCK_EX | LOCK_NB) != 0;
   ::close(fd);
-  if (held) return p.detail = busyDetail(p.path), "busy";
+  // Another process reading the line would take the reader's answers: a
+  // port open elsewhere is never probed.
+  if (held || !openers(st.st_rdev).empty()) return p.detail = busyDetail(p.path), "busy";
   return {};
 }
 
@@ -178,6 +215,16 @@ void diagnose(Port& p, const std::set<dev_t>& console) {
 }
 
 }  // namespace
+
+std::string portTrouble(const std::string& path) {
+  Port p{"", path, "", ""};
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return std::string("missing: ") + std::strerror(errno);
+  if (!S_ISCHR(st.st_mode)) return "missing: not a character device";
+  if (consoleDevices().count(st.st_rdev)) return "the system console: refused, never probed";
+  const std::string verdict = precheck(p, st);
+  return verdict.empty() ? "" : verdict + (p.detail.empty() ? "" : ": " + p.detail);
+}
 
 void addPorts(CLI::App& app, Context& ctx) {
   auto* c = app.add_subcommand(

@@ -47,7 +47,7 @@ def orvix(*args, sim=None, env=None, stdin=None):
     e = {k: v for k, v in os.environ.items() if not k.startswith("ORVIX")}
     e.update(NOWHERE, **({"ORVIX32_COM1": sim.path} if sim else {}), **(env or {}))
     return subprocess.run([ORVIX, *map(str, args)], env=e, input=stdin, capture_output=True,
-                          text=True, timeout=120)
+                          text=True, errors="replace", timeout=120)
 
 
 def make_card(sim, tmp):
@@ -104,6 +104,15 @@ def test_dump_reports_sectors_no_key_opens(sim, tmp_path, fmt, unread):
     assert got[8:12] == unread and got[7] == "A0A1A2A3A4A57F078869B0B1B2B3B4B5"
 
 
+def test_dump_goes_on_after_a_sector_whose_key_search_failed(sims, tmp_path):
+    sim = sims("--fault", "status cmd=B8 status=32 skip=3")  # "no card" at sector 3's search
+    (tmp_path / "k.dic").write_text("# clé du site, écrite à la main\nFFFFFFFFFFFF\n")
+    r = orvix("mifare", "dump", "-o", tmp_path / "d.mfd", "--keys", tmp_path / "k.dic", sim=sim)
+    assert (r.returncode, r.stdout.splitlines()[:2]) == (0, [
+        "not read: authenticate sector 3 with key A: result 32 (reader status 0x20: no card)",
+        "blocks not read: 12 13 14 15"])
+
+
 @pytest.mark.parametrize("name, block6", [
     ("hand.eml", "00" * 16), ("hand.json", "66" * 16), ("hand.mct", "66" * 16)])
 def test_restore_reads_hand_written_files(sim, tmp_path, name, block6):
@@ -130,24 +139,30 @@ def test_restore_into_a_second_card_with_trailers(sim, tmp_path):
 LOCKING = "778788"  # blocks 000, trailer 111
 
 
-@pytest.mark.parametrize("access, args, code, message", [
-    ("FF0781", [], 4, "sector 1 trailer (access bytes FF 07 81): an inverted copy does not match"),
-    ("FF0781", ["--force"], 4, "an inverted copy does not match"),
-    (LOCKING, [], 4, "the keys and access bits could never be changed again; not written"),
-    (LOCKING, ["--force"], 0, ""),
+@pytest.mark.parametrize("fmt, access, args, code, message", [
+    ("json", "FF0781", [], 4, "sector 1 trailer (access bytes FF 07 81): an inverted copy does "
+                              "not match, the card would lock the sector; never written"),
+    ("json", "FF0781", ["--force"], 4, "an inverted copy does not match"),
+    ("bin", LOCKING, [], 4, "the keys and access bits could never be changed again; not written"),
+    ("bin", LOCKING, ["--force"], 0, "\n"),
+    # A raw file cannot say "not read": such a trailer marks a sector not read.
+    ("bin", "FF0781", [], 0, "blocks not in the file, left as they were: 4 5 6 7\n"),
 ])
-def test_restore_refuses_bad_trailers_before_writing(sim, tmp_path, access, args, code, message):
+def test_restore_refuses_bad_trailers_before_writing(sim, tmp_path, fmt, access, args, code,
+                                                     message):
     img = bytearray(sim.image(tmp_path))
     img[16:32] = bytes([0x5A] * 16)
     img[118:121] = bytes.fromhex(access)
     (tmp_path / "bad.bin").write_bytes(img)
+    (tmp_path / "bad.json").write_text(json.dumps(
+        {"blocks": {str(b): img[b * 16:b * 16 + 16].hex() for b in range(64)}}))
     before = sim.image(tmp_path)
-    r = orvix("mifare", "restore", tmp_path / "bad.bin", "--with-trailers", *args, sim=sim)
-    assert r.returncode == code and message in r.stderr
+    r = orvix("mifare", "restore", tmp_path / f"bad.{fmt}", "--with-trailers", *args, sim=sim)
+    assert r.returncode == code and message in (r.stdout if code == 0 else r.stderr)
     after = sim.image(tmp_path)
     assert (after == before) == (code != 0)
     if code == 0:
-        assert after[118:121].hex().upper() == access
+        assert after[64:128] == (img if access == LOCKING else before)[64:128]
 
 
 def test_value_commands(sim):
@@ -162,6 +177,9 @@ def test_value_commands(sim):
         (["write", 5, "00" * 15 + "01"], 0, "block 5: " + "00 " * 15 + "01\n"),
         (["value", "sub", 5, 1], 4, "block 5 is not a value block"),
         (["read", 5], 0, "block 5: " + "00 " * 15 + "01\n"),
+        # read back with the keys it sets
+        (["write", 7, "A0A1A2A3A4A5FF078069B0B1B2B3B4B5"], 0,
+         "block 7: 00 00 00 00 00 00 FF 07 80 69 B0 B1 B2 B3 B4 B5\n"),
     ]
     for args, code, text in steps:
         r = orvix("mifare", *args, sim=sim)
@@ -199,14 +217,16 @@ def test_access_bits_round_trip(bits):
 
 
 def test_port_doctor_gives_each_verdict(sims, tmp_path):
-    ok, slow, held, console = sims(), sims("--speeds", "slow"), sims(), sims()
+    ok, slow, held, console, opened = sims(), sims("--speeds", "slow"), sims(), sims(), sims()
     master, slave = os.openpty()
     lock = open(held.path, "rb", buffering=0)
+    reader = subprocess.Popen(["cat", opened.path], stdout=subprocess.DEVNULL)
     fcntl.flock(lock, fcntl.LOCK_EX)
     (tmp_path / "console").write_text(f"tty-not-here {console.path}\n")
     env = {"ORVIX32_COM1": ok.path, "ORVIX32_COM2": slow.path, "ORVIX32_COM3": held.path,
            "ORVIX32_COM4": console.path, "ORVIX32_COM5": os.ttyname(slave),
-           "ORVIX_PORTS_SCAN": "", "ORVIX_CONSOLE_LIST": str(tmp_path / "console")}
+           "ORVIX32_COM7": opened.path, "ORVIX_PORTS_SCAN": "",
+           "ORVIX_CONSOLE_LIST": str(tmp_path / "console")}
     r = orvix("--trace", tmp_path / "trace", "ports", env=env)
     verdicts = {l.split()[0]: l.split(None, 2)[2] for l in r.stdout.splitlines()}
     assert r.returncode == 0
@@ -216,9 +236,12 @@ def test_port_doctor_gives_each_verdict(sims, tmp_path):
     assert verdicts["COM4"] == "console: the system console: refused, never probed"
     assert verdicts["COM5"] == "silent: opened at 57600 and 9600 bit/s, no reader answered"
     assert verdicts["COM6"] == "missing"
+    assert verdicts["COM7"] == f"busy: held by cat (pid {reader.pid})"  # open, not locked
     trace = (tmp_path / "trace").read_text()
     assert " cmd A1 > 23 A1 00 A1 89 < 45 67 00 02 11 00 13 status 0 (ok)" in trace
-    assert console("status").startswith("exchanges=0 ") and held("status").startswith("exchanges=0")
+    for s in (console, held, opened):
+        assert s("status").startswith("exchanges=0 ")
+    reader.kill()
     lock.close()
     os.close(master)
     os.close(slave)
@@ -270,6 +293,9 @@ def test_memcard_write_then_read_across_pages(sims, tmp_path):
     (["--do", "mifare remove"], ["mifare", "read", 1], 3,
      "result 32 (reader status 0x20: no card)"),
     ([], ["mifare", "read", 64], 1, "block: 0-63, not 64"),
+    ([], ["mifare", "read", "010"], 1, "block: a whole number in decimal digits, not 010"),
+    ([], ["mifare", "dump", "-o", "/tmp/x.mfd", "--keys-out", "/tmp/../tmp/x.mfd"], 1,
+     "--keys-out: not the dump file /tmp/x.mfd"),
     (["--fault", "shortdata cmd=24 count=3"], ["memcard", "read", "--type", 22, "--length", 9,
                                                "-o", "/tmp/x"], 2,
      "read 9 bytes at position 0 of a type 22 card: result 113 (link error q: response data short)"),
@@ -282,8 +308,85 @@ def test_memcard_write_then_read_across_pages(sims, tmp_path):
     ([], ["mifare", "dump", "-o", "/tmp/x.mfd", "--keys", DATA / "hand.mct"], 4,
      "hand.mct line 1: not a 12-digit key"),
     ([], ["apdu", "-"], 4, "- line 1: neither an APDU"),
+    (None, ["--port", "auto", "info"], 2, "or COM2 (/nonexistent/orvix-test-com2) (AutoLinkCom "
+                                          "result 1); `orvix ports` tells why"),
+    ([], ["mifare", "restore", "-", "--format", "mfd", "--sectors", "-"], 1, "--sectors: a list"),
+    ([], ["mifare", "restore", "-", "--format", "mfd", "--sectors", "5x"], 1, "--sectors: a list"),
+    ([], ["mifare", "restore", "-", "--format", "json"], 4, 'block "01" is not 0-63'),
+    ([], ["mifare", "restore", "-", "--format", "mct"], 4, "- line 1: sector 0-15 expected"),
+    (["--fault", "status cmd=B8 status=32"], ["mifare", "read", 1], 3,
+     "authenticate sector 0 with key A: result 32 (reader status 0x20: no card)"),
+    (["--fault", "status cmd=BA skip=2 status=36"], ["mifare", "restore", DATA / "hand.eml"], 3,
+     "write block 4: result 36 (reader status 0x24: access denied by the access conditions); "
+     "blocks already written: 1 2"),
 ])
 def test_errors_name_what_failed(sims, setup, args, code, message):
     sim = sims(*setup) if setup is not None else None
-    r = orvix(*args, sim=sim, stdin="hello\n")
+    stdin = {"json": '{"blocks": {"01": null}}', "mct": "+Sector: 1.9\n"}.get(args[-1], "hello\n")
+    r = orvix(*args, sim=sim, stdin=stdin)
     assert (r.returncode, r.stderr.count("\n")) == (code, 1) and message in r.stderr, r.stderr
+
+
+def hostile(tmp, kind):
+    """A file no command may read; none of them blocks, grows or aborts."""
+    path = tmp / "in.mfd"
+    if kind == "directory":
+        path.mkdir()
+    elif kind == "fifo":
+        os.mkfifo(path)
+    elif kind == "device":
+        return "/dev/zero"
+    elif kind == "too large":
+        with open(path, "wb") as f:
+            f.truncate(1 << 31)
+    elif kind == "empty":
+        path.write_bytes(b"")
+    elif kind == "non-UTF-8 name":
+        return str(tmp) + "/\udcff.mfd"  # missing; its name goes into JSON
+    return path
+
+
+@pytest.mark.parametrize("kind, reason", [
+    ("directory", "Is a directory"), ("fifo", "not a regular file (a FIFO)"),
+    ("device", "not a regular file (a device)"), ("too large", "too large (2147483648 bytes"),
+    ("empty", "empty"), ("non-UTF-8 name", "No such file or directory")])
+def test_hostile_input_files(sim, tmp_path, kind, reason):
+    path = hostile(tmp_path, kind)
+    for args in (["mifare", "restore", path, "--format", "mfd"], ["mifare", "dump", "-o", tmp_path / "o.mfd",
+                                               "--keys", path],
+                 ["mifare", "read", 1, "--keys", path], ["apdu", path],
+                 ["memcard", "write", "--type", 21, "-i", path]):
+        r = orvix("--json", *args, sim=sim)
+        assert (r.returncode, r.stderr.count("\n"), reason in r.stderr) == (4, 1, True), r.stderr
+        assert json.loads(r.stdout)["exit"] == 4  # exactly one document
+    assert sim("status").startswith("exchanges=0 ") and not (tmp_path / "o.mfd").exists()
+
+
+@pytest.mark.parametrize("target, setup, code, message", [
+    ("good", ["--do", "mifare remove"], 3, "request (no Mifare card in the field?)"),
+    ("good", [], 4, "k: a directory, not a regular file; not replaced"),  # --keys-out fails: neither file is replaced
+    ("/dev/null", [], 4, "/dev/null: a device, not a regular file; not replaced"),
+    ("link", [], 4, "a symbolic link, not a regular file; not replaced"),
+    ("none/x.eml", [], 4, "none/x.eml: cannot write in its folder: No such file or directory"),
+    ("-", [], 0, ""),
+    ("new", [], 0, ""),
+])
+def test_output_targets(sims, tmp_path, target, setup, code, message):
+    sim = sims(*setup)
+    (tmp_path / "k").mkdir()
+    good = tmp_path / "good.eml"
+    good.write_text("kept\n")
+    (tmp_path / "link").symlink_to(good)
+    path = {"good": good, "link": tmp_path / "link", "new": tmp_path / "new.eml",
+            "none/x.eml": tmp_path / target}.get(target, target)
+    keys = tmp_path / ("k" if code == 4 and target == "good" else "k.txt")
+    r = orvix("mifare", "dump", "-o", path, "--format", "eml", "--keys-out", keys, sim=sim)
+    assert r.returncode == code and message in r.stderr, r.stderr
+    assert sim("status").startswith("exchanges=0 ") == (code == 4)  # refused before any work
+    assert good.read_text() == "kept\n" and os.path.islink(tmp_path / "link")
+    assert os.path.exists("/dev/null") and not os.path.isfile("/dev/null")
+    assert [p.name for p in tmp_path.iterdir() if p.name.startswith(".")] == []
+    if target == "-":
+        assert len(r.stdout.splitlines()) == 64 and "16 of 16 sectors read" in r.stderr
+    if target == "new":
+        assert [os.stat(p).st_mode & 0o777 for p in (path, keys)] == [0o600, 0o600]
