@@ -4,24 +4,16 @@ from __future__ import annotations
 
 from typing import Optional
 
-#: Link errors of the frame exchange, by code: the step that failed.
-LINK_STEPS = {
-    101: "sync byte not written",
-    102: "no answer to sync",
-    103: "answer to sync not 0x45",
-    104: "command byte not written",
-    105: "length byte not written",
-    106: "command data not written",
-    107: "checksum byte not written",
-    108: "no acknowledge",
-    109: "acknowledge not 0x67",
-    110: "poll byte not written",
-    111: "no status byte",
-    112: "no length byte",
-    113: "response data short",
-    114: "no checksum byte",
-    115: "checksum mismatch",
-}
+#: The link errors of the frame exchange (the library's texts name the step that failed).
+LINK_ERRORS = range(101, 116)
+
+
+def _text(code: int) -> str:
+    """The library's text for one of its result codes."""
+    from ._library import strerror  # (the library module needs this one first)
+
+    return strerror(code)
+
 
 #: A CPU card or SAM reply too short to hold the status words.
 NO_STATUS_WORD = 65536
@@ -53,7 +45,7 @@ class LinkError(Error):
     @property
     def step(self) -> str:
         """The failed step of the exchange ("no link" for code 1)."""
-        return LINK_STEPS.get(self.code or 0, "no link")
+        return "no link" if self.code in (None, 1) else _text(self.code)
 
 
 class ReaderError(Error):
@@ -73,6 +65,10 @@ class ArgumentError(Error, ValueError):
     """An argument is out of range; nothing was sent to the reader."""
 
 
+class ReaderClosedError(Error):
+    """A call on a reader that is closed (or was never opened); nothing was sent."""
+
+
 class StatusWordError(Error):
     """An APDU ended with a status word other than 9000 (only with ``check=True``)."""
 
@@ -90,8 +86,8 @@ def check(code: int, function: str, contact: bool = False) -> None:
     """
     if code == 0:
         return
-    if code in LINK_STEPS:
-        raise LinkError(f"{function}: link error {code} ({LINK_STEPS[code]})", code, function)
+    if code in LINK_ERRORS:
+        raise LinkError(f"{function}: link error {code} ({_text(code)})", code, function)
     if code == 4:
         raise ArgumentError(f"{function}: argument out of range (nothing sent)", code, function)
     if contact and code in (3, 19):
@@ -99,4 +95,6 @@ def check(code: int, function: str, contact: bool = False) -> None:
         raise CardTypeError(f"{function}: {what} ({code})", code, function)
     if code == NO_STATUS_WORD:
         raise ReaderError(f"{function}: reply too short to hold the status words", code, function)
+    if code > NO_STATUS_WORD:  # the library's own verdicts: cancelled, buffer too small, …
+        raise Error(f"{function}: {_text(code)} ({code})", code, function)
     raise ReaderError(f"{function}: reader status {code} (0x{code:02X})", code, function)

@@ -50,11 +50,13 @@ def test_card_and_argument_errors(sim, reader, fresh_card, call, error, code, fu
 
 
 def test_nothing_to_link_to(monkeypatch, tmp_path, sim, reader):
-    with pytest.raises(LinkError, match="no reader answered on COM10"):
-        orvix32.Reader("COM10").link()
-    assert not reader.linked  # the library let go of its link first
-    with pytest.raises(ArgumentError):
-        orvix32.Reader(10)
+    for port in ("COM10", 9, str(tmp_path / "none")):
+        with pytest.raises(LinkError, match=r"orvix_open: .*: no such port \(65539\)"):
+            orvix32.Reader(port)
+    assert reader.linked  # the other reader keeps its link
+    for bad in (10, -1, True, "", "COM1\0"):
+        with pytest.raises(ArgumentError):
+            orvix32.Reader(bad)
     with pytest.raises(SimulatorError, match="no cmd= filter"):
         sim.fault("silent", cmd=0xB9)
     monkeypatch.setenv("ORVIX32_READERSIM", str(tmp_path / "none"))
