@@ -1,4 +1,5 @@
 """Readers as objects: several at once, closed, interrupted, held across a sequence."""
+import gc
 import signal
 import threading
 import time
@@ -48,6 +49,9 @@ def test_closed_reader(orvix_sim):
         with pytest.raises(ReaderClosedError, match="the reader on COM.* is closed") as e:
             call(reader)
         assert isinstance(e.value, Error) and e.value.code is None
+    dropped = Reader(orvix_sim.path)
+    del dropped  # closes quietly when collected
+    gc.collect()
     with Reader(orvix_sim.path) as again:  # the port is free at once
         assert again.firmware_version() == b"TK61 2.1"
     assert reader.link().firmware_version() == b"TK61 2.1"
