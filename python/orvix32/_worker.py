@@ -80,7 +80,10 @@ class Worker:
         job = _Job(fn, args)
         try:
             self._jobs.put(job)
-            job.done.acquire()
+            # In slices: a signal that reached another thread, or a system
+            # whose lock waits no signal interrupts, is still seen within 50 ms.
+            while not job.done.acquire(True, 0.05):
+                pass
         except KeyboardInterrupt:
             self._stop(job, cancel, abandon)
             raise
