@@ -2,7 +2,7 @@
 import pytest
 
 import orvix32
-from orvix32 import ArgumentError, CardTypeError, LinkError, ReaderError
+from orvix32 import ArgumentError, CardTypeError, LinkError, ReaderError, Result
 from orvix32.testing import SimulatorError
 
 LINK_FAULTS = [("silent", 102, "no answer to sync"), ("wrongready", 103, "answer to sync not 0x45"),
@@ -49,9 +49,13 @@ def test_card_and_argument_errors(sim, reader, fresh_card, call, error, code, fu
 
 
 def test_nothing_to_link_to(monkeypatch, tmp_path, sim, reader):
-    for port in ("COM10", 9, str(tmp_path / "none")):
-        with pytest.raises(LinkError, match=r"orvix_open: .*: no such port \(65539\)"):
+    for port, code, text in (("COM10", Result.NO_PORT, "COM10: no such port"),
+                             (9, Result.NO_PORT, "COM10: no such port"),
+                             (str(tmp_path / "none"), Result.NO_PORT, "none: no such port"),
+                             (sim.path, Result.PORT_BUSY, "reader: port busy")):  # held below
+        with pytest.raises(LinkError, match=f"^orvix_open: .*{text} \\({int(code)}\\)$") as e:
             orvix32.Reader(port)
+        assert e.value.code is code
     assert reader.linked  # the other reader keeps its link
     for bad in (10, -1, True, "", "COM1\0"):
         with pytest.raises(ArgumentError):
