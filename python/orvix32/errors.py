@@ -5,24 +5,16 @@ from __future__ import annotations
 from enum import IntEnum
 from typing import Any, Optional, Tuple, Union
 
-#: Link errors of the frame exchange, by code: the step that failed.
-LINK_STEPS = {
-    101: "sync byte not written",
-    102: "no answer to sync",
-    103: "answer to sync not 0x45",
-    104: "command byte not written",
-    105: "length byte not written",
-    106: "command data not written",
-    107: "checksum byte not written",
-    108: "no acknowledge",
-    109: "acknowledge not 0x67",
-    110: "poll byte not written",
-    111: "no status byte",
-    112: "no length byte",
-    113: "response data short",
-    114: "no checksum byte",
-    115: "checksum mismatch",
-}
+#: The link errors of the frame exchange (the library's texts name the step that failed).
+LINK_ERRORS = range(101, 116)
+
+
+def _text(code: int) -> str:
+    """The library's text for one of its result codes."""
+    from ._library import strerror  # (the library module needs this one first)
+
+    return strerror(code)
+
 
 #: A CPU card or SAM reply too short to hold the status words.
 NO_STATUS_WORD = 65536
@@ -52,6 +44,13 @@ class Result(IntEnum):
     NO_CHECKSUM_BYTE = 114
     CHECKSUM_MISMATCH = 115
     NO_STATUS_WORD = NO_STATUS_WORD
+    CANCELLED = 65537  # a call stopped by Ctrl-C
+    BUFFER_TOO_SMALL = 65538
+    NO_PORT = 65539  # opening a reader
+    PORT_BUSY = 65540
+    PERMISSION_DENIED = 65541
+    NOT_HELD = 65542  # ending a transaction the thread does not hold
+    INTERNAL_ERROR = 65543
 
 
 #: The link errors raised after the whole command frame was written: the
@@ -107,15 +106,16 @@ class LibraryNotFoundError(Error, OSError):
 
 
 class LinkError(Error):
-    """The link to the reader failed: codes 101 … 115 of the frame exchange, or 1 (no link).
+    """The link to the reader failed: codes 101 … 115 of the frame exchange, or why a
+    reader could not be opened (no such port, the port busy, …).
 
     ``step`` names the step of the exchange that failed, e.g. "no answer to sync".
     """
 
     @property
     def step(self) -> str:
-        """The failed step of the exchange ("no link" for code 1)."""
-        return LINK_STEPS.get(self.code or 0, "no link")
+        """The failed step of the exchange, or why the reader could not be opened."""
+        return "no link" if self.code in (None, 1) else _text(self.code)
 
 
 class ReaderError(Error):
@@ -140,6 +140,10 @@ class ArgumentTypeError(Error, TypeError):
     nothing was sent to the reader."""
 
 
+class ReaderClosedError(Error):
+    """A call on a reader that is closed (or was never opened); nothing was sent."""
+
+
 class StatusWordError(Error):
     """An APDU ended with a status word other than 9000 (only with ``check=True``)."""
 
@@ -158,8 +162,8 @@ def check(code: int, function: str, contact: bool = False) -> None:
     if code == 0:
         return
     named = result(code, contact)
-    if code in LINK_STEPS:
-        message = f"{function}: link error {code} ({LINK_STEPS[code]})"
+    if code in LINK_ERRORS:
+        message = f"{function}: link error {code} ({_text(code)})"
         if function in VALUE_COMMANDS and code in AFTER_FRAME:
             message += f"; {CARD_MAY_HAVE_CHANGED}"
         raise LinkError(message, named, function)
@@ -171,4 +175,6 @@ def check(code: int, function: str, contact: bool = False) -> None:
     if code == NO_STATUS_WORD:
         raise ReaderError(f"{function}: reply too short to hold the status words", named,
                           function)
+    if code > NO_STATUS_WORD:  # the library's own verdicts: cancelled, buffer too small, …
+        raise Error(f"{function}: {_text(code)} ({code})", named, function)
     raise ReaderError(f"{function}: reader status 0x{code:02X}", named, function)

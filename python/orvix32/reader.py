@@ -2,21 +2,24 @@
 
 from __future__ import annotations
 
+import contextlib
 import ctypes
 import datetime as _dt
 import os
+import threading
 from dataclasses import dataclass
-from typing import Any, List, Optional, Sequence, Tuple, Union
+from typing import Any, Iterator, List, Optional, Sequence, Tuple, Union
 
 from . import _check as chk
 from . import _library
 from ._library import buffer
-from .errors import LINK_STEPS, ArgumentError, LinkError, ReaderError, Result, StatusWordError
+from ._worker import Worker
+from .errors import ArgumentError, LinkError, ReaderClosedError, ReaderError, StatusWordError
 from .errors import check as _check
 from .errors import result as _result
 from .mifare import parse_value_block
 
-Port = Union[int, str]
+Port = Union[int, str, "os.PathLike[str]"]
 
 #: The calendar year the attendance terminal's year 0 stands for (a leap year,
 #: as the terminal's year 0 is).
@@ -24,13 +27,19 @@ YEAR_ZERO = 2000
 
 
 def _port_index(port: Port) -> Union[int, str]:
-    if port == "auto":
-        return "auto"
-    if isinstance(port, str) and port.upper().startswith("COM") and port[3:].isdigit():
-        port = int(port[3:]) - 1
-    if type(port) is int and 0 <= port <= 9:
+    """0 … 9 for COM1 … COM10 (given as a number or a name), else the port as
+    the library takes it (a device path, …) or "auto"."""
+    if isinstance(port, os.PathLike):
+        port = os.fspath(port)
+    if isinstance(port, str):
+        if port.upper().startswith("COM") and port[3:].isdigit() and 1 <= int(port[3:]) <= 10:
+            return int(port[3:]) - 1
+        if port and "\0" not in port:
+            return port
+    elif type(port) is int and 0 <= port <= 9:
         return port
-    raise ArgumentError(f"port must be 0 … 9, 'COM1' … 'COM10' or 'auto', not {port!r}")
+    raise ArgumentError(f"port must be 0 … 9, 'COM1' … 'COM10', a device path or 'auto', "
+                        f"not {port!r}")
 
 
 def _serial(serial: bytes) -> int:
@@ -51,79 +60,142 @@ class _Family:
         self._reader = reader
 
     def _call(self, name: str, *args: Any) -> int:
-        code = int(getattr(_library.library(), name)(*args))
+        code = self._reader._raw(name, *args)
         _check(code, name, self._contact)
         return code
-
-
-_current: Optional["Reader"] = None  # the Reader whose link the library holds
 
 
 class Reader(_Family):
     """The card reader on one serial port, linked while open.
 
-    ``port`` is 0 … 9 (or "COM1" … "COM10") or "auto" (COM1 or COM2, whichever
-    answers). ``trace`` names a file (or "-" for standard error) for the
-    library's exchange trace; the library looks for it at the first exchange
-    of the process. The library holds one link per process: every Reader
-    shares it, so open one at a time::
+    ``port`` is 0 … 9 (or "COM1" … "COM10"), a device path, or "auto" (COM1 or
+    COM2, whichever answers); any other text goes to the library as it is.
+    ``speed`` is 0 (57600 bit/s, else 9600), 57600 or 9600; ``low_latency``
+    asks the serial driver to pass bytes on at once. ``trace`` names a file
+    (or "-" for standard error) for this reader's exchange trace.
 
-        with Reader(0) as reader:
+    The reader opens at once and holds its port until :meth:`close` (or the
+    end of a ``with`` block): each Reader has a link of its own, so several
+    readers work side by side, also from several threads. Calls on one reader
+    run one after the other; :meth:`transaction` holds it across several.
+    Ctrl-C stops a call in progress and leaves the reader usable::
+
+        with Reader("/dev/ttyUSB0") as reader:
             print(reader.firmware_version())
     """
 
-    def __init__(self, port: Port = 0, trace: Union[str, "os.PathLike[str]", None] = None) -> None:
+    _handle: Optional[int] = None
+
+    def __init__(self, port: Port = 0, trace: Union[str, "os.PathLike[str]", None] = None, *,
+                 speed: int = 0, low_latency: bool = True) -> None:
         super().__init__(self)
         self._requested = _port_index(port)
-        self.port: Optional[int] = self._requested if isinstance(self._requested, int) else None
-        self.linked = False
-        if trace is not None:
-            os.environ["ORVIX32_TRACE"] = os.fspath(trace)
+        self.port: Union[int, str, None] = None if self._requested == "auto" else self._requested
+        self._options = _library.Options(speed, 1 if low_latency else 0)
+        self._trace = None if trace is None else os.fspath(trace)
+        self._lock = threading.RLock()
+        self._worker = Worker(f"orvix32 {self._name(self._requested)}")
         self.mifare = Mifare(self)
         self.rf5550 = RF5550(self)
         self.memory_card = MemoryCard(self)
         self.at1608 = AT1608(self)
         self.cpu = Slot(self, 0)
         self.attendance = Attendance(self)
+        self.link()
+
+    @staticmethod
+    def _name(port: Union[int, str]) -> str:
+        return f"COM{port + 1}" if isinstance(port, int) else port
+
+    def _raw(self, name: str, *args: Any) -> int:
+        """One library call of this reader, named by its export; its result."""
+        fn, adapt = _library.handle_call(name)
+        with self._lock:
+            handle = self._handle
+            if handle is None:
+                raise ReaderClosedError(f"{name}: the reader on {self._name(self._requested)} "
+                                        f"is closed", None, name)
+            return int(self._worker.call(fn, adapt(handle, args),
+                                         lambda: _library.library().orvix_cancel(handle)))
+
+    def _open(self, name: str) -> int:
+        lib, handle = _library.library(), ctypes.c_void_p()
+        code = self._worker.call(lib.orvix_open, (name.encode(), ctypes.byref(self._options),
+                                                  ctypes.byref(handle)),
+                                 abandon=lambda code: lib.orvix_close(handle))
+        if code == 0:
+            self._handle = handle.value
+        return int(code)
 
     def link(self) -> "Reader":
-        """Links to the reader (closing any link of the process first); raises
-        :class:`LinkError` when no reader answers."""
-        global _current
-        lib = _library.library()
-        # The library closes the link it holds before it links again.
-        if _current is not None:
-            _current.linked = False
-        _current = None
-        if self._requested == "auto":
-            index = ctypes.c_int(0)
-            code = lib.AutoLinkCom(ctypes.byref(index))
+        """Opens the port and links to the reader (links again when open);
+        raises :class:`LinkError` when no reader answers."""
+        with self._lock:
+            if self._handle is not None:
+                code = self._raw("orvix_relink")
+                if code:
+                    raise LinkError(f"orvix_relink: {_library.strerror(code)} ({code})",
+                                    _result(code), "orvix_relink")
+                return self
+            names = ["COM1", "COM2"] if self._requested == "auto" else [self._name(
+                self._requested)]
+            for name in names:
+                code = self._open(name)
+                if code == 0:
+                    break
             if code:
-                why = LINK_STEPS.get(code, "no port opened")
-                raise LinkError(f"AutoLinkCom: no reader on COM1 or COM2 ({code}: {why})",
-                                Result.NO_LINK if code == 1 else _result(code), "AutoLinkCom")
-            self.port = index.value
-        else:
-            assert isinstance(self._requested, int)
-            if lib.LinkCom(self._requested):
-                raise LinkError(f"LinkCom: no reader answered on COM{self._requested + 1}",
-                                Result.NO_LINK, "LinkCom")
-            self.port = self._requested
-        self.linked = True
-        _current = self
-        return self
+                self._worker.stop()
+                _check(code if code == 4 else 0, "orvix_open")
+                raise LinkError(f"orvix_open: {' or '.join(names)}: {_library.strerror(code)} "
+                                f"({code})", _result(code), "orvix_open")
+            if self._requested == "auto":
+                self.port = names.index(name)
+            if self._trace is not None:
+                code = _library.library().orvix_set_trace_file(self._handle, self._trace.encode())
+                if code:
+                    self.close()
+                    _check(code, "orvix_set_trace_file")
+            return self
+
+    @property
+    def linked(self) -> bool:
+        """True while the reader is open."""
+        return self._handle is not None
 
     def close(self) -> None:
-        """Closes the link (the library then pauses one second); harmless when
-        not linked, also when another Reader has linked since."""
-        global _current
-        if self.linked and _current is self:
-            _current = None
-            _library.library().UnLinkCom()
-        self.linked = False
+        """Closes the port at once (no pause); harmless when closed. Calls of
+        other threads in progress end first."""
+        with self._lock:
+            handle, self._handle = self._handle, None
+            self._worker.stop()
+            if handle is not None:
+                _library.library().orvix_close(handle)
+
+    def __del__(self) -> None:
+        try:
+            self.close()
+        except Exception:  # (at interpreter exit the modules may be gone)
+            pass
+
+    @contextlib.contextmanager
+    def transaction(self) -> Iterator["Reader"]:
+        """Holds the reader for this thread across a ``with`` block: other
+        threads' calls on it wait until the block ends::
+
+            with reader.transaction():
+                reader.mifare.request()
+                ...
+        """
+        with self._lock:
+            _check(self._raw("orvix_begin"), "orvix_begin")
+            try:
+                yield self
+            finally:
+                if self._handle is not None:
+                    self._raw("orvix_end")
 
     def __enter__(self) -> "Reader":
-        return self.link()
+        return self if self.linked else self.link()
 
     def __exit__(self, *exc: object) -> None:
         self.close()
@@ -133,8 +205,8 @@ class Reader(_Family):
 
     @property
     def baud_rate(self) -> int:
-        """The line speed of the last successful link (57600 or 9600; 0 before one)."""
-        return int(_library.library().ComBaudRate())
+        """The line speed of the link (57600 or 9600; 0 while relinking found no reader)."""
+        return self._raw("ComBaudRate")
 
     @staticmethod
     def library_version() -> int:
@@ -560,7 +632,7 @@ class Slot(_Family):
     @property
     def protocol(self) -> int:
         """The protocol of the last reset: 0 (T=0) or 1 (T=1); shared by all slots."""
-        return int(_library.library().CPUCardProtocolType())
+        return self._reader._raw("CPUCardProtocolType")
 
     def reset(self) -> bytes:
         """Resets the card; its answer to reset."""
@@ -589,7 +661,7 @@ class Slot(_Family):
         out = buffer(max(93, 10 + lc), packed)
         resp = buffer(136)
         name = "Pro" + self._name
-        code = getattr(_library.library(), name)(out, resp)
+        code = self._reader._raw(name, out, resp)
         if code < 256 or code == 0x10000:  # not a status word: the link's or reader's status
             _check(code, name)
         r = Response(bytes(resp[1 : 1 + resp[0]]), code)

@@ -155,7 +155,7 @@ class Simulator:
         return self._proc is not None and self._proc.poll() is None
 
     def reader(self, **kwargs: Any) -> Reader:
-        """A :class:`Reader` on this simulator's port (not yet linked)."""
+        """A :class:`Reader` linked to this simulator's port."""
         if self.port is None:
             raise SimulatorError("the simulator is not running")
         return Reader(self.port, **kwargs)

@@ -2,7 +2,7 @@
 import pytest
 
 import orvix32
-from orvix32 import ArgumentError, CardTypeError, LinkError, ReaderError
+from orvix32 import ArgumentError, CardTypeError, LinkError, ReaderError, Result
 from orvix32.testing import SimulatorError
 
 LINK_FAULTS = [("silent", 102, "no answer to sync"), ("wrongready", 103, "answer to sync not 0x45"),
@@ -49,11 +49,17 @@ def test_card_and_argument_errors(sim, reader, fresh_card, call, error, code, fu
 
 
 def test_nothing_to_link_to(monkeypatch, tmp_path, sim, reader):
-    with pytest.raises(LinkError, match="no reader answered on COM10"):
-        orvix32.Reader("COM10").link()
-    assert not reader.linked  # the library let go of its link first
-    with pytest.raises(ArgumentError):
-        orvix32.Reader(10)
+    for port, code, text in (("COM10", Result.NO_PORT, "COM10: no such port"),
+                             (9, Result.NO_PORT, "COM10: no such port"),
+                             (str(tmp_path / "none"), Result.NO_PORT, "none: no such port"),
+                             (sim.path, Result.PORT_BUSY, "reader: port busy")):  # held below
+        with pytest.raises(LinkError, match=f"^orvix_open: .*{text} \\({int(code)}\\)$") as e:
+            orvix32.Reader(port)
+        assert e.value.code is code
+    assert reader.linked  # the other reader keeps its link
+    for bad in (10, -1, True, "", "COM1\0"):
+        with pytest.raises(ArgumentError):
+            orvix32.Reader(bad)
     with pytest.raises(SimulatorError, match="no cmd= filter"):
         sim.fault("silent", cmd=0xB9)
     monkeypatch.setenv("ORVIX32_READERSIM", str(tmp_path / "none"))

@@ -1,0 +1,105 @@
+"""Readers as objects: several at once, closed, interrupted, held across a sequence."""
+import gc
+import signal
+import threading
+import time
+from concurrent.futures import ThreadPoolExecutor
+
+import pytest
+
+from orvix32 import Error, Reader, ReaderClosedError
+from orvix32.testing import Simulator
+
+FF6 = b"\xff" * 6
+
+
+def test_two_readers_in_parallel_threads():
+    with Simulator() as a, Simulator() as b, Reader(a.port) as ra, Reader(b.path) as rb:
+        for sim, serial in ((a, "A1A2A3A4"), (b, "B1B2B3B4")):
+            sim.control("mifare remove")
+            sim.control("mifare insert classic " + serial)
+
+        def own_card(reader):
+            m, seen = reader.mifare, set()
+            for _ in range(40):
+                m.request()
+                serial = m.anticollision()
+                m.select(serial)
+                seen.add(serial.hex().upper())
+            return seen
+
+        with ThreadPoolExecutor(2) as pool:
+            assert [f.result() for f in [pool.submit(own_card, r) for r in (ra, rb)]] == [
+                {"A1A2A3A4"}, {"B1B2B3B4"}]
+        assert (ra.port, rb.port) == (a.port, b.path)
+
+
+CLOSED_CALLS = [lambda r: r.mifare.request(), lambda r: r.firmware_version(),
+                lambda r: r.baud_rate, lambda r: r.cpu.protocol, lambda r: r.sam(2).reset(),
+                lambda r: r.transaction().__enter__()]
+
+
+def test_closed_reader(orvix_sim):
+    reader = orvix_sim.reader()
+    start = time.monotonic()
+    reader.close()
+    assert time.monotonic() - start < 0.5  # no pause
+    reader.close()
+    for call in CLOSED_CALLS:
+        with pytest.raises(ReaderClosedError, match="the reader on COM.* is closed") as e:
+            call(reader)
+        assert isinstance(e.value, Error) and e.value.code is None
+    dropped = Reader(orvix_sim.path)
+    del dropped  # closes quietly when collected
+    gc.collect()
+    with Reader(orvix_sim.path) as again:  # the port is free at once
+        assert again.firmware_version() == b"TK61 2.1"
+    assert reader.link().firmware_version() == b"TK61 2.1"
+    reader.close()
+
+
+def _interrupt_after(seconds):
+    """SIGINT to the main thread (as Ctrl-C) after ``seconds``; the time it was sent."""
+    sent = []
+    main = threading.main_thread().ident
+
+    def send():
+        sent.append(time.monotonic())
+        signal.pthread_kill(main, signal.SIGINT)
+    threading.Timer(seconds, send).start()
+    return sent
+
+
+def _in_transaction(reader):
+    with reader.transaction():
+        reader.mifare.request()
+
+
+@pytest.mark.parametrize("call", [  # the Mifare family relinks and repeats for seconds
+    lambda r: r.mifare.request(), lambda r: r.mifare.read_block(4, bytes(4)), _in_transaction])
+def test_ctrl_c_stops_a_call(sim, reader, call):
+    sim.control("fault silent count=all")
+    sent = _interrupt_after(0.3)
+    with pytest.raises(KeyboardInterrupt):
+        call(reader)
+    assert time.monotonic() - sent[0] < 0.1
+    sim.control("faults clear")
+    assert reader.firmware_version() == b"TK61 2.1"
+    _in_transaction(reader)  # not left held
+
+
+def test_transactions_from_two_threads(reader, fresh_card):
+    m = reader.mifare
+    m.load_key(1, FF6)
+
+    def sequences():
+        for _ in range(100):
+            with reader.transaction():
+                m.request()
+                m.select(m.anticollision())
+                m.authenticate(1)
+                assert m.read(4) == bytes(16)
+        return True
+
+    with ThreadPoolExecutor(2) as pool:
+        assert [f.result() for f in [pool.submit(sequences) for _ in range(2)]] == [True, True]
