@@ -40,6 +40,14 @@ pc=$(PKG_CONFIG_LIBDIR=$pcdir pkg-config --cflags --libs orvix32)
 # shellcheck disable=SC2086
 cc -Wall -Wextra -Werror -o "$WORK/pc-consumer" tests/install/consumer.c $pc
 run_caller "pkg-config caller (cc ... $pc)" "$(dirname "$pcdir")" "$WORK/pc-consumer"
+# The README's examples of several readers, built against the installed headers.
+awk -v w="$WORK" '/^## / {on = /^## Several readers$/} on && /^```(c|cpp)$/ {f = substr($0, 4); next}
+  /^```$/ {f = ""} on && f {print > (w "/several." f)}' README.md
+# shellcheck disable=SC2086
+cc -Wall -Wextra -Werror -o "$WORK/several-c" "$WORK/several.c" $pc
+# shellcheck disable=SC2086
+c++ -std=c++20 -Wall -Wextra -Werror -o "$WORK/several-cpp" "$WORK/several.cpp" $pc
+echo "ok  README examples of several readers built (C, C++20)"
 stage=$WORK/stage/usr/local
 cmake -S tests/install/cmake-consumer -B "$WORK/cmake-consumer" -G Ninja \
   -DCMAKE_PREFIX_PATH="$stage" -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" >/dev/null
