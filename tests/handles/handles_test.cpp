@@ -354,6 +354,14 @@ TEST_F(Handles, CloseReleasesThePortAtOnce) {
   // A closed port is free for the flat link as well.
   EXPECT_EQ(LinkCom(0), 0);
   UnLinkCom();
+  // A moved reader: the source is empty, an assignment closes the old one.
+  orvix::Reader a("COM1"), b;
+  unsigned char v[8];
+  b = std::move(a);
+  EXPECT_EQ(a.device_version(v), std::errc::invalid_argument);
+  EXPECT_FALSE(b.device_version(v));
+  b = orvix::Reader();
+  EXPECT_FALSE(orvix::Reader::open("COM1").second);
   auto [missing, ec] = orvix::Reader::open("COM3");
   EXPECT_EQ(ec, std::errc::no_such_device);
   EXPECT_FALSE(missing);
