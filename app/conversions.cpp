@@ -151,7 +151,7 @@ bool isWholeDecimalText(const QString& text) {
   QString compact = text;
   compact.remove(u' ');
   qsizetype i = !compact.isEmpty() && (compact[0] == u'+' || compact[0] == u'-') ? 1 : 0;
-  if (i == 1 && compact.size() == 1) return false;
+  if (compact.size() == i) return false;  // nothing, or a sign alone
   for (; i < compact.size(); ++i)
     if (compact[i].unicode() < u'0' || compact[i].unicode() > u'9') return false;
   return true;

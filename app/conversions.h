@@ -45,11 +45,12 @@ QString versionLine(std::span<const std::uint8_t> bytes);
 std::optional<std::int32_t> decimalTextToAmount(const QString& text);
 
 // Whether a purse amount is typed as a whole decimal number: blanks aside,
-// nothing, or digits with an optional sign in front (no hexadecimal letters,
-// no exponent, no fraction).
+// digits with an optional sign in front (no hexadecimal letters, no exponent,
+// no fraction). An empty or blank text is no amount: it is refused, never
+// taken as 0.
 bool isWholeDecimalText(const QString& text);
-// The amount of such a text (the empty text gives 0); nothing for any other
-// text or for a value outside the signed 32-bit range.
+// The amount of such a text; nothing for any other text (the empty one too)
+// or for a value outside the signed 32-bit range.
 std::optional<std::int32_t> wholeAmount(const QString& text);
 
 // An amount or status in decimal: a blank before zero and positive values, a

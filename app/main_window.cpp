@@ -215,12 +215,14 @@ void MainWindow::setButtonEnabled(const QString& name, bool enabled) {
 
 void MainWindow::setBusy(bool busy) {
   if (busy) {
-    setCursor(Qt::WaitCursor);
+    // Application-wide, so the wait shows wherever the pointer rests, also
+    // over a box that has a pointer of its own (the serial box's I-beam).
+    QApplication::setOverrideCursor(Qt::WaitCursor);
     // Let the pointer and the pressed button show before the reader call
     // blocks the window; operator input waits.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   } else {
-    unsetCursor();
+    QApplication::restoreOverrideCursor();
   }
 }
 

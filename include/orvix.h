@@ -144,14 +144,14 @@ ORVIX32_API int ORVIX32_CALL orvix_relink(orvix_reader* reader);
 /** One exchange as a trace callback sees it. The pointers are valid during
  * the callback only. */
 typedef struct orvix_exchange {
-  const char* port;                /* as orvix_port_name */
-  int command;                     /* the command byte */
-  const unsigned char* sent;       /* every byte written, sync and poll included */
+  const char* port;          /* as orvix_port_name */
+  int command;               /* the command byte */
+  const unsigned char* sent; /* every byte written, sync and poll included */
   size_t sent_length;
-  const unsigned char* received;   /* every byte read */
+  const unsigned char* received; /* every byte read */
   size_t received_length;
-  int status;                      /* 0, 101 … 115 or the reader's status */
-  double milliseconds;             /* from the sync byte to the last byte */
+  int status;          /* 0, 101 … 115 or the reader's status */
+  double milliseconds; /* from the sync byte to the last byte */
 } orvix_exchange;
 
 typedef void(ORVIX32_CALL* orvix_trace_callback)(void* user, const orvix_exchange* exchange);
@@ -231,8 +231,7 @@ ORVIX32_API int ORVIX32_CALL orvix_mifare_select(orvix_reader* reader,
 ORVIX32_API int ORVIX32_CALL orvix_mifare_authenticate(orvix_reader* reader, int key_type,
                                                        int sector,
                                                        int block); /* RFMifare_Authentication */
-ORVIX32_API int ORVIX32_CALL orvix_mifare_read(orvix_reader* reader, int block,
-                                               unsigned char* data,
+ORVIX32_API int ORVIX32_CALL orvix_mifare_read(orvix_reader* reader, int block, unsigned char* data,
                                                size_t data_size); /* RFMifare_Read */
 ORVIX32_API int ORVIX32_CALL orvix_mifare_write(orvix_reader* reader, int block,
                                                 const unsigned char* data,
@@ -264,9 +263,11 @@ ORVIX32_API int ORVIX32_CALL orvix_rf5550_wake(orvix_reader* reader, const unsig
 ORVIX32_API int ORVIX32_CALL orvix_rf5550_read_after_wake(
     orvix_reader* reader, int block, const unsigned char* password, size_t password_size,
     unsigned char* buffer, size_t buffer_size, size_t* received); /* RF5550_ReadAfterWake */
-ORVIX32_API int ORVIX32_CALL orvix_rf5550_write_after_wake(
-    orvix_reader* reader, int block, const unsigned char* password, size_t password_size,
-    unsigned char* data, size_t data_size, int option); /* RF5550_WriteAfterWake */
+ORVIX32_API int ORVIX32_CALL orvix_rf5550_write_after_wake(orvix_reader* reader, int block,
+                                                           const unsigned char* password,
+                                                           size_t password_size,
+                                                           unsigned char* data, size_t data_size,
+                                                           int option); /* RF5550_WriteAfterWake */
 ORVIX32_API int ORVIX32_CALL orvix_rf5550_module(orvix_reader* reader, unsigned char* number,
                                                  size_t number_size); /* RF5550_Mcmno */
 
@@ -276,10 +277,10 @@ ORVIX32_API int ORVIX32_CALL orvix_rf5550_module(orvix_reader* reader, unsigned 
  * and writes (4 bytes for types 0 and 15 … 17, else length). Card reads and
  * writes need buffer_size >= length. */
 
-ORVIX32_API int ORVIX32_CALL orvix_power_on(orvix_reader* reader);    /* PowerOn */
-ORVIX32_API int ORVIX32_CALL orvix_power_off(orvix_reader* reader);   /* PowerOff */
+ORVIX32_API int ORVIX32_CALL orvix_power_on(orvix_reader* reader);              /* PowerOn */
+ORVIX32_API int ORVIX32_CALL orvix_power_off(orvix_reader* reader);             /* PowerOff */
 ORVIX32_API int ORVIX32_CALL orvix_select_card(orvix_reader* reader, int type); /* SelectCard */
-ORVIX32_API int ORVIX32_CALL orvix_verify_ic(orvix_reader* reader);   /* VerifyIC */
+ORVIX32_API int ORVIX32_CALL orvix_verify_ic(orvix_reader* reader);             /* VerifyIC */
 ORVIX32_API int ORVIX32_CALL orvix_inquire(orvix_reader* reader, int* type, int* second,
                                            int* power); /* Inquire */
 ORVIX32_API int ORVIX32_CALL orvix_check_secret(orvix_reader* reader, int length,
@@ -295,12 +296,12 @@ ORVIX32_API int ORVIX32_CALL orvix_modify_secret(orvix_reader* reader, int lengt
 ORVIX32_API int ORVIX32_CALL orvix_read_card(orvix_reader* reader, int area, int page, int address,
                                              int length, unsigned char* buffer,
                                              size_t buffer_size); /* ReadCard */
-ORVIX32_API int ORVIX32_CALL orvix_write_card(orvix_reader* reader, int area, int page,
-                                              int address, int length, unsigned char* buffer,
+ORVIX32_API int ORVIX32_CALL orvix_write_card(orvix_reader* reader, int area, int page, int address,
+                                              int length, unsigned char* buffer,
                                               size_t buffer_size); /* WriteCard */
-ORVIX32_API int ORVIX32_CALL orvix_erase_card(orvix_reader* reader, int area, int page,
-                                              int address, int length, unsigned char* buffer,
-                                              size_t buffer_size); /* EraseCard */
+ORVIX32_API int ORVIX32_CALL orvix_erase_card(orvix_reader* reader, int area, int page, int address,
+                                              int length, unsigned char* buffer,
+                                              size_t buffer_size);        /* EraseCard */
 ORVIX32_API int ORVIX32_CALL orvix_fuse(orvix_reader* reader, int value); /* Fuse */
 /** CheckEraseSecret; key_size >= the key length of the selected type. */
 ORVIX32_API int ORVIX32_CALL orvix_check_erase_secret(orvix_reader* reader, int selector,
@@ -309,7 +310,7 @@ ORVIX32_API int ORVIX32_CALL orvix_check_erase_secret(orvix_reader* reader, int 
 ORVIX32_API int ORVIX32_CALL orvix_check_zone_secret(orvix_reader* reader, int zone,
                                                      unsigned char* code, size_t code_size);
 ORVIX32_API int ORVIX32_CALL orvix_set_zone_rw_bit(orvix_reader* reader, int zone,
-                                                   int bits); /* SetZoneRWBit */
+                                                   int bits);         /* SetZoneRWBit */
 ORVIX32_API int ORVIX32_CALL orvix_set_standby(orvix_reader* reader); /* SetStandby */
 ORVIX32_API int ORVIX32_CALL orvix_read_mem_card(orvix_reader* reader, int address, int length,
                                                  unsigned char* buffer,
@@ -383,7 +384,7 @@ ORVIX32_API int ORVIX32_CALL orvix_kq_end_pos(orvix_reader* reader, const int* d
 ORVIX32_API int ORVIX32_CALL orvix_kq_read_record(orvix_reader* reader, int selector, int number,
                                                   int count, unsigned char* buffer,
                                                   size_t buffer_size,
-                                                  size_t* received); /* KQ_ReadRecord */
+                                                  size_t* received);  /* KQ_ReadRecord */
 ORVIX32_API int ORVIX32_CALL orvix_kq_sys_init(orvix_reader* reader); /* KQ_SysInit */
 /** KQ_Display; text_size >= 16. */
 ORVIX32_API int ORVIX32_CALL orvix_kq_display(orvix_reader* reader, const unsigned char* text,

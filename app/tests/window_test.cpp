@@ -62,6 +62,7 @@ std::vector<Row> table() {
       // clang-format off
       {"READNO", "READNO", "", " / 读模块号成功！ / 模块号=17", "cmdStatus=0"},
       {"READNO fails", "@fail=A1:05; READNO", "", kEarlier + "// 读模块号失败！", "cmdStatus=5"},
+      {"READNO from the keyboard", "^READNO", "A1", " / 读模块号成功！ / 模块号=17", "cmdStatus=0"},
       {"READVER", "READVER", "", " / 读控制软件版本号成功！ / 544B363120322E31", ""},
       {"READVER fails", "@fail=22:05; READVER", "", kEarlier + "// 读控制软件版本号失败！", ""},
       {"DRIVER", "DRIVER", "7A 07 1E 1E 03", " / 灯控操作成功！", ""},
@@ -120,7 +121,7 @@ std::vector<Row> table() {
       {"ADDBAG", kBag + "ADDBAG: inputdata o3 o18 =50", "B1 " + kTo9 + "32 00 00 00", "  / 加电子钱包成功！/ 当前电子钱包= 150", ""},
       {"SUBBAG", kBag + "SUBBAG: inputdata o3 o18 =150", "B2 " + kTo9 + "96 00 00 00", "  / 减电子钱包成功！/ 当前电子钱包=-50", "purseValue=-50"},
       {"READBAG", kBag + "SUBBAG: inputdata o3 o18 =150; @purse=77; READBAG: inputdata o3 o18", "AF 09 12 34 56 78", "  / 读电子钱包成功！/ 当前电子钱包=-50", "purseValue=-50"},
-      {"empty amount", kBag + "ADDBAG: inputdata o3 o18", "B1 " + kTo9 + "00 00 00 00", "  / 加电子钱包成功！/ 当前电子钱包= 100", ""},
+      {"ADDBAG from the keyboard", kBag + "^ADDBAG: inputdata o3 o18 =50", "B1 " + kTo9 + "32 00 00 00", "  / 加电子钱包成功！/ 当前电子钱包= 150", ""},
       {"WRITEBAG fails", "@fail=B0:03; WRITEBAG: inputdata o3 o18 =1", "", "  / 写电子钱包失败！ 3", ""},
       {"READBAG fails", "@fail=AF:01; READBAG: inputdata o3 o18", "", "  / 读电子钱包失败！ 1", ""},
       {"ADDBAG fails", "@fail=B1:24; ADDBAG: inputdata o3 o18 =1", "", "  / 加电子钱包失败！ 36", ""},
@@ -153,16 +154,19 @@ std::vector<Row> table() {
         rows.push_back({QByteArray(button) + " left, type " + QByteArray::number(type),
                         QStringLiteral("@type=%1; %2: %3 !").arg(type).arg(button, dialog), "-",
                         kEarlier + "/" + kRetype, "purseValue=77 data0=90"});
-  // An amount that is not a whole decimal number, or does not fit 32 bits,
-  // is refused in the dialog; leaving it then sends nothing.
+  // An amount that is empty, not a whole decimal number, or does not fit 32
+  // bits, is refused in the dialog; leaving it then sends nothing.
   // clang-format off
-  const QString amounts[][2] = {{"12ab", kAmountNotWholeMessage}, {"ff", kAmountNotWholeMessage}, {"1e3", kAmountNotWholeMessage},
-                                {"99999999999", kAmountRangeMessage}, {"2147483648", kAmountRangeMessage}};
+  const QString amounts[][2] = {{"", kAmountNotWholeMessage}, {"12ab", kAmountNotWholeMessage}, {"ff", kAmountNotWholeMessage},
+                                {"1e3", kAmountNotWholeMessage}, {"99999999999", kAmountRangeMessage}, {"2147483648", kAmountRangeMessage}};
+  auto refuse = [&rows](const QString& button, const QString& dialog, int type, const QString (&amount)[2]) {
+    rows.push_back({(button + " " + dialog + " refuses '" + amount[0] + "'").toUtf8(), QStringLiteral("@type=%1; %2: %3 =%4 | box | %3 !").arg(type).arg(button, dialog, amount[0]),
+                    "-", kEarlier + "/" + kRetype, "purseValue=77 box=错误信息|" + QString(amount[1]).replace(u' ', u'_')});
+  };
   int i = 0;
   for (const char* button : {"WRITEBAG", "ADDBAG", "SUBBAG", "Command7", "Command8"})
-    for (int k = 0; k < 2; ++k, ++i)
-      rows.push_back({QByteArray(button) + " refuses " + amounts[i % 5][0].toUtf8(), QStringLiteral("%1: inputdata =%2 | box | inputdata !").arg(button, amounts[i % 5][0]),
-                      "-", kEarlier + "/" + kRetype, "purseValue=77 box=错误信息|" + QString(amounts[i % 5][1]).replace(u' ', u'_')});
+    for (int k = 0; k < 3; ++k) refuse(button, "inputdata", 4, amounts[k == 0 ? 0 : 1 + i++ % 5]);
+  for (const char* button : {"WRITEBAG", "SUBBAG", "Command8"}) refuse(button, "ml10input", 16, amounts[0]);
   // clang-format on
   return rows;
 }
@@ -290,9 +294,22 @@ QStringList listLines(MainWindow& w) {
 }
 
 // Clicks a window button; the steps handle the dialogs it opens.
+// "^BUTTON" presses it from the keyboard (focus, then the space bar).
 bool press(MainWindow& w, const QString& button, std::vector<Step> steps = {}) {
-  QPushButton* b = w.button(button);
-  return b && runModal([b] { b->click(); }, std::move(steps));
+  const bool keyboard = button.startsWith(u'^');
+  QPushButton* b = w.button(keyboard ? button.mid(1) : button);
+  return b && runModal(
+                  [b, keyboard] {
+                    if (!keyboard) return b->click();
+                    b->setFocus();
+                    QTest::keyClick(b, Qt::Key_Space);
+                  },
+                  std::move(steps));
+}
+// The pointer shown over the serial box, which has an I-beam of its own.
+Qt::CursorShape pointerOverSerialBox(MainWindow& w) {
+  if (const QCursor* c = QGuiApplication::overrideCursor()) return c->shape();
+  return w.findChild<QLineEdit*>(QStringLiteral("cardno"))->cursor().shape();
 }
 std::unique_ptr<QDialog> makeDialog(const QString& name, Module1& m, bool amount = false) {
   if (name == "CALLMODE") return std::make_unique<CallModeDialog>(m);
@@ -415,7 +432,7 @@ void BenchTest::amountTexts() {
   // clang-format off
   const char* const rows[][3] = {
       {"250", "250", "250"}, {"12ab", "12", "-"}, {"2e3", "2000", "-"}, {"3D1", "30", "-"}, {"ff", "0", "-"},
-      {"", "0", "0"}, {" 1 2 3  ", "123", "123"}, {"12e", "12", "-"}, {"5eF", "5", "-"}, {"-42", "-42", "-42"},
+      {"", "0", "-"}, {"  ", "0", "-"}, {" 1 2 3  ", "123", "123"}, {"12e", "12", "-"}, {"5eF", "5", "-"}, {"-42", "-42", "-42"},
       {"+7", "7", "7"}, {"2.5", "2", "-"}, {"3.5", "4", "-"}, {"-2.5", "-2", "-"}, {"2.51", "3", "-"},
       {"25e-1", "2", "-"}, {"-", "0", "-"}, {"1-2", "1", "-"}, {"\t7", "7", "-"}, {"2147483647", "2147483647", "2147483647"},
       {"-2147483648", "-2147483648", "-2147483648"}, {"2147483648", "-", "-"}, {"2147483647.5", "-", "-"},
@@ -469,7 +486,7 @@ void BenchTest::missingLibraryOrFunction() {
       QVERIFY(press(w, "comm", {acceptMessage(&box)}));
       QVERIFY2(box.startsWith(QStringLiteral("错误信息|")) && box.contains(named), qPrintable(box));
       QCOMPARE(enabled(w), kAlways);
-      QCOMPARE(w.cursor().shape(), Qt::ArrowCursor);
+      QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
     }
     QVERIFY(press(w, "EXIT"));  // ignores the error and closes the window
     QVERIFY(!w.isVisible());
@@ -620,8 +637,10 @@ void BenchTest::sharedWindow() {
   QCOMPARE(listLines(*w_), QStringList({"    ", kLinked}));
   QCOMPARE(QFileInfo(w_->binding().loadedFrom()).absolutePath(),
            QCoreApplication::applicationDirPath());
-  QWidget* window = w_.get();
-  reader_->onExchange = [this, window] { idle_ += window->cursor().shape() != Qt::WaitCursor; };
+  MainWindow* window = w_.get();
+  reader_->onExchange = [this, window] {
+    idle_ += pointerOverSerialBox(*window) != Qt::WaitCursor;
+  };
 }
 
 void BenchTest::init() {
@@ -723,7 +742,7 @@ void BenchTest::roads() {
     QCOMPARE(name + "=" + actual(name), name + "=" + value);
   }
   QCOMPARE(idle_.load(), 0);
-  QCOMPARE(w_->cursor().shape(), Qt::ArrowCursor);  // the normal pointer again
+  QCOMPARE(QGuiApplication::overrideCursor(), nullptr);  // the normal pointers again
 }
 
 void BenchTest::cleanupTestCase() {

@@ -11,6 +11,12 @@
 using namespace orvix;
 using namespace orvix::contact;
 
+using orvix::LinkState;
+
+static int impl_ReadMemCard(LinkState& s, int address, int length, unsigned char* buffer);
+static int impl_WriteMemCard(LinkState& s, int address, int length, unsigned char* buffer);
+static int impl_EraseMemCard(LinkState& s, int address, int length, unsigned char* buffer);
+
 namespace {
 
 constexpr std::uint8_t kCmdWritePiece = 0x23;
@@ -34,14 +40,15 @@ void header(std::uint8_t* d, const Piece& p) {
 
 // One page's share, read: replies are appended from `position` on, advancing
 // by what the reader returned (never more than the piece asked for).
-int readPage(int page, int offset, int count, std::uint8_t* buffer, std::size_t position) {
+int readPage(LinkState& s, int page, int offset, int count, std::uint8_t* buffer,
+             std::size_t position) {
   for (;;) {
     const Piece p{page, offset, std::min(count, kPiece)};
     std::uint8_t data[5];
     header(data, p);
-    const std::uint8_t status = exchange(kCmdReadPiece, data, sizeof data);
+    const std::uint8_t status = exchange(s, kCmdReadPiece, data, sizeof data);
     if (status != 0) return status;
-    position += copyReply(buffer + position, static_cast<std::size_t>(p.count));
+    position += copyReply(s, buffer + position, static_cast<std::size_t>(p.count));
     count -= p.count;
     if (count == 0) return 0;
     offset += kPiece;
@@ -50,7 +57,8 @@ int readPage(int page, int offset, int count, std::uint8_t* buffer, std::size_t 
 
 // One page's share, written: data go out from the data position; each reply
 // is copied back from the reply position (never more than the piece's count).
-int writePage(int page, int offset, int count, std::uint8_t* buffer, std::size_t position) {
+int writePage(LinkState& s, int page, int offset, int count, std::uint8_t* buffer,
+              std::size_t position) {
   std::size_t dataPos = position;
   std::size_t replyPos = position;
   std::array<std::uint8_t, 5 + kPiece> data{};
@@ -60,9 +68,9 @@ int writePage(int page, int offset, int count, std::uint8_t* buffer, std::size_t
     std::copy_n(buffer + dataPos, p.count, data.begin() + 5);
     dataPos += static_cast<std::size_t>(p.count);
     const std::uint8_t status =
-        exchange(kCmdWritePiece, data.data(), static_cast<std::size_t>(p.count) + 5);
+        exchange(s, kCmdWritePiece, data.data(), static_cast<std::size_t>(p.count) + 5);
     if (status != 0) return status;
-    replyPos += copyReply(buffer + replyPos, static_cast<std::size_t>(p.count));
+    replyPos += copyReply(s, buffer + replyPos, static_cast<std::size_t>(p.count));
     count -= p.count;
     if (count == 0) return 0;
     offset += kPiece;
@@ -75,11 +83,11 @@ bool validRun(int address, int length, int pageSize) {
   return last / pageSize < kPages;
 }
 
-using PageTransfer = int (*)(int, int, int, std::uint8_t*, std::size_t);
+using PageTransfer = int (*)(LinkState&, int, int, int, std::uint8_t*, std::size_t);
 
 // Cuts the run at page boundaries; the first failing piece ends it.
-int splitPages(int address, int length, std::uint8_t* buffer, PageTransfer transfer) {
-  const int pageSize = behaviourOf(selectedType()).pageSize;
+int splitPages(LinkState& s, int address, int length, std::uint8_t* buffer, PageTransfer transfer) {
+  const int pageSize = behaviourOf(selectedType(s)).pageSize;
   if (!validRun(address, length, pageSize)) return kBadArgument;
   int current = address;
   int remaining = length;
@@ -88,8 +96,8 @@ int splitPages(int address, int length, std::uint8_t* buffer, PageTransfer trans
     const int offset = current % pageSize;
     const int room = pageSize - offset;
     const auto position = static_cast<std::size_t>(current - address);
-    if (remaining <= room) return transfer(page, offset, remaining, buffer, position);
-    if (const int st = transfer(page, offset, room, buffer, position); st != 0) return st;
+    if (remaining <= room) return transfer(s, page, offset, remaining, buffer, position);
+    if (const int st = transfer(s, page, offset, room, buffer, position); st != 0) return st;
     current += room;
     remaining -= room;
   }
@@ -97,25 +105,62 @@ int splitPages(int address, int length, std::uint8_t* buffer, PageTransfer trans
 
 }  // namespace
 
-extern "C" ORVIX32_API int ORVIX32_CALL ReadMemCard(int address, int length,
-                                                    unsigned char* buffer) {
-  const CallGuard guard;
+static int impl_ReadMemCard(LinkState& s, int address, int length, unsigned char* buffer) {
   if (!buffer) return kBadArgument;
-  return splitPages(address, length, buffer, readPage);
+  return splitPages(s, address, length, buffer, readPage);
 }
 
-extern "C" ORVIX32_API int ORVIX32_CALL WriteMemCard(int address, int length,
-                                                     unsigned char* buffer) {
-  const CallGuard guard;
+static int impl_WriteMemCard(LinkState& s, int address, int length, unsigned char* buffer) {
   if (!buffer) return kBadArgument;
-  return splitPages(address, length, buffer, writePage);
+  return splitPages(s, address, length, buffer, writePage);
 }
 
-extern "C" ORVIX32_API int ORVIX32_CALL EraseMemCard(int address, int length,
-                                                     unsigned char* buffer) {
-  const CallGuard guard;
+static int impl_EraseMemCard(LinkState& s, int address, int length, unsigned char* buffer) {
   if (!buffer) return kBadArgument;
-  if (!validRun(address, length, behaviourOf(selectedType()).pageSize)) return kBadArgument;
+  if (!validRun(address, length, behaviourOf(selectedType(s)).pageSize)) return kBadArgument;
   std::fill_n(buffer, length, 0xFF);
-  return WriteMemCard(address, length, buffer);
+  return impl_WriteMemCard(s, address, length, buffer);
 }
+
+extern "C" {
+
+ORVIX32_API int ORVIX32_CALL ReadMemCard(int address, int length, unsigned char* buffer) {
+  return flat<impl_ReadMemCard>(address, length, buffer);
+}
+
+ORVIX32_API int ORVIX32_CALL WriteMemCard(int address, int length, unsigned char* buffer) {
+  return flat<impl_WriteMemCard>(address, length, buffer);
+}
+
+ORVIX32_API int ORVIX32_CALL EraseMemCard(int address, int length, unsigned char* buffer) {
+  return flat<impl_EraseMemCard>(address, length, buffer);
+}
+
+}  // extern "C"
+
+// ---- The same commands on a reader ------------------------------------------
+
+namespace {
+int runRoom(const unsigned char* buffer, std::size_t size, int length) {
+  return room(outFits(buffer, size, length > 0 ? static_cast<std::size_t>(length) : 0));
+}
+}  // namespace
+
+extern "C" {
+
+ORVIX32_API int ORVIX32_CALL orvix_read_mem_card(orvix_reader* r, int address, int length,
+                                                 unsigned char* buffer, size_t buffer_size) {
+  return handle<impl_ReadMemCard>(r, runRoom(buffer, buffer_size, length), address, length, buffer);
+}
+ORVIX32_API int ORVIX32_CALL orvix_write_mem_card(orvix_reader* r, int address, int length,
+                                                  unsigned char* buffer, size_t buffer_size) {
+  return handle<impl_WriteMemCard>(r, runRoom(buffer, buffer_size, length), address, length,
+                                   buffer);
+}
+ORVIX32_API int ORVIX32_CALL orvix_erase_mem_card(orvix_reader* r, int address, int length,
+                                                  unsigned char* buffer, size_t buffer_size) {
+  return handle<impl_EraseMemCard>(r, runRoom(buffer, buffer_size, length), address, length,
+                                   buffer);
+}
+
+}  // extern "C"

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "link/link_state.h"
+#include "link/reader.h"
 
 namespace orvix::contact {
 
@@ -15,20 +15,20 @@ inline constexpr int kNotAvailable = 3;      // not for this card type / precond
 inline constexpr int kNotSelectedType = 19;  // VerifyIC: not the selected type
 
 // Sends one command and returns the status of the exchange.
-inline std::uint8_t exchange(std::uint8_t cmd, const std::uint8_t* data, std::size_t len) {
-  setCommand(cmd, data, len);
-  return ExchangeFrame();
+inline std::uint8_t exchange(LinkState& s, std::uint8_t cmd, const std::uint8_t* data,
+                             std::size_t len) {
+  setCommand(s, cmd, data, len);
+  return ExchangeFrame(s);
 }
 
 // Copies the reply (at most `room` bytes) to dst; returns the bytes copied.
-inline std::size_t copyReply(std::uint8_t* dst, std::size_t room) {
-  const LinkState& s = link();
+inline std::size_t copyReply(const LinkState& s, std::uint8_t* dst, std::size_t room) {
   const std::size_t n = std::min<std::size_t>(s.RecvLen, room);
   std::copy_n(s.RecvData.begin(), n, dst);
   return n;
 }
 
-inline int selectedType() { return link().Contact.SelectedCardType; }
+inline int selectedType(const LinkState& s) { return s.Contact.SelectedCardType; }
 
 // ---- Memory-card behaviour by selected type ---------------------------------
 

@@ -32,17 +32,17 @@ std::uint8_t detectT1(const std::uint8_t* atr, std::size_t n) {
   return (atr[td1] & 0x0F) == 1 ? 1 : 0;
 }
 
-int reset(const Slot& slot, std::uint8_t* answer) {
+int reset(LinkState& s, int slotIndex, std::uint8_t* answer) {
   if (!answer) return kBadArgument;
-  ContactState& c = link().Contact;
+  const Slot& slot = kSlots[slotIndex];
+  ContactState& c = s.Contact;
   c.SequenceBit = 0;
   c.ResponseCount = 0;
-  const std::uint8_t status = exchange(slot.reset, nullptr, 0);
+  const std::uint8_t status = exchange(s, slot.reset, nullptr, 0);
   if (status != 0) {
     answer[0] = 0;
     return status;
   }
-  const LinkState& s = link();
   answer[0] = s.RecvLen;
   std::copy_n(s.RecvData.begin(), s.RecvLen, answer + 1);
   c.ResponseCount = static_cast<std::uint8_t>(std::min<std::size_t>(s.RecvLen, c.Response.size()));
@@ -87,8 +87,7 @@ void frameApdu(ContactState& c, const std::uint8_t* command, Layout layout) {
 }
 
 // Takes the response data and SW1 SW2 out of the reply.
-int decodeReply(ContactState& c) {
-  const LinkState& s = link();
+int decodeReply(const LinkState& s, ContactState& c) {
   const std::size_t m = s.RecvLen;
   std::size_t first = 0;
   std::size_t count = 0;
@@ -110,16 +109,18 @@ int decodeReply(ContactState& c) {
   return s.RecvData[sw] * 256 + s.RecvData[sw + 1];
 }
 
-int apdu(const Slot& slot, std::uint8_t* command, std::uint8_t* response, Layout layout) {
+int apdu(LinkState& s, int slotIndex, std::uint8_t* command, std::uint8_t* response,
+         Layout layout) {
   if (!command || !response || command[4] > kMaxLc) return kBadArgument;
-  ContactState& c = link().Contact;
+  const Slot& slot = kSlots[slotIndex];
+  ContactState& c = s.Contact;
   frameApdu(c, command, layout);
   c.ResponseCount = 0;
-  const std::uint8_t status = exchange(slot.exchange, c.SendBuffer.data(), c.SendBufferLen);
+  const std::uint8_t status = exchange(s, slot.exchange, c.SendBuffer.data(), c.SendBufferLen);
   int result = status;
   if (status == 0) {
     c.SequenceBit ^= 1;
-    result = decodeReply(c);
+    result = decodeReply(s, c);
   }
   response[0] = c.ResponseCount;
   std::copy_n(c.Response.begin(), c.ResponseCount, response + 1);
@@ -130,42 +131,91 @@ int apdu(const Slot& slot, std::uint8_t* command, std::uint8_t* response, Layout
   return result;
 }
 
+int protocolType(LinkState& s) { return s.Contact.ProtocolT1 == 1 ? 1 : 0; }
+
+template <int Slot>
+int resetSlot(LinkState& s, unsigned char* answer) {
+  return reset(s, Slot, answer);
+}
+template <int Slot, Layout L>
+int apduSlot(LinkState& s, unsigned char* command, unsigned char* response) {
+  return apdu(s, Slot, command, response, L);
+}
+
+// On a reader: the reply goes to a full-size area first, and to the caller's
+// buffer only when it fits there.
+constexpr std::size_t kAnswerRoom = 256;
+constexpr std::size_t kResponseRoom = 136;
+constexpr std::size_t kFixedCommand = 134;
+
+int resetSized(LinkState& s, int slot, unsigned char* answer, std::size_t size,
+               std::size_t* received) {
+  if (received) *received = 0;
+  if (!answer) return kBadArgument;
+  unsigned char full[kAnswerRoom];
+  const int status = reset(s, slot, full);
+  const std::size_t n = 1u + full[0];
+  if (received) *received = n;
+  if (n > size) return ORVIX_BUFFER_TOO_SMALL;
+  std::copy_n(full, n, answer);
+  return status;
+}
+
+int apduSized(LinkState& s, int slot, unsigned char* command, unsigned char* response,
+              std::size_t size, Layout layout) {
+  if (!response) return kBadArgument;
+  unsigned char full[kResponseRoom];
+  const int result = apdu(s, slot, command, full, layout);
+  if (result == kBadArgument) return result;
+  if (1u + full[0] > size) return ORVIX_BUFFER_TOO_SMALL;
+  std::copy_n(full, 1u + full[0], response);
+  return result;
+}
+
+int commandSized(LinkState& s, int slot, const unsigned char* command, unsigned char* response,
+                 std::size_t size) {
+  if (!command) return kBadArgument;
+  unsigned char copy[kFixedCommand];  // the fixed layout is only read
+  std::copy_n(command, kFixedCommand, copy);
+  return apduSized(s, slot, copy, response, size, Layout::Fixed);
+}
+
+int packedSized(LinkState& s, int slot, unsigned char* command, std::size_t commandSize,
+                unsigned char* response, std::size_t size) {
+  if (!command) return kBadArgument;
+  // Read: 6 + Lc bytes; written back: 1 + the bytes sent (at most 10 + Lc).
+  if (commandSize < 5 || commandSize < 10u + command[4]) return kBadArgument;
+  return apduSized(s, slot, command, response, size, Layout::Packed);
+}
+
+int slotRoom(int slot) { return slot < 0 || slot > 4 ? kBadArgument : 0; }
+
 }  // namespace
 
-extern "C" ORVIX32_API int ORVIX32_CALL CPUCardProtocolType(void) {
-  const CallGuard guard;
-  return link().Contact.ProtocolT1 == 1 ? 1 : 0;
+extern "C" {
+
+ORVIX32_API int ORVIX32_CALL CPUCardProtocolType(void) { return flat<protocolType>(); }
+
+ORVIX32_API int ORVIX32_CALL CpuCardReset(unsigned char* answer) {
+  return flat<resetSlot<0>>(answer);
+}
+ORVIX32_API int ORVIX32_CALL ProCpuCardCmd(unsigned char* command, unsigned char* response) {
+  return flat<apduSlot<0, Layout::Fixed>>(command, response);
+}
+ORVIX32_API int ORVIX32_CALL ProCpuCard(unsigned char* command, unsigned char* response) {
+  return flat<apduSlot<0, Layout::Packed>>(command, response);
 }
 
-extern "C" ORVIX32_API int ORVIX32_CALL CpuCardReset(unsigned char* answer) {
-  const CallGuard guard;
-  return reset(kSlots[0], answer);
-}
-extern "C" ORVIX32_API int ORVIX32_CALL ProCpuCardCmd(unsigned char* command,
-                                                      unsigned char* response) {
-  const CallGuard guard;
-  return apdu(kSlots[0], command, response, Layout::Fixed);
-}
-extern "C" ORVIX32_API int ORVIX32_CALL ProCpuCard(unsigned char* command,
-                                                   unsigned char* response) {
-  const CallGuard guard;
-  return apdu(kSlots[0], command, response, Layout::Packed);
-}
-
-#define ORVIX32_SAM_SLOT(n)                                                             \
-  extern "C" ORVIX32_API int ORVIX32_CALL SamCard##n##Reset(unsigned char* answer) {    \
-    const CallGuard guard;                                                              \
-    return reset(kSlots[n], answer);                                                    \
-  }                                                                                     \
-  extern "C" ORVIX32_API int ORVIX32_CALL ProSamCard##n##Cmd(unsigned char* command,    \
-                                                             unsigned char* response) { \
-    const CallGuard guard;                                                              \
-    return apdu(kSlots[n], command, response, Layout::Fixed);                           \
-  }                                                                                     \
-  extern "C" ORVIX32_API int ORVIX32_CALL ProSamCard##n(unsigned char* command,         \
-                                                        unsigned char* response) {      \
-    const CallGuard guard;                                                              \
-    return apdu(kSlots[n], command, response, Layout::Packed);                          \
+#define ORVIX32_SAM_SLOT(n)                                                                     \
+  ORVIX32_API int ORVIX32_CALL SamCard##n##Reset(unsigned char* answer) {                       \
+    return flat<resetSlot<n>>(answer);                                                          \
+  }                                                                                             \
+  ORVIX32_API int ORVIX32_CALL ProSamCard##n##Cmd(unsigned char* command,                       \
+                                                  unsigned char* response) {                    \
+    return flat<apduSlot<n, Layout::Fixed>>(command, response);                                 \
+  }                                                                                             \
+  ORVIX32_API int ORVIX32_CALL ProSamCard##n(unsigned char* command, unsigned char* response) { \
+    return flat<apduSlot<n, Layout::Packed>>(command, response);                                \
   }
 
 ORVIX32_SAM_SLOT(1)
@@ -174,3 +224,29 @@ ORVIX32_SAM_SLOT(3)
 ORVIX32_SAM_SLOT(4)
 
 #undef ORVIX32_SAM_SLOT
+
+// ---- The same commands on a reader ------------------------------------------
+
+ORVIX32_API int ORVIX32_CALL orvix_cpu_protocol(orvix_reader* r) {
+  return r ? handle<protocolType>(r, 0) : 0;
+}
+ORVIX32_API int ORVIX32_CALL orvix_cpu_reset(orvix_reader* r, int slot, unsigned char* answer,
+                                             size_t answer_size, size_t* received) {
+  return handle<resetSized>(r, slotRoom(slot), slot, answer, answer_size, received);
+}
+ORVIX32_API int ORVIX32_CALL orvix_cpu_command(orvix_reader* r, int slot,
+                                               const unsigned char* command, size_t command_size,
+                                               unsigned char* response, size_t response_size) {
+  const int error = slotRoom(slot);
+  return handle<commandSized>(
+      r, error ? error : room(true, inFits(command, command_size, kFixedCommand)), slot, command,
+      response, response_size);
+}
+ORVIX32_API int ORVIX32_CALL orvix_cpu_packed(orvix_reader* r, int slot, unsigned char* command,
+                                              size_t command_size, unsigned char* response,
+                                              size_t response_size) {
+  return handle<packedSized>(r, slotRoom(slot), slot, command, command_size, response,
+                             response_size);
+}
+
+}  // extern "C"

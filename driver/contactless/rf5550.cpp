@@ -4,8 +4,9 @@
 // only when the reader answered status 0.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
-#include "link/link_state.h"
+#include "link/reader.h"
 #include "orvix32.h"
 
 namespace orvix::rf5550 {
@@ -39,12 +40,12 @@ std::uint8_t configurationByte(const std::int32_t* record) {
 }
 
 // Copies the reply (as many bytes as the reader sent, at most limit) to out.
-void copyReply(unsigned char* out, std::size_t limit) {
-  const LinkState& s = link();
+void copyReply(const LinkState& s, unsigned char* out, std::size_t limit) {
   std::copy_n(s.RecvData.begin(), std::min<std::size_t>(s.RecvLen, limit), out);
 }
 
-int writeBlock(std::uint8_t cmd, int block, const unsigned char* password, unsigned char* data,
+template <std::uint8_t Cmd>
+int writeBlock(LinkState& s, int block, const unsigned char* password, unsigned char* data,
                int option) {
   if (block == 0 || !password || !data) return kBadArgument;
   std::uint8_t frame[10];
@@ -52,82 +53,57 @@ int writeBlock(std::uint8_t cmd, int block, const unsigned char* password, unsig
   frame[4] = blockByte(block);
   std::copy_n(data, 4, frame + 5);
   frame[9] = static_cast<std::uint8_t>(option);
-  setCommand(cmd, frame, sizeof frame);
-  const std::uint8_t status = ExchangeFrame();
+  setCommand(s, Cmd, frame, sizeof frame);
+  const std::uint8_t status = ExchangeFrame(s);
   // The caller's data field holds 4 bytes: a longer answer is cut there.
-  if (status == 0) copyReply(data, kBlockSize);
+  if (status == 0) copyReply(s, data, kBlockSize);
   return status;
 }
 
-int readBlock(std::uint8_t cmd, const std::uint8_t* frame, std::size_t len, unsigned char* buffer) {
+int readBlock(LinkState& s, std::uint8_t cmd, const std::uint8_t* frame, std::size_t len,
+              unsigned char* buffer) {
   if (!buffer) return kBadArgument;
-  setCommand(cmd, frame, len);
-  const std::uint8_t status = ExchangeFrame();
-  if (status == 0) copyReply(buffer, link().RecvData.size());
+  setCommand(s, cmd, frame, len);
+  const std::uint8_t status = ExchangeFrame(s);
+  if (status == 0) copyReply(s, buffer, s.RecvData.size());
   return status;
 }
 
-}  // namespace
-}  // namespace orvix::rf5550
-
-using namespace orvix::rf5550;
-
-extern "C" ORVIX32_API int ORVIX32_CALL RF5550_ReadBlk(int block, unsigned char* buffer) {
-  const orvix::CallGuard guard;
+int readBlk(LinkState& s, int block, unsigned char* buffer) {
   const std::uint8_t frame[1] = {static_cast<std::uint8_t>(block)};
-  return readBlock(kReadBlock, frame, 1, buffer);
+  return readBlock(s, kReadBlock, frame, 1, buffer);
 }
 
-extern "C" ORVIX32_API int ORVIX32_CALL RF5550_WriteBlk(int block, const unsigned char* password,
-                                                        unsigned char* data, int option) {
-  const orvix::CallGuard guard;
-  return writeBlock(kWriteBlock, block, password, data, option);
-}
-
-extern "C" ORVIX32_API int ORVIX32_CALL RF5550_Init(const int* config,
-                                                    const unsigned char* password, int option) {
-  const orvix::CallGuard guard;
-  if (!config || !password) return orvix::kBadArgument;
+int init(LinkState& s, const int* config, const unsigned char* password, int option) {
+  if (!config || !password) return kBadArgument;
   std::uint8_t frame[6];
   std::copy_n(password, 4, frame);
   frame[4] = configurationByte(config);
   frame[5] = static_cast<std::uint8_t>(option);
-  orvix::setCommand(kConfigure, frame, sizeof frame);
-  return orvix::ExchangeFrame();
+  setCommand(s, kConfigure, frame, sizeof frame);
+  return ExchangeFrame(s);
 }
 
-extern "C" ORVIX32_API int ORVIX32_CALL RF5550_Wake(const unsigned char* password) {
-  const orvix::CallGuard guard;
-  if (!password) return orvix::kBadArgument;
-  orvix::setCommand(kWake, password, 4);
-  return orvix::ExchangeFrame();
+int wake(LinkState& s, const unsigned char* password) {
+  if (!password) return kBadArgument;
+  setCommand(s, kWake, password, 4);
+  return ExchangeFrame(s);
 }
 
-extern "C" ORVIX32_API int ORVIX32_CALL RF5550_ReadAfterWake(int block,
-                                                             const unsigned char* password,
-                                                             unsigned char* buffer) {
-  const orvix::CallGuard guard;
-  if (!password) return orvix::kBadArgument;
+int readAfterWake(LinkState& s, int block, const unsigned char* password, unsigned char* buffer) {
+  if (!password) return kBadArgument;
   std::uint8_t frame[5];
   std::copy_n(password, 4, frame);
   frame[4] = static_cast<std::uint8_t>(block);
-  return readBlock(kReadAfterWake, frame, sizeof frame, buffer);
+  return readBlock(s, kReadAfterWake, frame, sizeof frame, buffer);
 }
 
-extern "C" ORVIX32_API int ORVIX32_CALL RF5550_WriteAfterWake(int block,
-                                                              const unsigned char* password,
-                                                              unsigned char* data, int option) {
-  const orvix::CallGuard guard;
-  return writeBlock(kWriteAfterWake, block, password, data, option);
-}
-
-extern "C" ORVIX32_API int ORVIX32_CALL RF5550_Mcmno(unsigned char* number) {
-  const orvix::CallGuard guard;
-  if (!number) return orvix::kBadArgument;
-  orvix::setCommand(kModuleNumber, nullptr, 0);
-  const std::uint8_t status = orvix::ExchangeFrame();
+int moduleNumber(LinkState& s, unsigned char* number) {
+  if (!number) return kBadArgument;
+  setCommand(s, kModuleNumber, nullptr, 0);
+  const std::uint8_t status = ExchangeFrame(s);
   if (status == 0) {
-    const auto& reply = orvix::link().RecvData;
+    const auto& reply = s.RecvData;
     number[0] = reply[0];
     number[1] = reply[1];
     number[2] = 0;
@@ -135,3 +111,108 @@ extern "C" ORVIX32_API int ORVIX32_CALL RF5550_Mcmno(unsigned char* number) {
   }
   return status;
 }
+
+// A read on a reader: the whole reply into the caller's buffer when it fits.
+template <auto Read, class... Args>
+int readSized(LinkState& s, unsigned char* buffer, std::size_t size, std::size_t* received,
+              Args... args) {
+  if (received) *received = 0;
+  if (!buffer) return kBadArgument;
+  unsigned char reply[255];
+  const int status = Read(s, args..., reply);
+  if (status != 0) return status;
+  if (received) *received = s.RecvLen;
+  if (s.RecvLen > size) return ORVIX_BUFFER_TOO_SMALL;
+  std::memcpy(buffer, reply, s.RecvLen);
+  return 0;
+}
+
+int passwordRoom(const unsigned char* password, std::size_t size) {
+  return room(true, inFits(password, size, 4));
+}
+
+}  // namespace
+}  // namespace orvix::rf5550
+
+using namespace orvix;
+using namespace orvix::rf5550;
+
+extern "C" {
+
+ORVIX32_API int ORVIX32_CALL RF5550_ReadBlk(int block, unsigned char* buffer) {
+  return flat<readBlk>(block, buffer);
+}
+ORVIX32_API int ORVIX32_CALL RF5550_WriteBlk(int block, const unsigned char* password,
+                                             unsigned char* data, int option) {
+  return flat<writeBlock<kWriteBlock>>(block, password, data, option);
+}
+ORVIX32_API int ORVIX32_CALL RF5550_Init(const int* config, const unsigned char* password,
+                                         int option) {
+  return flat<init>(config, password, option);
+}
+ORVIX32_API int ORVIX32_CALL RF5550_Wake(const unsigned char* password) {
+  return flat<wake>(password);
+}
+ORVIX32_API int ORVIX32_CALL RF5550_ReadAfterWake(int block, const unsigned char* password,
+                                                  unsigned char* buffer) {
+  return flat<readAfterWake>(block, password, buffer);
+}
+ORVIX32_API int ORVIX32_CALL RF5550_WriteAfterWake(int block, const unsigned char* password,
+                                                   unsigned char* data, int option) {
+  return flat<writeBlock<kWriteAfterWake>>(block, password, data, option);
+}
+ORVIX32_API int ORVIX32_CALL RF5550_Mcmno(unsigned char* number) {
+  return flat<moduleNumber>(number);
+}
+
+// ---- The same commands on a reader ------------------------------------------
+
+ORVIX32_API int ORVIX32_CALL orvix_rf5550_read_block(orvix_reader* r, int block,
+                                                     unsigned char* buffer, size_t buffer_size,
+                                                     size_t* received) {
+  return handle<readSized<readBlk, int>>(r, 0, buffer, buffer_size, received, block);
+}
+ORVIX32_API int ORVIX32_CALL orvix_rf5550_write_block(orvix_reader* r, int block,
+                                                      const unsigned char* password,
+                                                      size_t password_size, unsigned char* data,
+                                                      size_t data_size, int option) {
+  const int error = passwordRoom(password, password_size);
+  return handle<writeBlock<kWriteBlock>>(
+      r, error ? error : room(true, inFits(data, data_size, kBlockSize)), block, password, data,
+      option);
+}
+ORVIX32_API int ORVIX32_CALL orvix_rf5550_init(orvix_reader* r, const int* config,
+                                               size_t config_count, const unsigned char* password,
+                                               size_t password_size, int option) {
+  const int error = passwordRoom(password, password_size);
+  return handle<init>(r, error ? error : room(true, inFits(config, config_count, 10)), config,
+                      password, option);
+}
+ORVIX32_API int ORVIX32_CALL orvix_rf5550_wake(orvix_reader* r, const unsigned char* password,
+                                               size_t password_size) {
+  return handle<wake>(r, passwordRoom(password, password_size), password);
+}
+ORVIX32_API int ORVIX32_CALL orvix_rf5550_read_after_wake(orvix_reader* r, int block,
+                                                          const unsigned char* password,
+                                                          size_t password_size,
+                                                          unsigned char* buffer, size_t buffer_size,
+                                                          size_t* received) {
+  return handle<readSized<readAfterWake, int, const unsigned char*>>(
+      r, passwordRoom(password, password_size), buffer, buffer_size, received, block, password);
+}
+ORVIX32_API int ORVIX32_CALL orvix_rf5550_write_after_wake(orvix_reader* r, int block,
+                                                           const unsigned char* password,
+                                                           size_t password_size,
+                                                           unsigned char* data, size_t data_size,
+                                                           int option) {
+  const int error = passwordRoom(password, password_size);
+  return handle<writeBlock<kWriteAfterWake>>(
+      r, error ? error : room(true, inFits(data, data_size, kBlockSize)), block, password, data,
+      option);
+}
+ORVIX32_API int ORVIX32_CALL orvix_rf5550_module(orvix_reader* r, unsigned char* number,
+                                                 size_t number_size) {
+  return handle<moduleNumber>(r, room(outFits(number, number_size, 4)), number);
+}
+
+}  // extern "C"

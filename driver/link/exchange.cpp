@@ -9,6 +9,7 @@
 
 #include "link/link_state.h"
 #include "link/trace.h"
+#include "orvix.h"
 
 namespace orvix {
 
@@ -19,40 +20,41 @@ constexpr std::uint8_t kReady = 0x45;
 constexpr std::uint8_t kAck = 0x67;
 constexpr std::uint8_t kPoll = 0x89;
 
-// Byte I/O of one exchange, recording into the trace when there is one.
+// Byte I/O of one exchange, recording into rec when there is a trace.
 class Line {
  public:
-  explicit Line(Trace* trace) : trace_(trace) {}
+  Line(LinkState& s, Recording* rec) : s_(s), rec_(rec) {}
 
   bool send(std::uint8_t b) {
-    const bool ok = SendByte(b) == 0;
-    if (ok && trace_) trace_->sent(b);
+    const bool ok = SendByte(s_, b) == 0;
+    if (ok && rec_) rec_->sent(b);
     return ok;
   }
-  bool sendWithRetry(std::uint8_t b) { return send(b) || send(b); }
+  bool sendWithRetry(std::uint8_t b) { return send(b) || (!cancelled(s_) && send(b)); }
   std::size_t write(const std::uint8_t* p, std::size_t n) {
-    const std::size_t done = WriteComBytes(p, n);
-    if (trace_) trace_->sent(p, done);
+    const std::size_t done = WriteComBytes(s_, p, n);
+    if (rec_) rec_->sent(p, done);
     return done;
   }
   bool read(std::uint8_t& b) {
-    const bool ok = ReadComBytes(&b, 1) == 1;
-    if (ok && trace_) trace_->received(b);
+    const bool ok = ReadComBytes(s_, &b, 1) == 1;
+    if (ok && rec_) rec_->received(b);
     return ok;
   }
   bool readWithRetries(std::uint8_t& b, int attempts) {
-    for (int i = 0; i < attempts; ++i)
+    for (int i = 0; i < attempts && !cancelled(s_); ++i)
       if (read(b)) return true;
     return false;
   }
   std::size_t read(std::uint8_t* p, std::size_t n) {
-    const std::size_t got = ReadComBytes(p, n);
-    if (trace_) trace_->received(p, got);
+    const std::size_t got = ReadComBytes(s_, p, n);
+    if (rec_) rec_->received(p, got);
     return got;
   }
 
  private:
-  Trace* trace_;
+  LinkState& s_;
+  Recording* rec_;
 };
 
 std::uint8_t exchange(LinkState& s, Line& line) {
@@ -96,36 +98,57 @@ std::uint8_t exchange(LinkState& s, Line& line) {
   return s.Status;
 }
 
+// Hands the exchange to the reader's trace callback.
+void callBack(LinkState& s, const std::string& port) {
+  orvix_exchange e{};
+  e.port = port.c_str();
+  e.command = s.CmdCode;
+  e.sent = s.Record.sentBytes;
+  e.sent_length = s.Record.sentLen;
+  e.received = s.Record.recvBytes;
+  e.received_length = s.Record.recvLen;
+  e.status = s.Status;
+  e.milliseconds = s.Record.elapsedMs();
+  s.Callback(s.CallbackUser, &e);
+}
+
 }  // namespace
 
-std::uint8_t ExchangeFrame() {
-  LinkState& s = link();
+std::uint8_t ExchangeFrame(LinkState& s) {
   if (!s.TraceChecked) {
     s.TraceChecked = true;
     s.Tracer.openFromEnvironment();
   }
-  Trace* trace = s.Tracer.enabled() ? &s.Tracer : nullptr;
-  if (trace) trace->begin();
-  Line line(trace);
+  const bool traced = s.Tracer.enabled() || s.OwnTrace.enabled() || s.Callback;
+  if (traced) s.Record.begin();
+  Line line(s, traced ? &s.Record : nullptr);
   s.Status = exchange(s, line);
-  if (trace) trace->end(s.PortIndex, s.LineSpeed, s.CmdCode, s.Status);
+  if (traced) {
+    const std::string port = portLabel(s);
+    s.Tracer.end(s.Record, port.c_str(), s.LineSpeed, s.CmdCode, s.Status);
+    s.OwnTrace.end(s.Record, port.c_str(), s.LineSpeed, s.CmdCode, s.Status);
+    if (s.Callback) callBack(s, port);
+  }
   return s.Status;
 }
 
-std::uint8_t ExchangeWithRelink() {
-  LinkState& s = link();
-  std::uint8_t status = ExchangeFrame();
+std::uint8_t ExchangeWithRelink(LinkState& s) {
+  std::uint8_t status = ExchangeFrame(s);
   // The relink sends its own probe frame; keep the caller's frame to repeat it.
   const std::uint8_t cmd = s.CmdCode;
   const std::uint8_t len = s.SendLen;
   const std::array<std::uint8_t, 255> data = s.SendData;
-  for (int cycle = 0; cycle < kMaxRelinks && isLinkError(status); ++cycle) {
-    unlinkComImpl();
-    linkComImpl(s.PortIndex);
+  for (int cycle = 0; cycle < kMaxRelinks && isLinkError(status) && !cancelled(s); ++cycle) {
+    unlinkComImpl(s, s.SettleOnRelink);
+    if (s.Device.empty())
+      linkComImpl(s, s.PortIndex);
+    else
+      relinkImpl(s, false);
+    if (cancelled(s)) break;
     s.CmdCode = cmd;
     s.SendLen = len;
     s.SendData = data;
-    status = ExchangeFrame();
+    status = ExchangeFrame(s);
   }
   return status;
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "link/link_state.h"
+#include "link/reader.h"
 #include "orvix32.h"
 
 using namespace orvix;
@@ -11,39 +11,65 @@ using namespace orvix;
 namespace {
 constexpr int kLibraryVersion = 7321;
 constexpr std::size_t kIdentityBytes = 8;
-}  // namespace
 
-extern "C" ORVIX32_API int ORVIX32_CALL ComBaudRate(void) {
-  const CallGuard guard;
-  return link().BaudInUse;
-}
-
-extern "C" ORVIX32_API int ORVIX32_CALL DLLVER(void) { return kLibraryVersion; }
-
-extern "C" ORVIX32_API int ORVIX32_CALL GetDeviceNumber(unsigned char* number) {
-  const CallGuard guard;
+int deviceNumber(LinkState& s, unsigned char* number) {
   if (!number) return kBadArgument;
   std::memset(number, 0, kIdentityBytes);
-  setCommand(0x20, nullptr, 0);
-  const std::uint8_t status = ExchangeFrame();
-  if (status == 0) std::copy_n(link().RecvData.begin(), kIdentityBytes, number);
+  setCommand(s, 0x20, nullptr, 0);
+  const std::uint8_t status = ExchangeFrame(s);
+  if (status == 0) std::copy_n(s.RecvData.begin(), kIdentityBytes, number);
   return status;
 }
 
-extern "C" ORVIX32_API int ORVIX32_CALL DEVVER(unsigned char* version) {
-  const CallGuard guard;
+int deviceVersion(LinkState& s, unsigned char* version) {
   if (!version) return kBadArgument;
-  setCommand(0x22, nullptr, 0);
-  const std::uint8_t status = ExchangeFrame();
-  if (status == 0) std::copy_n(link().RecvData.begin(), kIdentityBytes, version);
+  setCommand(s, 0x22, nullptr, 0);
+  const std::uint8_t status = ExchangeFrame(s);
+  if (status == 0) std::copy_n(s.RecvData.begin(), kIdentityBytes, version);
   return status;
 }
 
-extern "C" ORVIX32_API int ORVIX32_CALL ALARM(int select, int a, int b, int c) {
-  const CallGuard guard;
+int signalOutputs(LinkState& s, int select, int a, int b, int c) {
   if (select < 1 || select > 7) return kBadArgument;
   const std::uint8_t data[4] = {static_cast<std::uint8_t>(select), static_cast<std::uint8_t>(a),
                                 static_cast<std::uint8_t>(b), static_cast<std::uint8_t>(c)};
-  setCommand(0x7A, data, sizeof data);
-  return ExchangeFrame();
+  setCommand(s, 0x7A, data, sizeof data);
+  return ExchangeFrame(s);
 }
+
+}  // namespace
+
+extern "C" {
+
+ORVIX32_API int ORVIX32_CALL ComBaudRate(void) {
+  return onDefault([](LinkState& s) { return s.BaudInUse; });
+}
+
+ORVIX32_API int ORVIX32_CALL DLLVER(void) { return kLibraryVersion; }
+
+ORVIX32_API int ORVIX32_CALL GetDeviceNumber(unsigned char* number) {
+  return flat<deviceNumber>(number);
+}
+
+ORVIX32_API int ORVIX32_CALL DEVVER(unsigned char* version) { return flat<deviceVersion>(version); }
+
+ORVIX32_API int ORVIX32_CALL ALARM(int select, int a, int b, int c) {
+  return flat<signalOutputs>(select, a, b, c);
+}
+
+ORVIX32_API int ORVIX32_CALL orvix_device_number(orvix_reader* reader, unsigned char* number,
+                                                 size_t number_size) {
+  return handle<deviceNumber>(reader, room(outFits(number, number_size, kIdentityBytes)), number);
+}
+
+ORVIX32_API int ORVIX32_CALL orvix_device_version(orvix_reader* reader, unsigned char* version,
+                                                  size_t version_size) {
+  return handle<deviceVersion>(reader, room(outFits(version, version_size, kIdentityBytes)),
+                               version);
+}
+
+ORVIX32_API int ORVIX32_CALL orvix_alarm(orvix_reader* reader, int select, int a, int b, int c) {
+  return handle<signalOutputs>(reader, 0, select, a, b, c);
+}
+
+}  // extern "C"

@@ -15,6 +15,7 @@ constexpr int kFastRateValue = 56000;
 constexpr int kPortCount = 10;
 constexpr int kQueueBytes = 512;
 constexpr int kCloseSettleMs = 1000;
+constexpr int kSettleSliceMs = 5;
 
 void closeAndForget(LinkState& s, bool clearFirst) {
   if (clearFirst) s.ComHandle->clearErrors();
@@ -24,43 +25,49 @@ void closeAndForget(LinkState& s, bool clearFirst) {
 }
 
 // The probe: command 0 with no data. Returns its status.
-std::uint8_t probe() {
-  setCommand(0x00, nullptr, 0);
-  return ExchangeFrame();
+std::uint8_t probe(LinkState& s) {
+  setCommand(s, 0x00, nullptr, 0);
+  return ExchangeFrame(s);
 }
 
-// LinkCom on one port; *probed tells whether any probe ran.
-int linkOnPort(int port, bool* probed) {
-  LinkState& s = link();
+// LinkCom on one port; *probed tells whether any probe ran. A reader with a
+// speed of its own tries only that speed.
+int linkOnPort(LinkState& s, int port, bool* probed, bool settle) {
   s.Contact.SelectedCardType = 255;
-  unlinkComImpl();
-  if (OpenComPort(port, kFastBaud) == 0) {
-    *probed = true;
-    if (probe() == 0) {
-      s.BaudInUse = kFastBaud;
-      return 0;
+  for (const int baud : {kFastBaud, kSlowBaud}) {
+    unlinkComImpl(s, settle);
+    if (s.SpeedPolicy != 0 && s.SpeedPolicy != baud) continue;
+    if (OpenComPort(s, port, baud) == 0) {
+      *probed = true;
+      if (probe(s) == 0) {
+        s.BaudInUse = baud;
+        return 0;
+      }
+      if (cancelled(s)) break;
     }
     s.BaudInUse = 0;
-  }
-  unlinkComImpl();
-  if (OpenComPort(port, kSlowBaud) == 0) {
-    *probed = true;
-    if (probe() == 0) {
-      s.BaudInUse = kSlowBaud;
-      return 0;
-    }
   }
   s.BaudInUse = 0;
   return 1;
 }
 
+// The pause after a close: whole for the process-wide link; a reader's can
+// be cut short by its cancel.
+void settleAfterClose(LinkState& s) {
+  if (!s.Cancel) {
+    ports(s).pause(kCloseSettleMs);
+    return;
+  }
+  for (int waited = 0; waited < kCloseSettleMs && !cancelled(s); waited += kSettleSliceMs)
+    ports(s).pause(kSettleSliceMs);
+}
+
 }  // namespace
 
-int OpenComPort(int portIndex, int baud) {
-  LinkState& s = link();
+int OpenComPort(LinkState& s, int portIndex, int baud) {
   s.PortIndex = portIndex;
   s.LineSpeed = baud;
-  if (portIndex < 0 || portIndex >= kPortCount) return 1;
+  if (s.Device.empty() && (portIndex < 0 || portIndex >= kPortCount)) return 1;
   if (s.ComHandle) {
     // A port the last UnLinkCom could not close (its line went away): drop
     // it now rather than lose its handle under the new one.
@@ -68,9 +75,12 @@ int OpenComPort(int portIndex, int baud) {
     delete s.ComHandle;
     s.ComHandle = nullptr;
   }
-  SerialPort* port = ports().open(portIndex);
+  SerialPort* port = s.Device.empty()
+                         ? ports(s).open(portIndex)
+                         : ports(s).openDevice(s.Device, s.LowLatency, &s.LastOpenError);
   if (!port) return 1;
   s.ComHandle = port;
+  port->setCancel(s.Cancel);
 
   char mode[64];
   std::snprintf(mode, sizeof mode, "COM%d: baud=9600 parity=N data=8 stop=1", portIndex + 1);
@@ -103,25 +113,24 @@ int OpenComPort(int portIndex, int baud) {
   return 0;
 }
 
-std::size_t WriteComBytes(const std::uint8_t* data, std::size_t count) {
-  SerialPort* port = link().ComHandle;
+std::size_t WriteComBytes(LinkState& s, const std::uint8_t* data, std::size_t count) {
+  SerialPort* port = s.ComHandle;
   return port ? port->write(data, count) : 0;
 }
 
-std::size_t ReadComBytes(std::uint8_t* buffer, std::size_t count) {
-  SerialPort* port = link().ComHandle;
+std::size_t ReadComBytes(LinkState& s, std::uint8_t* buffer, std::size_t count) {
+  SerialPort* port = s.ComHandle;
   return port ? port->read(buffer, count) : 0;
 }
 
-int SendByte(std::uint8_t value) { return WriteComBytes(&value, 1) == 1 ? 0 : 1; }
+int SendByte(LinkState& s, std::uint8_t value) { return WriteComBytes(s, &value, 1) == 1 ? 0 : 1; }
 
-int linkComImpl(int port) {
+int linkComImpl(LinkState& s, int port) {
   bool probed = false;
-  return linkOnPort(port, &probed);
+  return linkOnPort(s, port, &probed, true);
 }
 
-int unlinkComImpl() {
-  LinkState& s = link();
+int unlinkComImpl(LinkState& s, bool settle) {
   SerialPort* port = s.ComHandle;
   if (!port) return 1;
   port->clearErrors();
@@ -132,8 +141,15 @@ int unlinkComImpl() {
   if (!port->close()) return 1;
   delete port;
   s.ComHandle = nullptr;
-  ports().pause(kCloseSettleMs);
+  if (settle) settleAfterClose(s);
   return 0;
+}
+
+int relinkImpl(LinkState& s, bool settle, bool* probed) {
+  bool any = false;
+  const int result = linkOnPort(s, s.PortIndex, &any, settle);
+  if (probed) *probed = any;
+  return result;
 }
 
 }  // namespace orvix
@@ -141,28 +157,26 @@ int unlinkComImpl() {
 using namespace orvix;
 
 extern "C" ORVIX32_API int ORVIX32_CALL LinkCom(int port) {
-  const CallGuard guard;
-  return linkComImpl(port);
+  return onDefault([&](LinkState& s) { return linkComImpl(s, port); });
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL AutoLinkCom(int* port) {
-  const CallGuard guard;
-  LinkState& s = link();
-  const int first = (port && *port == 1) ? 1 : 0;
-  const int second = 1 - first;
-  bool probed = false;
-  if (linkOnPort(first, &probed) == 0) {
-    if (port) *port = first;
-  } else if (linkOnPort(second, &probed) == 0) {
-    if (port) *port = second;
-  }
-  // With no port open-able at either speed no probe ran: Status still holds
-  // an older exchange's value, so say "no link" plainly.
-  if (!probed) return 1;
-  return s.Status;
+  return onDefault([&](LinkState& s) {
+    const int first = (port && *port == 1) ? 1 : 0;
+    const int second = 1 - first;
+    bool probed = false;
+    if (linkOnPort(s, first, &probed, true) == 0) {
+      if (port) *port = first;
+    } else if (linkOnPort(s, second, &probed, true) == 0) {
+      if (port) *port = second;
+    }
+    // With no port open-able at either speed no probe ran: Status still holds
+    // an older exchange's value, so say "no link" plainly.
+    if (!probed) return 1;
+    return static_cast<int>(s.Status);
+  });
 }
 
 extern "C" ORVIX32_API int ORVIX32_CALL UnLinkCom(void) {
-  const CallGuard guard;
-  return unlinkComImpl();
+  return onDefault([](LinkState& s) { return unlinkComImpl(s); });
 }

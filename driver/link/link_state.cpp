@@ -6,9 +6,6 @@
 namespace orvix {
 
 namespace {
-// The library's one global record. Trivially destructible on purpose: loading
-// and unloading the library does no work, and unloading does not close the port.
-LinkState theLink;
 // The call lock. Taken uncontended it costs one atomic operation each way.
 std::recursive_mutex callLock;
 }  // namespace
@@ -16,10 +13,19 @@ std::recursive_mutex callLock;
 CallGuard::CallGuard() { callLock.lock(); }
 CallGuard::~CallGuard() { callLock.unlock(); }
 
-LinkState& link() { return theLink; }
+LinkState& link() {
+  // Made once and never destroyed: unloading the library does no work and
+  // does not close the port.
+  static LinkState* const theLink = new LinkState();
+  return *theLink;
+}
 
-void setCommand(std::uint8_t cmd, const std::uint8_t* data, std::size_t len) {
-  LinkState& s = link();
+std::string portLabel(const LinkState& s) {
+  if (!s.PortName.empty()) return s.PortName;
+  return "COM" + std::to_string(static_cast<long long>(s.PortIndex) + 1);
+}
+
+void setCommand(LinkState& s, std::uint8_t cmd, const std::uint8_t* data, std::size_t len) {
   len = std::min(len, s.SendData.size());
   s.CmdCode = cmd;
   s.SendLen = static_cast<std::uint8_t>(len);

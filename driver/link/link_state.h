@@ -1,14 +1,19 @@
-// LinkState: the library's one global record. It holds the open port, the
-// port index and line speed in use, the frame of the command being sent, the
+// LinkState: everything one reader's link holds: the open port, the port
+// index and line speed in use, the frame of the command being sent, the
 // reader's last response, and beside it the state of the contact-card slots.
+// The flat exports work on one process-wide LinkState; every reader opened
+// through the handle interface has its own. The command families work on the
+// LinkState they are given.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "contact/contact_state.h"
 #include "link/serial_port.h"
 #include "link/trace.h"
+#include "orvix.h"
 
 namespace orvix {
 
@@ -38,17 +43,29 @@ struct LinkState {
   // Exchange trace (ORVIX32_TRACE), looked for at the first exchange.
   Trace Tracer{};
   bool TraceChecked = false;
+
+  // A reader opened by name (the handle interface): the device it opens
+  // instead of the port index's, how it links, and its own trace and cancel.
+  std::string Device;          // "" = the port index's device (the flat exports)
+  std::string PortName;        // as the reader was opened ("COM3", "/dev/ttyUSB0")
+  bool LowLatency = true;      // ask for the serial driver's low latency
+  int SpeedPolicy = 0;         // 0 = 57600 then 9600; or the one speed to use
+  bool SettleOnRelink = true;  // the relink's close pauses as UnLinkCom does
+  OpenError LastOpenError = OpenError::None;
+  Trace OwnTrace{};
+  orvix_trace_callback Callback = nullptr;
+  void* CallbackUser = nullptr;
+  const CancelSignal* Cancel = nullptr;
+  Recording Record{};
 };
 
-// The one link state.
+// The process-wide link state of the flat exports.
 LinkState& link();
 
-// Serializes the exports: every export that reaches the link or the library's
-// state holds the one process-wide call lock for its whole call (a Mifare
-// call's relinks and UnLinkCom's pause included), so calls from several
-// threads run one after the other, each whole. The lock is recursive because
-// some exports are built on others (AT1608_Authentic reads through
-// AT1608_Read, EraseMemCard writes through WriteMemCard, …).
+// Serializes the flat exports: every export that reaches the link or the
+// library's state holds the one process-wide call lock for its whole call (a
+// Mifare call's relinks and UnLinkCom's pause included), so calls from
+// several threads run one after the other, each whole.
 class CallGuard {
  public:
   CallGuard();
@@ -57,10 +74,11 @@ class CallGuard {
   CallGuard& operator=(const CallGuard&) = delete;
 };
 
-inline PortSystem& ports() {
-  LinkState& s = link();
-  return s.System ? *s.System : systemPorts();
-}
+inline PortSystem& ports(const LinkState& s) { return s.System ? *s.System : systemPorts(); }
+
+// The name of the link's port for the trace and messages: the reader's name,
+// or COM<index + 1> (printed wide: any int index prints without overflow).
+std::string portLabel(const LinkState& s);
 
 // Link errors raised by the exchange itself (the ASCII codes of e … s).
 enum LinkError : std::uint8_t {
@@ -85,27 +103,61 @@ inline bool isLinkError(std::uint8_t status) {
   return status >= kSyncNotWritten && status <= kChecksumMismatch;
 }
 
+// The text of a result code the library defines (orvix_strerror's).
+const char* resultText(int code);
+
 // Argument out of range: returned without any exchange.
 inline constexpr int kBadArgument = 4;
 
 // Port operations of the link (used by the exchange and the link exports).
-int OpenComPort(int portIndex, int baud);
-std::size_t WriteComBytes(const std::uint8_t* data, std::size_t count);
-std::size_t ReadComBytes(std::uint8_t* buffer, std::size_t count);
-int SendByte(std::uint8_t value);
+int OpenComPort(LinkState& s, int portIndex, int baud);
+std::size_t WriteComBytes(LinkState& s, const std::uint8_t* data, std::size_t count);
+std::size_t ReadComBytes(LinkState& s, std::uint8_t* buffer, std::size_t count);
+int SendByte(LinkState& s, std::uint8_t value);
 
 // One frame exchange: sends CmdCode, SendLen and SendData, receives Status,
 // RecvLen and RecvData. Returns the status (0, a link error or the reader's).
-std::uint8_t ExchangeFrame();
+std::uint8_t ExchangeFrame(LinkState& s);
 // The retrying exchange of the Mifare family: after a link error it relinks
 // on PortIndex and repeats the caller's frame, at most kMaxRelinks times.
-std::uint8_t ExchangeWithRelink();
+std::uint8_t ExchangeWithRelink(LinkState& s);
 inline constexpr int kMaxRelinks = 3;
 
 // Fills the command fields for the next exchange.
-void setCommand(std::uint8_t cmd, const std::uint8_t* data, std::size_t len);
+void setCommand(LinkState& s, std::uint8_t cmd, const std::uint8_t* data, std::size_t len);
 
-int linkComImpl(int port);
-int unlinkComImpl();
+// LinkCom and UnLinkCom on a link state (UnLinkCom pauses when settle is set).
+int linkComImpl(LinkState& s, int port);
+int unlinkComImpl(LinkState& s, bool settle = true);
+// LinkCom again on the link's own port (a reader's device, or PortIndex).
+// *probed (when given) tells whether any probe ran.
+int relinkImpl(LinkState& s, bool settle, bool* probed = nullptr);
+// Whether the call in progress on the link was cancelled.
+inline bool cancelled(const LinkState& s) { return s.Cancel && s.Cancel->raised(); }
+
+// The process-wide link's forms, for its tests.
+inline int OpenComPort(int portIndex, int baud) { return OpenComPort(link(), portIndex, baud); }
+inline std::uint8_t ExchangeFrame() { return ExchangeFrame(link()); }
+inline std::uint8_t ExchangeWithRelink() { return ExchangeWithRelink(link()); }
+inline void setCommand(std::uint8_t cmd, const std::uint8_t* data, std::size_t len) {
+  setCommand(link(), cmd, data, len);
+}
+inline PortSystem& ports() { return ports(link()); }
+inline int linkComImpl(int port) { return linkComImpl(link(), port); }
+inline int unlinkComImpl() { return unlinkComImpl(link()); }
+
+// Runs a flat export's body on the process-wide link with the call lock
+// held. No exception leaves it: one that escapes the body (memory ran out)
+// gives kInternalError.
+inline constexpr int kInternalError = 65543;
+template <class Body>
+int onDefault(Body&& body) noexcept {
+  try {
+    const CallGuard guard;
+    return body(link());
+  } catch (...) {
+    return kInternalError;
+  }
+}
 
 }  // namespace orvix

@@ -2,9 +2,11 @@
 // system. The link code above it never sees a file descriptor or a HANDLE.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace orvix {
 
@@ -20,11 +22,39 @@ struct Timeouts {
   int writeConstant = 100;
 };
 
+// A request to stop the transfer in progress on one reader's port. Raised
+// from any thread or from a signal handler (an atomic flag and, on POSIX, one
+// byte into a non-blocking pipe the port's waits also watch); cleared by the
+// reader's own thread once the call has ended.
+class CancelSignal {
+ public:
+  CancelSignal();
+  ~CancelSignal();
+  CancelSignal(const CancelSignal&) = delete;
+  CancelSignal& operator=(const CancelSignal&) = delete;
+  // False when the pipe could not be made (the signal then cannot be used).
+  bool usable() const { return usable_; }
+  void raise() noexcept;
+  bool raised() const noexcept { return flag_.load(std::memory_order_acquire); }
+  void clear() noexcept;
+  // POSIX: the descriptor that becomes readable when the signal is raised.
+  int waitHandle() const { return fds_[0]; }
+
+ private:
+  std::atomic<bool> flag_{false};
+  int fds_[2] = {-1, -1};
+  bool usable_ = false;
+};
+
 // One open serial port. Every operation reports failure by its result and
 // never throws.
 class SerialPort {
  public:
   virtual ~SerialPort() = default;
+
+  // The reader's cancel signal: a raised signal ends a read or write at once
+  // with what was transferred so far. nullptr: transfers cannot be cancelled.
+  void setCancel(const CancelSignal* cancel) { cancel_ = cancel; }
 
   // Turns the port's mode text ("COM1: baud=9600 parity=N data=8 stop=1")
   // into line settings: 8N1, binary, no flow control.
@@ -45,7 +75,14 @@ class SerialPort {
   virtual std::size_t read(std::uint8_t* buffer, std::size_t count) = 0;
   // Closes the port. After a successful close the object is finished.
   virtual bool close() = 0;
+
+ protected:
+  bool cancelled() const { return cancel_ && cancel_->raised(); }
+  const CancelSignal* cancel_ = nullptr;
 };
+
+// Why a port could not be opened.
+enum class OpenError { None, NoPort, Busy, Permission };
 
 // What the link needs from the operating system besides an open port: opening
 // a port by index and pausing the calling thread. Unit tests substitute a
@@ -57,6 +94,16 @@ class PortSystem {
   // device only. Returns nullptr when the port is missing or busy.
   virtual SerialPort* open(int index) = 0;
   virtual void pause(int milliseconds) = 0;
+  // The device port index i stands for ("" = no such port).
+  virtual std::string deviceFor(int index) { return "COM" + std::to_string(index + 1); }
+  // Opens a device by name as open() opens a port, asking for low latency
+  // when lowLatency is set; on failure returns nullptr and says why.
+  virtual SerialPort* openDevice(const std::string& device, bool lowLatency, OpenError* why) {
+    (void)device;
+    (void)lowLatency;
+    if (why) *why = OpenError::NoPort;
+    return nullptr;
+  }
 };
 
 // The operating system's serial ports (POSIX or Win32 backend).

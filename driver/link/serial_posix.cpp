@@ -195,6 +195,7 @@ class PosixPort final : public SerialPort {
     const long long deadline =
         nowMs() + t_.writeConstant + static_cast<long long>(count) * t_.writeMultiplier;
     std::size_t done = 0;
+    int cfd = cancelFd();
     while (done < count) {
       const ssize_t n = ::write(fd_, data + done, count - done);
       if (n > 0) {
@@ -204,9 +205,12 @@ class PosixPort final : public SerialPort {
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;
       const long long left = deadline - nowMs();
-      if (left <= 0) break;
-      pollfd p{fd_, POLLOUT, 0};
-      if (poll(&p, 1, static_cast<int>(left)) <= 0 || (p.revents & (POLLERR | POLLHUP))) break;
+      if (left <= 0 || cancelled()) break;
+      pollfd p[2] = {{fd_, POLLOUT, 0}, {cfd, POLLIN, 0}};
+      if (poll(p, 2, static_cast<int>(left)) <= 0 || (p[0].revents & (POLLERR | POLLHUP)) ||
+          cancelled())
+        break;
+      if (p[1].revents) cfd = -1;  // a byte left from a cancel already cleared
     }
     return done;
   }
@@ -218,16 +222,19 @@ class PosixPort final : public SerialPort {
     const long long deadline =
         nowMs() + t_.readConstant + static_cast<long long>(count) * t_.readMultiplier;
     long long lastByte = got ? nowMs() : 0;
+    int cfd = cancelFd();
     while (got < count) {
       // Wait first: a byte that is already in makes poll return at once.
       const long long now = nowMs();
       long long wait = deadline - now;
       if (got > 0 && t_.readInterval > 0) wait = std::min(wait, lastByte + t_.readInterval - now);
-      if (wait <= 0) break;
-      pollfd p{fd_, POLLIN, 0};
-      const int r = poll(&p, 1, static_cast<int>(wait));
+      if (wait <= 0 || cancelled()) break;
+      pollfd p[2] = {{fd_, POLLIN, 0}, {cfd, POLLIN, 0}};
+      const int r = poll(p, 2, static_cast<int>(wait));
       if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) break;
+      if (r <= 0 || cancelled()) break;
+      if (p[1].revents) cfd = -1;  // a byte left from a cancel already cleared
+      if (!(p[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) continue;
       // Take whatever has arrived into the receive queue, then hand out what
       // was asked for; the rest waits for the next read (as in a driver queue).
       const ssize_t n = ::read(fd_, rx_, sizeof rx_);
@@ -256,6 +263,9 @@ class PosixPort final : public SerialPort {
   }
 
  private:
+  // The cancel pipe to watch beside the port (-1, ignored by poll, if none).
+  int cancelFd() const { return cancel_ ? cancel_->waitHandle() : -1; }
+
   std::size_t takeQueued(std::uint8_t* out, std::size_t want) {
     const std::size_t n = std::min(want, rxTail_ - rxHead_);
     std::memcpy(out, rx_ + rxHead_, n);
@@ -275,20 +285,42 @@ class PosixPort final : public SerialPort {
 
 class PosixPorts final : public PortSystem {
  public:
-  SerialPort* open(int index) override {
-    const std::string path = pathFor(index);
+  SerialPort* open(int index) override { return openDevice(deviceFor(index), true, nullptr); }
+
+  SerialPort* openDevice(const std::string& path, bool lowLatency, OpenError* why) override {
+    OpenError ignored;
+    OpenError& error = why ? *why : ignored;
+    error = OpenError::NoPort;
     if (path.empty() || isConsole(path.c_str())) return nullptr;
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return nullptr;
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EACCES || errno == EPERM) error = OpenError::Permission;
+      if (errno == EBUSY) error = OpenError::Busy;
+      return nullptr;
+    }
     struct stat st {};
-    // Exclusive: TIOCEXCL keeps other openers out (except root); the advisory
-    // lock also keeps out a second opener running as root.
-    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !isatty(fd) ||
-        flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !isatty(fd)) {
       ::close(fd);
       return nullptr;
     }
-    return new PosixPort(fd, requestLowLatency(fd));
+    // Exclusive: TIOCEXCL keeps other openers out (except root); the advisory
+    // lock also keeps out a second opener running as root.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+      error = OpenError::Busy;
+      ::close(fd);
+      return nullptr;
+    }
+    // Never descriptor 0, 1 or 2: with a standard stream closed the port
+    // would take its number, and whatever the host writes there (a trace on
+    // standard error) would go down the line.
+    if (fd <= 2) {
+      const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+      ::close(fd);
+      if (moved < 0) return nullptr;
+      fd = moved;
+    }
+    error = OpenError::None;
+    return new PosixPort(fd, lowLatency && requestLowLatency(fd));
   }
 
   void pause(int milliseconds) override {
@@ -297,7 +329,7 @@ class PosixPorts final : public PortSystem {
     }
   }
 
-  static std::string pathFor(int index) {
+  std::string deviceFor(int index) override {
     const std::string var = "ORVIX32_COM" + std::to_string(index + 1);
     if (const char* p = std::getenv(var.c_str())) return p;  // "" = no such port
     return "/dev/ttyS" + std::to_string(index);
@@ -307,6 +339,37 @@ class PosixPorts final : public PortSystem {
 }  // namespace
 
 void setLatencyControl(LatencyControl* control) { latencyOverride = control; }
+
+CancelSignal::CancelSignal() {
+  if (pipe(fds_) != 0) return;
+  for (const int fd : fds_) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+  }
+  usable_ = true;
+}
+
+CancelSignal::~CancelSignal() {
+  for (const int fd : fds_)
+    if (fd >= 0) ::close(fd);
+}
+
+void CancelSignal::raise() noexcept {
+  flag_.store(true, std::memory_order_release);
+  const int saved = errno;  // may run in a signal handler
+  const char one = 1;
+  if (fds_[1] >= 0 && ::write(fds_[1], &one, 1) < 0) {
+    // A full pipe already wakes every wait.
+  }
+  errno = saved;
+}
+
+void CancelSignal::clear() noexcept {
+  flag_.store(false, std::memory_order_release);
+  char drain[64];
+  while (fds_[0] >= 0 && ::read(fds_[0], drain, sizeof drain) > 0) {
+  }
+}
 
 PortSystem& systemPorts() {
   // Stateless, so it needs no destruction at unload.

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <string>
 
 #include "link/serial_port.h"
 
@@ -18,6 +19,9 @@ namespace orvix {
 namespace {
 
 DWORD toDword(int value) { return value < 0 ? 0 : static_cast<DWORD>(value); }
+
+// How often a pending transfer looks at the cancel signal.
+constexpr DWORD kCancelSliceMs = 2;
 
 class Win32Port final : public SerialPort {
  public:
@@ -111,7 +115,7 @@ class Win32Port final : public SerialPort {
   // for until it ends, the time-outs bounding it. Returns the byte count.
   template <class Start>
   std::size_t transfer(Start start, std::size_t count) {
-    if (handle_ == INVALID_HANDLE_VALUE || count == 0) return 0;
+    if (handle_ == INVALID_HANDLE_VALUE || count == 0 || cancelled()) return 0;
     // Transfers are a few bytes long; a count the API cannot express is refused.
     if (count > MAXDWORD) return 0;
     clearErrors();
@@ -122,9 +126,14 @@ class Win32Port final : public SerialPort {
       done = 0;
       if (error == ERROR_IO_PENDING) {
         for (;;) {
-          if (GetOverlappedResult(handle_, &ov, &done, TRUE)) break;
+          // Waits in short slices so that a cancel ends the transfer at once.
+          if (GetOverlappedResultEx(handle_, &ov, &done, kCancelSliceMs, FALSE)) break;
           const DWORD waitError = GetLastError();
-          if (waitError == ERROR_IO_INCOMPLETE) continue;
+          if (waitError == WAIT_TIMEOUT || waitError == ERROR_IO_INCOMPLETE) {
+            if (cancelled()) CancelIoEx(handle_, &ov);
+            continue;
+          }
+          if (waitError == ERROR_OPERATION_ABORTED) break;
           // Wine ends a read that timed out with no byte as ERROR_TIMEOUT:
           // that is a silent line (0 bytes), as on Windows, not a fault.
           // Any other error ends the wait with what was transferred.
@@ -148,19 +157,33 @@ class Win32Ports final : public PortSystem {
   SerialPort* open(int index) override {
     // Only COM1 … COM10 are reader ports; nothing else is ever opened.
     if (index < 0 || index > 9) return nullptr;
-    char name[32];
-    std::snprintf(name, sizeof name, "\\\\.\\COM%d", index + 1);
+    return openDevice(deviceFor(index), true, nullptr);
+  }
+  std::string deviceFor(int index) override { return "\\\\.\\COM" + std::to_string(index + 1); }
+  SerialPort* openDevice(const std::string& device, bool, OpenError* why) override {
     // Not shared (exclusive), existing device only, overlapped.
-    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    HANDLE h = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OVERLAPPED, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    if (h == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      if (why)
+        *why = error == ERROR_ACCESS_DENIED       ? OpenError::Busy
+               : error == ERROR_SHARING_VIOLATION ? OpenError::Busy
+                                                  : OpenError::NoPort;
+      return nullptr;
+    }
+    if (why) *why = OpenError::None;
     return new Win32Port(h);
   }
-
   void pause(int milliseconds) override { Sleep(toDword(milliseconds)); }
 };
 
 }  // namespace
+
+CancelSignal::CancelSignal() { usable_ = true; }
+CancelSignal::~CancelSignal() = default;
+void CancelSignal::raise() noexcept { flag_.store(true, std::memory_order_release); }
+void CancelSignal::clear() noexcept { flag_.store(false, std::memory_order_release); }
 
 PortSystem& systemPorts() {
   // Stateless, so it needs no destruction at unload.

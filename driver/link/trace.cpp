@@ -89,6 +89,11 @@ void closeFd(int fd) { ::close(fd); }
 bool Trace::openFromEnvironment() {
   const char* name = std::getenv("ORVIX32_TRACE");
   if (!name || !*name) return false;
+  return openFile(name);
+}
+
+bool Trace::openFile(const char* name) {
+  close();
   if (std::strcmp(name, "-") == 0) {
     fd_ = 2;
     ownFd_ = false;
@@ -96,26 +101,23 @@ bool Trace::openFromEnvironment() {
     fd_ = openAppend(name);
     ownFd_ = fd_ >= 0;
   }
+  headerPort_.clear();
+  headerSpeed_ = -1;
   return fd_ >= 0;
 }
 
-const char* Trace::statusName(std::uint8_t status) {
-  static const char* const kNames[] = {
-      "e sync byte not written",     "f no answer to sync",       "g answer to sync not 0x45",
-      "h command byte not written",  "i length byte not written", "j command data not written",
-      "k checksum byte not written", "l no acknowledge",          "m acknowledge not 0x67",
-      "n poll byte not written",     "o no status byte",          "p no length byte",
-      "q response data short",       "r no checksum byte",        "s checksum mismatch",
-  };
-  if (status == 0) return "ok";
-  if (isLinkError(status)) return kNames[status - kSyncNotWritten];
-  return "reader status";
+void Trace::close() {
+  if (fd_ >= 0 && ownFd_) closeFd(fd_);
+  fd_ = -1;
+  ownFd_ = false;
 }
 
-void Trace::begin() {
-  sentLen_ = 0;
-  recvLen_ = 0;
-  start_ = std::chrono::steady_clock::now();
+std::string Trace::statusName(std::uint8_t status) {
+  if (status == 0) return "ok";
+  // A link error's letter is its code as a character: 101 is 'e'.
+  if (isLinkError(status))
+    return std::string(1, static_cast<char>(status)) + " " + resultText(status);
+  return "reader status";
 }
 
 void Trace::write(const char* text, std::size_t n) {
@@ -124,10 +126,11 @@ void Trace::write(const char* text, std::size_t n) {
   fd_ = -1;
 }
 
-void Trace::end(std::int32_t portIndex, int lineSpeed, std::uint8_t cmd, std::uint8_t status) {
+void Trace::end(const Recording& r, const char* port, int lineSpeed, std::uint8_t cmd,
+                std::uint8_t status) {
   using namespace std::chrono;
   if (fd_ < 0) return;
-  const double tookMs = duration<double, std::milli>(steady_clock::now() - start_).count();
+  const double tookMs = r.elapsedMs();
   const auto now = system_clock::now();
   const std::time_t t = system_clock::to_time_t(now);
   const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
@@ -140,32 +143,34 @@ void Trace::end(std::int32_t portIndex, int lineSpeed, std::uint8_t cmd, std::ui
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
 
-  // Port numbers are printed as index + 1 in a wider type: any int index
-  // (LinkCom takes any) prints without overflow.
-  const long long port = static_cast<long long>(portIndex) + 1;
   std::string line;
-  line.reserve(160 + 3 * (sentLen_ + recvLen_));
+  line.reserve(160 + 3 * (r.sentLen + r.recvLen));
   char buf[128];
   if (port != headerPort_ || lineSpeed != headerSpeed_) {
-    std::snprintf(buf, sizeof buf, "# ORVIX32 trace version=%d port=COM%lld speed=%d library=%s\n",
-                  kTraceFormatVersion, port, lineSpeed, ORVIX32_VERSION_TEXT);
+    std::snprintf(buf, sizeof buf, "# ORVIX32 trace version=%d port=", kTraceFormatVersion);
+    line += buf;
+    line += port;
+    std::snprintf(buf, sizeof buf, " speed=%d library=%s\n", lineSpeed, ORVIX32_VERSION_TEXT);
     line += buf;
     headerPort_ = port;
     headerSpeed_ = lineSpeed;
   }
-  std::snprintf(buf, sizeof buf, "%s.%03d COM%lld cmd %02X >", stamp, static_cast<int>(ms), port,
-                cmd);
+  std::snprintf(buf, sizeof buf, "%s.%03d ", stamp, static_cast<int>(ms));
   line += buf;
-  for (std::size_t i = 0; i < sentLen_; ++i) {
-    std::snprintf(buf, sizeof buf, " %02X", sent_[i]);
+  line += port;
+  std::snprintf(buf, sizeof buf, " cmd %02X >", cmd);
+  line += buf;
+  for (std::size_t i = 0; i < r.sentLen; ++i) {
+    std::snprintf(buf, sizeof buf, " %02X", r.sentBytes[i]);
     line += buf;
   }
   line += " <";
-  for (std::size_t i = 0; i < recvLen_; ++i) {
-    std::snprintf(buf, sizeof buf, " %02X", recv_[i]);
+  for (std::size_t i = 0; i < r.recvLen; ++i) {
+    std::snprintf(buf, sizeof buf, " %02X", r.recvBytes[i]);
     line += buf;
   }
-  std::snprintf(buf, sizeof buf, " status %u (%s) %.1f ms\n", status, statusName(status), tookMs);
+  std::snprintf(buf, sizeof buf, " status %u (%s) %.1f ms\n", status, statusName(status).c_str(),
+                tookMs);
   line += buf;
   write(line.data(), line.size());
 }

@@ -15,54 +15,77 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace orvix {
 
 // The version of the trace format written in the header line.
 inline constexpr int kTraceFormatVersion = 1;
 
+// The bytes of one exchange as they went over the line, and its start.
+struct Recording {
+  static constexpr std::size_t kMax = 2 + 2 + 255 + 1 + 1;  // one direction
+  void begin() {
+    sentLen = 0;
+    recvLen = 0;
+    start = std::chrono::steady_clock::now();
+  }
+  void sent(std::uint8_t b) { push(sentBytes, sentLen, b); }
+  void sent(const std::uint8_t* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) sent(p[i]);
+  }
+  void received(std::uint8_t b) { push(recvBytes, recvLen, b); }
+  void received(const std::uint8_t* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) received(p[i]);
+  }
+  double elapsedMs() const {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+  }
+
+  std::chrono::steady_clock::time_point start{};
+  std::uint8_t sentBytes[kMax]{};
+  std::uint8_t recvBytes[kMax]{};
+  std::size_t sentLen = 0;
+  std::size_t recvLen = 0;
+
+ private:
+  static void push(std::uint8_t* buf, std::size_t& len, std::uint8_t b) {
+    if (len < kMax) buf[len++] = b;
+  }
+};
+
 class Trace {
  public:
   // Opens the trace named by ORVIX32_TRACE; false when tracing is off.
   // Looked up once, at the first exchange.
   bool openFromEnvironment();
+  // Opens a trace file by name ("-" = standard error); false when it cannot.
+  bool openFile(const char* name);
+  // Stops tracing (closing the file unless it is standard error).
+  void close();
   bool enabled() const { return fd_ >= 0; }
 
-  void begin();
-  void sent(std::uint8_t b) { push(sent_, sentLen_, b); }
-  void sent(const std::uint8_t* p, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) sent(p[i]);
-  }
-  void received(std::uint8_t b) { push(recv_, recvLen_, b); }
-  void received(const std::uint8_t* p, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) received(p[i]);
-  }
   // Writes the exchange's line (after a header line when the port or the
-  // line speed differs from the last header's).
-  void end(std::int32_t portIndex, int lineSpeed, std::uint8_t cmd, std::uint8_t status);
+  // line speed differs from the last header's). port names the port:
+  // "COM1", or the device the reader was opened on.
+  void end(const Recording& r, const char* port, int lineSpeed, std::uint8_t cmd,
+           std::uint8_t status);
 
-  // The name of a status: "ok", the link error's name, or "reader status".
-  static const char* statusName(std::uint8_t status);
+  // The name of a status: "ok", the link error's letter and text, or
+  // "reader status".
+  static std::string statusName(std::uint8_t status);
 
  private:
-  static constexpr std::size_t kMax = 2 + 2 + 255 + 1 + 1;  // one direction
-  static void push(std::uint8_t* buf, std::size_t& len, std::uint8_t b) {
-    if (len < kMax) buf[len++] = b;
-  }
   // Appends text; on failure tracing stops for good.
   void write(const char* text, std::size_t n);
 
-  // Kept open for the life of the process: the library does no work at
-  // unload. Trivially destructible, so it can live in the link state.
+  // The process-wide link's trace is kept open for the life of the process
+  // (the library does no work at unload); a reader's is closed with it.
   int fd_ = -1;
   bool ownFd_ = false;  // false for standard error, which is never closed
-  long long headerPort_ = -1;
+  std::string headerPort_;
   int headerSpeed_ = -1;
-  std::chrono::steady_clock::time_point start_{};
-  std::uint8_t sent_[kMax]{};
-  std::uint8_t recv_[kMax]{};
-  std::size_t sentLen_ = 0;
-  std::size_t recvLen_ = 0;
 };
 
 }  // namespace orvix

@@ -18,8 +18,8 @@ runs the reader simulator for tests.
 
 from . import des
 from ._library import find_library, library_path
-from .errors import (ArgumentError, CardTypeError, Error, LibraryNotFoundError, LinkError,
-                     ReaderError, StatusWordError)
+from .errors import (ArgumentError, ArgumentTypeError, CardTypeError, Error,
+                     LibraryNotFoundError, LinkError, ReaderError, Result, StatusWordError)
 from .mifare import (ValueBlock, decode_access_bits, encode_access_bits, parse_value_block,
                      value_block)
 from .reader import (YEAR_ZERO, AT1608, Attendance, MemoryCard, Mifare, Position, Reader, Record,
@@ -28,9 +28,9 @@ from .reader import (YEAR_ZERO, AT1608, Attendance, MemoryCard, Mifare, Position
 __version__ = "1.0.0"
 
 __all__ = [
-    "AT1608", "ArgumentError", "Attendance", "CardTypeError", "Error", "LibraryNotFoundError",
+    "AT1608", "ArgumentError", "ArgumentTypeError", "Attendance", "CardTypeError", "Error", "LibraryNotFoundError",
     "LinkError", "MemoryCard", "Mifare", "Position", "RF5550", "Reader", "ReaderError", "Record",
-    "Response", "Slot", "SlotState", "StatusWordError", "ValueBlock", "YEAR_ZERO", "des",
+    "Response", "Result", "Slot", "SlotState", "StatusWordError", "ValueBlock", "YEAR_ZERO", "des",
     "decode_access_bits", "encode_access_bits", "find_library", "library_path",
     "parse_value_block", "value_block",
 ]

@@ -3,13 +3,13 @@
 
 from __future__ import annotations
 
-from . import _library
+from . import _check, _library
 from .errors import ArgumentError, check
 
 
 def _run(name: str, key: bytes, data: bytes) -> bytes:
-    if len(key) != 8:
-        raise ArgumentError(f"a DES key is 8 bytes, not {len(key)}")
+    key = _check.data(key, "a DES key", 8)
+    data = _check.data(data, "data", high=_check.INT32_MAX - 7)
     if len(data) % 8:
         raise ArgumentError(f"data of {len(data)} bytes is not a multiple of 8")
     src = _library.buffer(len(data), data)

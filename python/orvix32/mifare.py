@@ -11,6 +11,7 @@ from __future__ import annotations
 from dataclasses import dataclass
 from typing import Tuple
 
+from . import _check
 from .errors import ArgumentError
 
 AccessConditions = Tuple[int, int, int, int]
@@ -31,7 +32,7 @@ def decode_access_bits(trailer: bytes) -> AccessConditions:
     or without byte 9). Raises :class:`ArgumentError` when the bits do not
     match their inverted copies: the card treats such a sector as locked.
     """
-    b6, b7, b8 = _access_bytes(trailer)
+    b6, b7, b8 = _access_bytes(_check.data(trailer, "a trailer"))
     c1, c2, c3 = b7 >> 4, b8 & 0x0F, b8 >> 4
     if (b6 & 0x0F) != (~c1 & 0x0F) or (b6 >> 4) != (~c2 & 0x0F) or (b7 & 0x0F) != (~c3 & 0x0F):
         raise ArgumentError(f"access bytes {b6:02X} {b7:02X} {b8:02X} do not match their "
@@ -44,8 +45,7 @@ def encode_access_bits(block0: int, block1: int, block2: int, trailer: int) -> b
     """The three access bytes (trailer bytes 6 … 8) for these conditions (each 0 … 7)."""
     c1 = c2 = c3 = 0
     for n, cond in enumerate((block0, block1, block2, trailer)):
-        if not 0 <= cond <= 7:
-            raise ArgumentError(f"access condition {cond} is not 0 … 7")
+        cond = _check.integer(cond, "an access condition", 0, 7)
         c1 |= (cond >> 2 & 1) << n
         c2 |= (cond >> 1 & 1) << n
         c3 |= (cond & 1) << n
@@ -63,8 +63,7 @@ class ValueBlock:
 def value_block(value: int, address: int = 0) -> bytes:
     """The 16 bytes of a value block holding ``value`` (signed 32-bit), with
     ``address`` (0 … 255) in its address bytes."""
-    if not -(2**31) <= value < 2**31 or not 0 <= address <= 255:
-        raise ArgumentError(f"value {value} or address {address} out of range")
+    value, address = _check.integer(value, "value"), _check.byte(address, "address")
     v = value.to_bytes(4, "little", signed=True)
     inv = bytes(b ^ 0xFF for b in v)
     return v + inv + v + bytes((address, address ^ 0xFF, address, address ^ 0xFF))
@@ -73,8 +72,7 @@ def value_block(value: int, address: int = 0) -> bytes:
 def parse_value_block(data: bytes) -> ValueBlock:
     """The value and address of a 16-byte value block; :class:`ArgumentError`
     when the block is not in value format."""
-    if len(data) != 16:
-        raise ArgumentError(f"a value block is 16 bytes, not {len(data)}")
+    data = _check.data(data, "a value block", 16)
     v, inv, again, a = data[0:4], data[4:8], data[8:12], data[12:16]
     if (v != again or any(x ^ y != 0xFF for x, y in zip(v, inv))
             or a[0] != a[2] or a[1] != a[3] or a[0] ^ a[1] != 0xFF):

@@ -8,10 +8,12 @@ import os
 from dataclasses import dataclass
 from typing import Any, List, Optional, Sequence, Tuple, Union
 
+from . import _check as chk
 from . import _library
 from ._library import buffer
-from .errors import LINK_STEPS, ArgumentError, LinkError, ReaderError, StatusWordError
+from .errors import LINK_STEPS, ArgumentError, LinkError, ReaderError, Result, StatusWordError
 from .errors import check as _check
+from .errors import result as _result
 from .mifare import parse_value_block
 
 Port = Union[int, str]
@@ -26,29 +28,18 @@ def _port_index(port: Port) -> Union[int, str]:
         return "auto"
     if isinstance(port, str) and port.upper().startswith("COM") and port[3:].isdigit():
         port = int(port[3:]) - 1
-    if isinstance(port, int) and not isinstance(port, bool) and 0 <= port <= 9:
+    if type(port) is int and 0 <= port <= 9:
         return port
     raise ArgumentError(f"port must be 0 … 9, 'COM1' … 'COM10' or 'auto', not {port!r}")
 
 
-def _bytes(value: bytes, size: int, what: str) -> bytes:
-    if not isinstance(value, (bytes, bytearray, memoryview)) or len(value) != size:
-        raise ArgumentError(f"{what} must be {size} bytes")
-    return bytes(value)
-
-
 def _serial(serial: bytes) -> int:
     """A card serial (4 bytes as the reader delivers them) as the library's int."""
-    return int.from_bytes(_bytes(serial, 4, "a serial"), "little", signed=True)
+    return int.from_bytes(chk.data(serial, "a serial", 4), "little", signed=True)
 
 
-def _key_type(key_type: Union[str, int]) -> int:
-    kinds = {"A": 0, "B": 1, 0: 0, 1: 1}
-    if isinstance(key_type, str):
-        key_type = key_type.upper()
-    if key_type not in kinds:
-        raise ArgumentError(f"key type must be 'A' or 'B', not {key_type!r}")
-    return kinds[key_type]
+#: Mifare 1 blocks 0 … 63 (Mifare Light 10 pages 0 … 11 lie within) and sectors 0 … 15.
+_BLOCK, _SECTOR = (0, 63), (0, 15)
 
 
 class _Family:
@@ -109,14 +100,14 @@ class Reader(_Family):
             code = lib.AutoLinkCom(ctypes.byref(index))
             if code:
                 why = LINK_STEPS.get(code, "no port opened")
-                raise LinkError(f"AutoLinkCom: no reader on COM1 or COM2 ({code}: {why})", code,
-                                "AutoLinkCom")
+                raise LinkError(f"AutoLinkCom: no reader on COM1 or COM2 ({code}: {why})",
+                                Result.NO_LINK if code == 1 else _result(code), "AutoLinkCom")
             self.port = index.value
         else:
             assert isinstance(self._requested, int)
             if lib.LinkCom(self._requested):
-                raise LinkError(f"LinkCom: no reader answered on COM{self._requested + 1}", 1,
-                                "LinkCom")
+                raise LinkError(f"LinkCom: no reader answered on COM{self._requested + 1}",
+                                Result.NO_LINK, "LinkCom")
             self.port = self._requested
         self.linked = True
         _current = self
@@ -170,13 +161,13 @@ class Reader(_Family):
 
     def signal(self, select: int, a: int = 0, b: int = 0, c: int = 0) -> None:
         """Drives the reader's signal outputs: ``select`` 1 … 7 and three bytes."""
-        self._call("ALARM", select, a, b, c)
+        args = [chk.integer(select, "select", 1, 7)] + [chk.byte(v, "a signal byte")
+                                                         for v in (a, b, c)]
+        self._call("ALARM", *args)
 
     def sam(self, n: int) -> "Slot":
         """SAM slot ``n`` (1 … 4)."""
-        if not 1 <= n <= 4:
-            raise ArgumentError(f"SAM slot must be 1 … 4, not {n}")
-        return Slot(self, n)
+        return Slot(self, chk.integer(n, "SAM slot", 1, 4))
 
 
 class Mifare(_Family):
@@ -190,7 +181,7 @@ class Mifare(_Family):
     def request(self, all: bool = True) -> int:
         """Asks the field for a card (``all``: halted cards too); the card's type code."""
         buf = buffer(4)
-        self._call("RFMifare_Request", 1 if all else 0, buf)
+        self._call("RFMifare_Request", 1 if chk.flag(all, "all") else 0, buf)
         return int.from_bytes(bytes(buf), "little")
 
     def anticollision(self) -> bytes:
@@ -217,33 +208,37 @@ class Mifare(_Family):
 
     def load_key(self, sector: int, key: bytes, key_type: Union[str, int] = "A") -> None:
         """Stores a 6-byte key for a sector in the reader's key memory."""
-        k = _bytes(key, 6, "a key")
-        self._call("RFMifare_LoadKey", _key_type(key_type) * 4, sector, buffer(6, k))
+        mode, sector = chk.key_type(key_type) * 4, chk.integer(sector, "sector", *_SECTOR)
+        self._call("RFMifare_LoadKey", mode, sector, buffer(6, chk.data(key, "a key", 6)))
 
     def transfer_key(self, sector: int, key: bytes) -> None:
         """Transfers a 6-byte key into the reader module for a sector (as key A and B)."""
-        self._call("RFMifare_TransKey", sector, buffer(6, _bytes(key, 6, "a key")))
+        sector = chk.integer(sector, "sector", *_SECTOR)
+        self._call("RFMifare_TransKey", sector, buffer(6, chk.data(key, "a key", 6)))
 
     def auth_mode(self, mode: int) -> None:
         """Sets the reader's authentication mode (0 or 1)."""
-        self._call("RFMifare_Authmode", mode)
+        self._call("RFMifare_Authmode", chk.integer(mode, "mode", 0, 1))
 
     def authenticate(self, sector: int, key_type: Union[str, int] = "A",
                      block: Optional[int] = None) -> None:
         """Authenticates a sector with the stored key; ``block`` defaults to the
         sector's trailer (Mifare Light 10: 6 for key A, 8 for key B)."""
-        self._call("RFMifare_Authentication", _key_type(key_type), sector,
-                   sector * 4 + 3 if block is None else block)
+        kind, sector = chk.key_type(key_type), chk.integer(sector, "sector", *_SECTOR)
+        block = sector * 4 + 3 if block is None else chk.integer(block, "block", *_BLOCK)
+        self._call("RFMifare_Authentication", kind, sector, block)
 
     def read(self, block: int) -> bytes:
         """The 16 bytes of a block of the selected, authenticated card."""
+        block = chk.integer(block, "block", *_BLOCK)
         buf = buffer(16)
         self._call("RFMifare_Read", block, buf)
         return bytes(buf)
 
     def write(self, block: int, data: bytes) -> None:
         """Writes 16 bytes to a block of the selected, authenticated card."""
-        self._call("RFMifare_Write", block, buffer(16, _bytes(data, 16, "a block")))
+        block = chk.integer(block, "block", *_BLOCK)
+        self._call("RFMifare_Write", block, buffer(16, chk.data(data, "a block", 16)))
 
     def value(self, block: int) -> int:
         """The amount of a value block (read and checked for the value format)."""
@@ -251,11 +246,13 @@ class Mifare(_Family):
 
     def increment(self, block: int, amount: int) -> None:
         """Adds ``amount`` to a value block."""
-        self._call("RFMifare_Increment", block, amount)
+        self._call("RFMifare_Increment", chk.integer(block, "block", *_BLOCK),
+                   chk.integer(amount, "amount"))
 
     def decrement(self, block: int, amount: int) -> None:
         """Subtracts ``amount`` from a value block."""
-        self._call("RFMifare_Decrment", block, amount)
+        self._call("RFMifare_Decrment", chk.integer(block, "block", *_BLOCK),
+                   chk.integer(amount, "amount"))
 
     def halt(self) -> None:
         """Sends the selected card to sleep; only ``request(all=True)`` wakes it."""
@@ -266,24 +263,28 @@ class Mifare(_Family):
 
     def read_block(self, block: int, serial: bytes) -> bytes:
         """One-shot read of a block."""
+        block, sn = chk.integer(block, "block", *_BLOCK), _serial(serial)
         buf = buffer(16)
-        self._call("RFMifare_ReadBlock", block, _serial(serial), buf)
+        self._call("RFMifare_ReadBlock", block, sn, buf)
         return bytes(buf)
 
     def write_block(self, block: int, serial: bytes, data: bytes) -> bytes:
         """One-shot write of a block; the block as it stands afterwards."""
-        buf = buffer(16, _bytes(data, 16, "a block"))
-        self._call("RFMifare_WriteBlock", block, _serial(serial), buf)
+        block, sn = chk.integer(block, "block", *_BLOCK), _serial(serial)
+        buf = buffer(16, chk.data(data, "a block", 16))
+        self._call("RFMifare_WriteBlock", block, sn, buf)
         return bytes(buf)
 
     def write_key(self, sector: int, serial: bytes, key: bytes, last: int = 255) -> None:
         """One-shot change of a sector's key on the card."""
-        self._call("RFMifare_WriteKey", sector, _serial(serial),
-                   buffer(6, _bytes(key, 6, "a key")), last)
+        sector, sn = chk.integer(sector, "sector", *_SECTOR), _serial(serial)
+        k, last = chk.data(key, "a key", 6), chk.byte(last, "last")
+        self._call("RFMifare_WriteKey", sector, sn, buffer(6, k), last)
 
     def _value(self, name: str, block: int, serial: bytes, amount: int) -> int:
-        value = ctypes.c_int(amount)
-        self._call(name, block, _serial(serial), ctypes.byref(value))
+        block, sn = chk.integer(block, "block", *_BLOCK), _serial(serial)
+        value = ctypes.c_int(chk.integer(amount, "amount"))
+        self._call(name, block, sn, ctypes.byref(value))
         return value.value
 
     def read_value(self, block: int, serial: bytes) -> int:
@@ -317,47 +318,47 @@ class RF5550(_Family):
 
     def read(self, block: int) -> bytes:
         """The 4 bytes of a block."""
+        block = chk.byte(block, "block")
         buf = buffer(255)
         self._call("RF5550_ReadBlk", block, buf)
         return bytes(buf[:4])
 
     @staticmethod
-    def _block(block: int) -> int:
+    def _write_args(block: int, data: bytes, password: bytes, option: int) -> Tuple[Any, ...]:
         # The library takes -1 for block 0 (0 itself is refused).
-        return -1 if block == 0 else block
+        block = chk.byte(block, "block")
+        return (-1 if block == 0 else block, buffer(4, chk.data(password, "a password", 4)),
+                buffer(4, chk.data(data, "a block", 4)), chk.byte(option, "option"))
 
     def write(self, block: int, data: bytes, password: bytes = _NO_PASSWORD,
               option: int = 0) -> bytes:
         """Writes a block (0 … 7); the tag's answer."""
-        buf = buffer(4, _bytes(data, 4, "a block"))
-        self._call("RF5550_WriteBlk", self._block(block),
-                   buffer(4, _bytes(password, 4, "a password")), buf, option)
-        return bytes(buf)
+        args = self._write_args(block, data, password, option)
+        self._call("RF5550_WriteBlk", *args)
+        return bytes(args[2])
 
     def init(self, config: Sequence[int], password: bytes = _NO_PASSWORD, option: int = 0) -> None:
         """Configures the tag from the ten configuration items (0, 3 and 9 are used)."""
-        if len(config) != 10:
-            raise ArgumentError("the configuration is ten items")
-        self._call("RF5550_Init", (ctypes.c_int * 10)(*config),
-                   buffer(4, _bytes(password, 4, "a password")), option)
+        items = chk.ints(config, "the configuration", 10)
+        pw, option = chk.data(password, "a password", 4), chk.byte(option, "option")
+        self._call("RF5550_Init", (ctypes.c_int * 10)(*items), buffer(4, pw), option)
 
     def wake(self, password: bytes) -> None:
         """Wakes the tag with its password."""
-        self._call("RF5550_Wake", buffer(4, _bytes(password, 4, "a password")))
+        self._call("RF5550_Wake", buffer(4, chk.data(password, "a password", 4)))
 
     def read_after_wake(self, block: int, password: bytes) -> bytes:
         """Wakes the tag, then reads a block."""
+        block, pw = chk.byte(block, "block"), chk.data(password, "a password", 4)
         buf = buffer(255)
-        self._call("RF5550_ReadAfterWake", block, buffer(4, _bytes(password, 4, "a password")),
-                   buf)
+        self._call("RF5550_ReadAfterWake", block, buffer(4, pw), buf)
         return bytes(buf[:4])
 
     def write_after_wake(self, block: int, data: bytes, password: bytes, option: int = 0) -> bytes:
         """Wakes the tag, then writes a block; the tag's answer."""
-        buf = buffer(4, _bytes(data, 4, "a block"))
-        self._call("RF5550_WriteAfterWake", self._block(block),
-                   buffer(4, _bytes(password, 4, "a password")), buf, option)
-        return bytes(buf)
+        args = self._write_args(block, data, password, option)
+        self._call("RF5550_WriteAfterWake", *args)
+        return bytes(args[2])
 
 
 @dataclass(frozen=True)
@@ -385,7 +386,7 @@ class MemoryCard(_Family):
 
     def select(self, card_type: int) -> None:
         """Selects the card type (type code 0 … 30)."""
-        self._call("SelectCard", card_type)
+        self._call("SelectCard", chk.byte(card_type, "card type"))
 
     def verify(self) -> None:
         """Checks the card's identity bytes against the selected type."""
@@ -397,20 +398,21 @@ class MemoryCard(_Family):
         self._call("Inquire", ctypes.byref(t), ctypes.byref(s), ctypes.byref(p))
         return SlotState(t.value, s.value, p.value)
 
-    def _code(self, name: str, code: bytes, length: Optional[int]) -> bytes:
-        n = len(code) if length is None else length
-        buf = buffer(max(n, 4), bytes(code))
+    def _code(self, name: str, code: bytes, length: Optional[int], most: int) -> bytes:
+        code = chk.data(code, "a code", high=most)
+        n = len(code) if length is None else chk.integer(length, "length", 0, most)
+        buf = buffer(max(n, 4), code)
         self._call(name, n, buf)
         return bytes(buf[:n])
 
     def check_code(self, code: bytes, length: Optional[int] = None) -> bytes:
         """Presents the security code; the reply stored over it (``length``
         bytes of room, default the code's length)."""
-        return self._code("CheckSecret", code, length)
+        return self._code("CheckSecret", code, length, 255)
 
     def change_code(self, code: bytes, length: Optional[int] = None) -> bytes:
         """Changes the security code; the reply stored over it."""
-        return self._code("ModifySecret", code, length)
+        return self._code("ModifySecret", code, length, 254)
 
     def read_code(self) -> Tuple[bytes, bytes]:
         """The error counter (2 bytes) and the security code bytes (8 bytes of room)."""
@@ -418,63 +420,69 @@ class MemoryCard(_Family):
         self._call("ReadSecret", counter, code)
         return bytes(counter), bytes(code)
 
-    def _run(self, name: str, area: int, page: int, address: int, data: bytes) -> bytes:
-        buf = buffer(len(data), data)
-        self._call(name, area, page, address, len(data), buf)
-        return bytes(buf[: len(data)])
+    def _run(self, name: str, area: int, page: int, address: int, length: int,
+             data: bytes = b"") -> bytes:
+        area = chk.byte(area, "area")
+        page, address, length = chk.run(page, address, length)
+        buf = buffer(length, data)
+        self._call(name, area, page, address, length, buf)
+        return bytes(buf[:length])
 
     def read(self, area: int, page: int, address: int, length: int) -> bytes:
         """``length`` bytes of an area from position page × 256 + address (area 18: memory)."""
-        if length <= 0:
-            raise ArgumentError(f"length must be positive, not {length}")
-        return self._run("ReadCard", area, page, address, bytes(length))
+        return self._run("ReadCard", area, page, address, length)
 
     def write(self, area: int, page: int, address: int, data: bytes) -> bytes:
         """Writes ``data``; the reader's replies, piece by piece."""
-        return self._run("WriteCard", area, page, address, bytes(data))
+        data = chk.data(data, "data", low=1)
+        return self._run("WriteCard", area, page, address, len(data), data)
 
     def erase(self, area: int, page: int, address: int, length: int) -> bytes:
         """Erases ``length`` bytes (to FF)."""
-        return self._run("EraseCard", area, page, address, bytes(length))
+        return self._run("EraseCard", area, page, address, length)
 
-    def _pages(self, name: str, address: int, data: bytes) -> bytes:
-        buf = buffer(len(data), data)
-        self._call(name, address, len(data), buf)
-        return bytes(buf[: len(data)])
+    def _pages(self, name: str, address: int, length: int, data: bytes = b"") -> bytes:
+        # Pages of at most 264 bytes, numbered up to 65535.
+        address = chk.integer(address, "address", 0)
+        length = chk.integer(length, "length", 1, 65536 * 264 - address)
+        buf = buffer(length, data)
+        self._call(name, address, length, buf)
+        return bytes(buf[:length])
 
     def read_pages(self, address: int, length: int) -> bytes:
         """``length`` bytes of a page-organised card from a linear address."""
-        if length <= 0:
-            raise ArgumentError(f"length must be positive, not {length}")
-        return self._pages("ReadMemCard", address, bytes(length))
+        return self._pages("ReadMemCard", address, length)
 
     def write_pages(self, address: int, data: bytes) -> bytes:
         """Writes ``data`` to a page-organised card from a linear address."""
-        return self._pages("WriteMemCard", address, bytes(data))
+        data = chk.data(data, "data", low=1)
+        return self._pages("WriteMemCard", address, len(data), data)
 
     def erase_pages(self, address: int, length: int) -> None:
         """Erases ``length`` bytes of a page-organised card."""
-        self._pages("EraseMemCard", address, bytes(length))
+        self._pages("EraseMemCard", address, length)
 
     def fuse(self, value: int) -> None:
         """Blows the card's fuse."""
-        self._call("Fuse", value)
+        self._call("Fuse", chk.byte(value, "value"))
 
     def check_erase_key(self, selector: int, key: bytes) -> bytes:
         """Presents an erase key; the reply stored over it."""
-        buf = buffer(max(len(key), 6), bytes(key))
+        selector, key = chk.byte(selector, "selector"), chk.one_of(key, "an erase key", (2, 4, 6))
+        buf = buffer(6, key)
         self._call("CheckEraseSecret", selector, buf)
         return bytes(buf[: len(key)])
 
     def check_zone_code(self, zone: int, code: bytes) -> bytes:
         """Presents a zone's 2-byte code; the reply stored over it."""
-        buf = buffer(2, _bytes(code, 2, "a zone code"))
+        zone, code = chk.byte(zone, "zone"), chk.data(code, "a zone code", 2)
+        buf = buffer(2, code)
         self._call("CheckZoneSecret", zone, buf)
         return bytes(buf)
 
     def set_zone_bits(self, zone: int, bits: int) -> None:
         """Sets a zone's access bits."""
-        self._call("SetZoneRWBit", zone, bits)
+        self._call("SetZoneRWBit", chk.byte(zone, "zone"), chk.byte(bits, "bits"))
 
     def standby(self) -> None:
         """Puts the card into standby."""
@@ -492,17 +500,22 @@ class AT1608(_Family):
 
     def read(self, zone: int, address: int, length: int) -> bytes:
         """``length`` bytes (0 … 160) of a zone."""
-        buf = buffer(max(length, 0))
+        zone, address = chk.integer(zone, "zone", 0, 8), chk.byte(address, "address")
+        length = chk.integer(length, "length", 0, 160)
+        buf = buffer(length)
         self._call("AT1608_Read", zone, address, length, buf)
         return bytes(buf[:length])
 
     def write(self, zone: int, address: int, data: bytes) -> None:
         """Writes ``data`` (at most 160 bytes) to a zone."""
-        self._call("AT1608_Write", zone, address, len(data), buffer(len(data), bytes(data)))
+        zone, address = chk.integer(zone, "zone", 0, 8), chk.byte(address, "address")
+        data = chk.data(data, "data", high=160)
+        self._call("AT1608_Write", zone, address, len(data), buffer(len(data), data))
 
     def verify_password(self, index: int, password: bytes) -> int:
         """Verifies password ``index`` (0 … 15, 3 bytes); the attempts left."""
-        buf = buffer(4, _bytes(password, 3, "a password"))
+        index = chk.integer(index, "index", 0, 15)
+        buf = buffer(4, chk.data(password, "a password", 3))
         self._call("AT1608_Psw", index, buf)
         return buf[0]
 
@@ -510,9 +523,10 @@ class AT1608(_Family):
         """Mutual authentication with the 8-byte ``secret`` (``challenge``: 8
         bytes, random by default); the attempts left. A card answer that does
         not match raises :class:`CardTypeError` with code 3."""
-        ch = buffer(8, _bytes(challenge if challenge is not None else os.urandom(8), 8,
-                              "a challenge"))
-        self._call("AT1608_Authentic", ch, buffer(8, _bytes(secret, 8, "a secret")))
+        key = chk.data(secret, "a secret", 8)
+        ch = buffer(8, chk.data(challenge if challenge is not None else os.urandom(8),
+                                "a challenge", 8))
+        self._call("AT1608_Authentic", ch, buffer(8, key))
         return ch[0]
 
     def read_fuse(self) -> int:
@@ -560,14 +574,14 @@ class Slot(_Family):
         Raises :class:`StatusWordError` for a status word other than 9000 when
         ``check`` is true.
         """
-        cmd = bytes(command)
-        if len(cmd) < 4:
-            raise ArgumentError("an APDU has at least 4 bytes")
+        cmd = chk.data(command, "an APDU", low=4, high=6 + 83)
         lc, le = 0, 0
         if len(cmd) == 5:
             le = cmd[4]
         elif len(cmd) > 5:
             lc = cmd[4]
+            if lc > 83:
+                raise ArgumentError(f"Lc {lc} is above 83")
             if len(cmd) not in (5 + lc, 6 + lc):
                 raise ArgumentError(f"APDU of {len(cmd)} bytes does not match Lc {lc}")
             le = cmd[5 + lc] if len(cmd) == 6 + lc else 0
@@ -622,7 +636,7 @@ class Attendance(_Family):
 
     def set_time(self, when: _dt.datetime) -> None:
         """Sets the terminal's clock (years YEAR_ZERO … YEAR_ZERO + 255)."""
-        year = when.year - YEAR_ZERO
+        year = chk.date(when, "the time", _dt.datetime).year - YEAR_ZERO
         if not 0 <= year <= 255:
             raise ArgumentError(f"year {when.year} out of the terminal's range")
         clock = (year, when.month, when.day, when.hour, when.minute, when.second,
@@ -634,7 +648,7 @@ class Attendance(_Family):
         if date is None:
             self._call(name, ctypes.byref(first), pos)
         else:
-            year = date.year - YEAR_ZERO
+            year = chk.date(date, "the date").year - YEAR_ZERO
             if not 0 <= year <= 255:
                 raise ArgumentError(f"year {date.year} out of the terminal's range")
             self._call(name, (ctypes.c_int * 3)(year, date.month, date.day),
@@ -655,8 +669,8 @@ class Attendance(_Family):
 
     def records(self, position: int, count: int = 1) -> List[Record]:
         """Up to ``count`` (1 … 31) records from ``position``: as many as the terminal has."""
-        if not 1 <= count <= 31:
-            raise ArgumentError(f"count must be 1 … 31, not {count}")
+        position = chk.integer(position, "position", 0, 65535)
+        count = chk.integer(count, "count", 1, 31)
         buf = buffer(255, b"\xff" * 255)  # untouched bytes stay FF: no record there
         self._call("KQ_ReadRecord", 0, position, count, buf)
         out: List[Record] = []
@@ -677,21 +691,23 @@ class Attendance(_Family):
 
     def display(self, text: Union[str, bytes]) -> None:
         """Shows at most 16 characters (padded with spaces) on the terminal's display."""
-        raw = text.encode("ascii") if isinstance(text, str) else bytes(text)
-        if len(raw) > 16:
-            raise ArgumentError("the display takes at most 16 characters")
+        if isinstance(text, str):
+            if not text.isascii():
+                raise ArgumentError(f"the display takes ASCII only, not {text!r}")
+            text = text.encode("ascii")
+        raw = chk.data(text, "the text", high=16)
         self._call("KQ_Display", buffer(16, raw.ljust(16)))
 
     def pass_through(self, code: int, data: bytes = b"") -> bytes:
         """Passes a command (``code``, then ``data`` of at most 254 bytes) to the
         terminal; its reply."""
-        if len(data) > 254:
-            raise ArgumentError("at most 254 bytes after the code")
-        buf = buffer(256, bytes(data))
+        code, data = chk.byte(code, "code"), chk.data(data, "data", high=254)
+        buf = buffer(256, data)
         self._call("KQ_TransCmd", code, 1 + len(data), buf)
         return bytes(buf[1 : 1 + buf[0]])
 
     def download_password(self, kind: int, password: bytes) -> None:
         """Loads a password (4 bytes for kind 1, else 6) into the terminal."""
+        kind = chk.byte(kind, "kind")
         size = 4 if kind == 1 else 6
-        self._call("KQ_DownloadPSW", kind, buffer(size, _bytes(password, size, "a password")))
+        self._call("KQ_DownloadPSW", kind, buffer(size, chk.data(password, "a password", size)))

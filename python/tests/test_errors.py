@@ -35,7 +35,6 @@ def test_reader_gone_and_back(sim, reader, fresh_card):
      "RFMifare_Request"),  # no card
     (lambda s, r: r.mifare.select(bytes(4)), ReaderError, 0x21, "RFMifare_Select"),  # wrong serial
     (lambda s, r: r.mifare.authenticate(1), ReaderError, 0x22, "RFMifare_Authentication"),
-    (lambda s, r: r.mifare.transfer_key(16, bytes(6)), ArgumentError, 4, "RFMifare_TransKey"),
     (lambda s, r: r.mifare.load_key(1, b"short"), ArgumentError, None, ""),  # refused in Python
     (lambda s, r: r.memory_card.check_code(b"\1\2"), CardTypeError, 3, "CheckSecret"),  # no code
     (lambda s, r: (r.memory_card.power_on(), r.memory_card.verify()), CardTypeError, 19,

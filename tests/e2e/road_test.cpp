@@ -177,7 +177,7 @@ TEST_F(Road, EveryFamilyOnceWithTheTrace) {
     EXPECT_TRUE(std::regex_search(l, stamp) && std::regex_search(l, took)) << l;
     lines.push_back(std::regex_replace(std::regex_replace(l, stamp, ""), took, ""));
   }
-  EXPECT_EQ(header, "# ORVIX32 trace version=1 port=COM1 speed=57600 library=7.3.21");
+  EXPECT_EQ(header, "# ORVIX32 trace version=1 port=COM1 speed=57600 library=7.4.0");
   ASSERT_GE(lines.size(), 6u);
   EXPECT_EQ(lines[0], "COM1 cmd 00 > 23 00 00 00 89 < 45 67 00 00 00 status 0 (ok)");
   EXPECT_EQ(lines[1],

@@ -64,7 +64,7 @@ rules="liborvix32-7 ^/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/libORVIX
 liborvix32-dev ^/usr/(include/orvix(32\.h|\.h|\.hpp)|lib/[^/]+/(libORVIX32\.so|cmake/ORVIX32/.*\.cmake|pkgconfig/orvix32\.pc)|share/doc/liborvix32-dev/html/.*)$
 orvix32-tools ^/usr/(bin/(readersim|orvix)|share/man/man1/(readersim|orvix)\.1\.gz)$
 cardbench ^/usr/(bin/cardbench|share/man/man1/cardbench\.1\.gz|share/applications/cardbench\.desktop|share/icons/hicolor/scalable/apps/cardbench\.svg)$"
-must="liborvix32-7:libORVIX32.so.7.3.21 liborvix32-dev:orvix32.pc liborvix32-dev:ORVIX32Config.cmake
+must="liborvix32-7:libORVIX32.so.7.4.0 liborvix32-dev:orvix32.pc liborvix32-dev:ORVIX32Config.cmake
 liborvix32-dev:ORVIX32ConfigVersion.cmake liborvix32-dev:html/index.html orvix32-tools:readersim.1.gz"
 mkdir -p "$WORK/root"
 for deb in "$BUILD"/debs/*.deb; do
@@ -90,7 +90,7 @@ for deb in "$BUILD"/debs/*.deb; do
     "$(grep -c . "$WORK/lintian.log" | sed "s/^0$/clean/;s/^[1-9][0-9]*$/& warnings/")"
   sed 's/^/      /' "$WORK/lintian.log"
 done
-lib=$(find "$WORK/root" -name 'libORVIX32.so.7.3.21')
+lib=$(find "$WORK/root" -name 'libORVIX32.so.7.4.0')
 [ "$(objdump -p "$lib" | awk '/SONAME/ {print $2}')" = libORVIX32.so.7 ] || fail "soname of $lib"
 while IFS= read -r -d '' f; do
   if file -b "$f" | grep -q ^ELF && strings -a "$f" | grep -F "$ROOT"; then fail "$f names a build path"; fi

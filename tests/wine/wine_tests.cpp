@@ -18,7 +18,9 @@
 #include <tuple>
 #include <vector>
 
-#include "orvix32.h"
+#include <thread>
+
+#include "orvix.h"
 
 namespace {
 
@@ -40,6 +42,8 @@ struct Api {
   FN(DEVVER); FN(RFMifare_Request); FN(RFMifare_AntiColl); FN(RFMifare_Mcmno);
   FN(RF5550_Mcmno); FN(PowerOn); FN(SelectCard); FN(ReadCard); FN(WriteCard); FN(CpuCardReset);
   FN(EnDesData); FN(KQ_SetTime); FN(KQ_GetTime);
+  FN(orvix_open); FN(orvix_close); FN(orvix_cancel); FN(orvix_device_version);
+  FN(orvix_baud_rate); FN(orvix_mifare_request); FN(orvix_mifare_anticoll);
   // clang-format on
 } api;  // loaded as the program starts, as a caller that binds the DLL at load
 
@@ -238,6 +242,49 @@ void otherFamilies() {  // arguments of every width and buffers cross the DLL bo
   for (int i = 0; i < 5; ++i) EXPECT_EQ(now[i], clock[i]);  // seconds may move on
 }
 
+// Two readers at once through the handle interface, each on its own thread,
+// and a cancel from another thread ending a call to a silent reader at once.
+void readerHandles() {
+  orvix_reader* a = nullptr;
+  orvix_reader* b = nullptr;
+  EXPECT_EQ(api.orvix_open("COM1", nullptr, &a), 0);
+  EXPECT_EQ(api.orvix_open("COM2", nullptr, &b), 0);
+  if (!a || !b) return;
+  EXPECT_EQ(api.orvix_baud_rate(b), 9600);
+  int okA = 0, okB = 0;
+  auto loop = [](orvix_reader* r, int* ok) {
+    unsigned char version[8];
+    for (int i = 0; i < 20; ++i) *ok += api.orvix_device_version(r, version, sizeof version) == 0;
+  };
+  std::thread ta(loop, a, &okA), tb(loop, b, &okB);
+  ta.join();
+  tb.join();
+  EXPECT_EQ(okA, 20);
+  EXPECT_EQ(okB, 20);
+  readerA.send("fault silent count=all", "fault queued", __LINE__);
+  int result = 0;
+  std::thread call([&] {
+    unsigned char version[8];
+    result = api.orvix_device_version(a, version, sizeof version);
+  });
+  Sleep(100);
+  const auto [r, ms] = timed([&] {
+    api.orvix_cancel(a);
+    call.join();
+    return 0;
+  });
+  EXPECT_EQ(r, 0);
+  EXPECT_EQ(result, ORVIX_CANCELLED);
+  EXPECT_TRUE(ms < 50, "the cancelled call ended " + std::to_string(ms) + " ms after the cancel");
+  readerA.send("faults clear", "faults cleared", __LINE__);
+  unsigned char version[8] = {};
+  EXPECT_EQ(api.orvix_device_version(a, version, sizeof version), 0);
+  EXPECT_BYTES(version, kFirmware, 8);
+  const auto [closed, closeMs] = timed([&] { return api.orvix_close(a) + api.orvix_close(b); });
+  EXPECT_EQ(closed, 0);
+  EXPECT_TRUE(closeMs < 500, "closing took " + std::to_string(closeMs) + " ms");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -255,7 +302,8 @@ int main(int argc, char** argv) {
   const std::pair<const char*, void (*)()> cases[] = {
       {"before any link", beforeAnyLink},   {"link, identity and unlink", linkIdentityAndUnlink},
       {"ports and speeds", portsAndSpeeds}, {"link errors and time-outs", linkErrorsAndTimeOuts},
-      {"Mifare relinks", mifareRelinks},    {"other families", otherFamilies}};
+      {"Mifare relinks", mifareRelinks},    {"other families", otherFamilies},
+      {"reader handles", readerHandles}};
   int passed = 0, failed = 0;
   for (const auto& [name, run] : cases) {
     // The first case checks the state at load, so it is never filtered out.
