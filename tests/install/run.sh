@@ -47,7 +47,16 @@ awk -v w="$WORK" '/^## / {on = /^## Several readers$/} on && /^```(c|cpp)$/ {f =
 cc -Wall -Wextra -Werror -o "$WORK/several-c" "$WORK/several.c" $pc
 # shellcheck disable=SC2086
 c++ -std=c++20 -Wall -Wextra -Werror -o "$WORK/several-cpp" "$WORK/several.cpp" $pc
-echo "ok  README examples of several readers built (C, C++20)"
+# The C++ one on two readers, each with its own card.
+"$READERSIM" --link "$WORK/reader2" --do 'mifare remove' --do 'mifare insert classic 9ABCDEF0' \
+  >/dev/null &
+sim2=$!
+for _ in $(seq 50); do if [ -e "$WORK/reader2" ]; then break; fi; sleep 0.1; done
+got=$(LD_LIBRARY_PATH=$(dirname "$pcdir") timeout 30 "$READERSIM" --exec "$WORK/several-cpp" COM1 \
+  "$WORK/reader2" | LC_ALL=C sort) || true
+kill "$sim2"
+[ "$got" = "$WORK/reader2: success"$'\n'"COM1: success" ] || fail "README C++ example printed: $got"
+echo "ok  README examples of several readers: built (C, C++20), the C++ one ran on two readers"
 stage=$WORK/stage/usr/local
 cmake -S tests/install/cmake-consumer -B "$WORK/cmake-consumer" -G Ninja \
   -DCMAKE_PREFIX_PATH="$stage" -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" >/dev/null
