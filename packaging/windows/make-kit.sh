@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows kit: build-kit/ORVIX32-<version>-windows.zip with the 32-bit and
-# 64-bit ORVIX32.dll, the header, orvix32.def, and for each DLL a MinGW import
+# 64-bit ORVIX32.dll, the headers, orvix32.def, and for each DLL a MinGW import
 # library (libORVIX32.dll.a, made with dlltool) and an MSVC one (ORVIX32.lib,
 # made with llvm-dlltool) from the export list, plus README.txt and
 # LICENSE.txt.
@@ -87,7 +87,7 @@ for bits in 32 64; do
   dir=$([ "$bits" = 32 ] && echo x86 || echo x64)
   cp "$ROOT/build-win$bits/kit/"{ORVIX32.dll,libORVIX32.dll.a,ORVIX32.lib} "$stage/$dir/"
 done
-cp include/orvix32.h "$stage/include/"
+cp include/orvix32.h include/orvix.h include/orvix.hpp "$stage/include/"
 cp "$DEF" "$stage/orvix32.def"
 # Text files with Windows line ends.
 sed 's/$/\r/' packaging/windows/README.txt >"$stage/README.txt"

@@ -40,6 +40,23 @@ pc=$(PKG_CONFIG_LIBDIR=$pcdir pkg-config --cflags --libs orvix32)
 # shellcheck disable=SC2086
 cc -Wall -Wextra -Werror -o "$WORK/pc-consumer" tests/install/consumer.c $pc
 run_caller "pkg-config caller (cc ... $pc)" "$(dirname "$pcdir")" "$WORK/pc-consumer"
+# The README's examples of several readers, built against the installed headers.
+awk -v w="$WORK" '/^## / {on = /^## Several readers$/} on && /^```(c|cpp)$/ {f = substr($0, 4); next}
+  /^```$/ {f = ""} on && f {print > (w "/several." f)}' README.md
+# shellcheck disable=SC2086
+cc -Wall -Wextra -Werror -o "$WORK/several-c" "$WORK/several.c" $pc
+# shellcheck disable=SC2086
+c++ -std=c++20 -Wall -Wextra -Werror -o "$WORK/several-cpp" "$WORK/several.cpp" $pc
+# The C++ one on two readers, each with its own card.
+"$READERSIM" --link "$WORK/reader2" --do 'mifare remove' --do 'mifare insert classic 9ABCDEF0' \
+  >/dev/null &
+sim2=$!
+for _ in $(seq 50); do if [ -e "$WORK/reader2" ]; then break; fi; sleep 0.1; done
+got=$(LD_LIBRARY_PATH=$(dirname "$pcdir") timeout 30 "$READERSIM" --exec "$WORK/several-cpp" COM1 \
+  "$WORK/reader2" | LC_ALL=C sort) || true
+kill "$sim2"
+[ "$got" = "$WORK/reader2: success"$'\n'"COM1: success" ] || fail "README C++ example printed: $got"
+echo "ok  README examples of several readers: built (C, C++20), the C++ one ran on two readers"
 stage=$WORK/stage/usr/local
 cmake -S tests/install/cmake-consumer -B "$WORK/cmake-consumer" -G Ninja \
   -DCMAKE_PREFIX_PATH="$stage" -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" >/dev/null
@@ -53,7 +70,7 @@ rm -rf "$BUILD/debs"
 (cd "$BUILD" && cpack -G DEB -B "$BUILD/debs" >"$WORK/cpack.log" 2>&1) || { cat "$WORK/cpack.log"; exit 1; }
 # Where each file belongs: package, then the paths (extended regex) it holds.
 rules="liborvix32-7 ^/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/libORVIX32\.so\.7(\.3\.21)?$
-liborvix32-dev ^/usr/(include/orvix32\.h|lib/[^/]+/(libORVIX32\.so|cmake/ORVIX32/.*\.cmake|pkgconfig/orvix32\.pc)|share/doc/liborvix32-dev/html/.*)$
+liborvix32-dev ^/usr/(include/orvix(32\.h|\.h|\.hpp)|lib/[^/]+/(libORVIX32\.so|cmake/ORVIX32/.*\.cmake|pkgconfig/orvix32\.pc)|share/doc/liborvix32-dev/html/.*)$
 orvix32-tools ^/usr/(bin/(readersim|orvix)|share/man/man1/(readersim|orvix)\.1\.gz)$
 cardbench ^/usr/(bin/cardbench|share/man/man1/cardbench\.1\.gz|share/applications/cardbench\.desktop|share/icons/hicolor/scalable/apps/cardbench\.svg)$"
 must="liborvix32-7:libORVIX32.so.7.4.0 liborvix32-dev:orvix32.pc liborvix32-dev:ORVIX32Config.cmake

@@ -1,0 +1,415 @@
+// Reader handles through orvix.h and orvix.hpp, linked as a caller links the
+// shared library, against two readersims on two ptys. This program also
+// defines WriteMemCard itself, as a host program might: the library's erase
+// must not reach it.
+#include <dlfcn.h>
+#include <signal.h>
+#include <sys/time.h>
+#include <time.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <thread>
+
+#include "e2e.h"
+#include "orvix.hpp"
+
+namespace {
+
+std::atomic<int> foreignWriteCalls{0};
+
+}  // namespace
+
+extern "C" int ORVIX32_CALL WriteMemCard(int, int, unsigned char*) {
+  ++foreignWriteCalls;
+  return 99;
+}
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+using Clock = std::chrono::steady_clock;
+const unsigned char kKey[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+class Handles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // SIGALRM goes to the thread that unblocks it, never to a simulator.
+    sigset_t alarm;
+    sigemptyset(&alarm);
+    sigaddset(&alarm, SIGALRM);
+    pthread_sigmask(SIG_BLOCK, &alarm, &savedMask);
+    unsetenv("ORVIX32_TRACE");
+    for (auto& s : sims) {
+      s = readersim::makeStandardSimulator({});
+      ASSERT_TRUE(s->start());
+    }
+    // The second reader holds another card.
+    control(1, "mifare remove");
+    control(1, "mifare insert classic 9ABCDEF0");
+    e2e::mapPorts(sims[0]->path(), sims[1]->path());
+  }
+  void TearDown() override {
+    for (auto& s : sims)
+      if (s) s->stop();
+    pthread_sigmask(SIG_SETMASK, &savedMask, nullptr);
+  }
+  void control(int sim, const std::string& line) {
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    for (std::string w; in >> w;) words.push_back(w);
+    std::string out;
+    ASSERT_TRUE(sims[sim]->control(words, out));
+    ASSERT_NE(out.rfind("error", 0), 0u) << out;
+  }
+  // Counts the reader's exchanges through the trace callback.
+  void countExchanges(orvix::Reader& r) {
+    ASSERT_FALSE(r.on_exchange([this](const orvix_exchange&) { ++exchanges; }));
+  }
+
+  std::unique_ptr<readersim::Simulator> sims[2];
+  sigset_t savedMask{};
+  std::atomic<int> exchanges{0};
+};
+
+// request → anticollision → select → authenticate sector 0 → read block 0
+// (the serial and its check byte); the serial, or a failure code.
+std::error_code readSerial(const orvix::Reader& r, Bytes& serial) {
+  unsigned char type[4], snr[4], block[16];
+  int s = 0;
+  std::error_code ec;
+  if ((ec = r.mifare_request(1, type)) || (ec = r.mifare_anticoll(snr))) return ec;
+  std::memcpy(&s, snr, 4);
+  if ((ec = r.mifare_select(s)) || (ec = r.mifare_authenticate(0, 0, 3)) ||
+      (ec = r.mifare_read(0, block)))
+    return ec;
+  if (!std::equal(snr, snr + 4, block)) return orvix::make_error_code(ORVIX_INTERNAL_ERROR);
+  serial.assign(block, block + 5);
+  return {};
+}
+
+TEST_F(Handles, TwoReadersEachReadTheirOwnCardInParallel) {
+  // One by its COM name, one by its device path.
+  orvix::Reader readers[2] = {orvix::Reader("COM1"), orvix::Reader(sims[1]->path())};
+  const Bytes want[2] = {{0x12, 0x34, 0x56, 0x78, 0x08}, {0x9A, 0xBC, 0xDE, 0xF0, 0x08}};
+  EXPECT_EQ(readers[0].port_name(), "COM1");
+  EXPECT_EQ(readers[1].port_name(), sims[1]->path());
+  int good[2] = {0, 0};
+  auto run = [&](int i) {
+    if (readers[i].mifare_load_key(0, 0, kKey)) return;
+    for (int n = 0; n < 50; ++n) {
+      Bytes serial;
+      good[i] += !readSerial(readers[i], serial) && serial == want[i];
+    }
+  };
+  std::thread other(run, 1);
+  run(0);
+  other.join();
+  EXPECT_EQ(good[0], 50);
+  EXPECT_EQ(good[1], 50);
+}
+
+TEST_F(Handles, TransactionsKeepTwoThreadsSequencesWhole) {
+  orvix::Reader reader("COM1");
+  ASSERT_FALSE(reader.mifare_load_key(0, 0, kKey));
+  int good[2] = {0, 0};
+  auto run = [&](int i) {
+    for (int n = 0; n < 100; ++n) {
+      orvix::Transaction hold(reader);
+      Bytes serial;
+      good[i] += !readSerial(reader, serial);
+    }
+  };
+  std::thread other(run, 1);
+  run(0);
+  other.join();
+  EXPECT_EQ(good[0] + good[1], 200);
+  // Held by this thread only: nested, then released by the outer end.
+  orvix_reader* h = reader.native_handle();
+  EXPECT_EQ(orvix_end(h), ORVIX_NOT_HELD);
+  EXPECT_EQ(orvix_begin(h), 0);
+  EXPECT_EQ(orvix_begin(h), 0);
+  EXPECT_EQ(orvix_end(h), 0);
+  std::thread([h] { EXPECT_EQ(orvix_end(h), ORVIX_NOT_HELD); }).join();
+  EXPECT_EQ(orvix_end(h), 0);
+  EXPECT_EQ(orvix_end(h), ORVIX_NOT_HELD);
+}
+
+orvix_reader* alarmReader = nullptr;
+std::atomic<long long> cancelledAtNs{0};
+
+long long nowNs() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return t.tv_sec * 1000000000LL + t.tv_nsec;
+}
+
+TEST_F(Handles, CancelStopsTheCallAtEachStageAndTheReaderStaysUsable) {
+  struct Row {
+    const char* stage;
+    const char* fault;  // stalls the call at that stage
+    int afterMs;        // when the cancel comes
+    bool mifare;        // a retrying Mifare call, else DEVVER
+    bool bySignal;      // from a SIGALRM handler, else from another thread
+  };
+  const Row rows[] = {
+      {"waiting for the sync answer", "silent", 30, false, false},
+      {"waiting for the acknowledge", "noack cmd=22", 30, false, false},
+      {"waiting for the status byte", "nostatus cmd=22", 30, false, false},
+      {"waiting for the data", "shortdata cmd=22", 30, false, false},
+      {"a Mifare call relinking", "silent count=all", 300, true, false},
+      {"from a signal handler, waiting for the acknowledge", "noack cmd=22", 30, false, true},
+      {"from a signal handler, waiting for the sync answer", "silent", 30, false, true},
+  };
+  struct sigaction action {
+  }, saved{};
+  action.sa_handler = [](int) {
+    orvix_cancel(alarmReader);
+    cancelledAtNs = nowNs();
+  };
+  sigaction(SIGALRM, &action, &saved);
+  orvix::Reader reader("COM1");
+  alarmReader = reader.native_handle();
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.stage);
+    control(0, std::string("fault ") + row.fault);
+    std::error_code result;
+    long long returnedNs = 0;
+    std::thread call([&] {
+      if (row.bySignal) {
+        sigset_t alarm;
+        sigemptyset(&alarm);
+        sigaddset(&alarm, SIGALRM);
+        pthread_sigmask(SIG_UNBLOCK, &alarm, nullptr);
+        itimerval t{{0, 0}, {0, row.afterMs * 1000}};
+        setitimer(ITIMER_REAL, &t, nullptr);
+      }
+      unsigned char buf[16];
+      result = row.mifare ? reader.mifare_read(4, buf) : reader.device_version({buf, 8});
+      returnedNs = nowNs();
+    });
+    if (!row.bySignal) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(row.afterMs));
+      cancelledAtNs = nowNs();
+      EXPECT_FALSE(reader.cancel());
+    }
+    call.join();
+    EXPECT_EQ(result, std::errc::operation_canceled) << result.message();
+    // The figure belongs to the benchmark; here it is only shown.
+    std::printf("  cancel %s: returned after %lld us\n", row.stage,
+                (returnedNs - cancelledAtNs) / 1000);
+    control(0, "faults clear");
+    unsigned char info[4] = {}, version[8] = {};
+    EXPECT_FALSE(reader.mifare_module(info));
+    EXPECT_EQ(info[0], 17);
+    EXPECT_FALSE(reader.device_version(version));
+    EXPECT_EQ(std::string(version, version + 8), "TK61 2.1");
+  }
+  sigaction(SIGALRM, &saved, nullptr);
+  // A cancel with no call in progress leaves the next call alone.
+  EXPECT_FALSE(reader.cancel());
+  unsigned char version[8];
+  EXPECT_FALSE(reader.device_version(version));
+}
+
+// Every buffer of a command one byte short: refused before anything is sent.
+TEST_F(Handles, ABufferOneByteShortIsRefusedAndNothingIsSent) {
+  orvix::Reader reader("COM1");
+  orvix_reader* r = reader.native_handle();
+  ASSERT_EQ(orvix_select_card(r, 2), 0);  // code length 3 for the contact rows
+  countExchanges(reader);
+  unsigned char b[200];
+  int clock[7] = {}, date[3] = {2026, 1, 1}, first = 0;
+  size_t got = 0;
+  // kOut: what the reply fills (in/out buffers of the contact families too),
+  // kIn: what is only sent (and the Mifare and RF5550 written blocks).
+  constexpr int kOut = ORVIX_BUFFER_TOO_SMALL, kIn = ORVIX_BAD_ARGUMENT;
+  struct Row {
+    const char* call;
+    int want;
+    std::function<int()> run;
+  };
+  const Row rows[] = {
+      {"device_number", kOut, [&] { return orvix_device_number(r, b, 7); }},
+      {"device_version", kOut, [&] { return orvix_device_version(r, b, 7); }},
+      {"mifare_module", kOut, [&] { return orvix_mifare_module(r, b, 3); }},
+      {"mifare_trans_key", kIn, [&] { return orvix_mifare_trans_key(r, 1, b, 5); }},
+      {"mifare_get_type", kOut, [&] { return orvix_mifare_get_type(r, b, 3); }},
+      {"mifare_get_serial", kOut, [&] { return orvix_mifare_get_serial(r, b, 3); }},
+      {"mifare_read_block", kOut, [&] { return orvix_mifare_read_block(r, 4, 0, b, 15); }},
+      {"mifare_write_block", kIn, [&] { return orvix_mifare_write_block(r, 4, 0, b, 15); }},
+      {"mifare_write_key", kIn, [&] { return orvix_mifare_write_key(r, 1, 0, b, 5, 255); }},
+      {"mifare_load_key", kIn, [&] { return orvix_mifare_load_key(r, 0, 1, b, 5); }},
+      {"mifare_request", kOut, [&] { return orvix_mifare_request(r, 1, b, 3); }},
+      {"mifare_anticoll", kOut, [&] { return orvix_mifare_anticoll(r, b, 3); }},
+      {"mifare_read", kOut, [&] { return orvix_mifare_read(r, 4, b, 15); }},
+      {"mifare_write", kIn, [&] { return orvix_mifare_write(r, 4, b, 15); }},
+      {"rf5550_write_block pw", kIn, [&] { return orvix_rf5550_write_block(r, 5, b, 3, b, 4, 0); }},
+      {"rf5550_write_block data", kIn,
+       [&] { return orvix_rf5550_write_block(r, 5, b, 4, b, 3, 0); }},
+      {"rf5550_init config", kIn,
+       [&] { return orvix_rf5550_init(r, clock, 6, b, 4, 0); }},  // 6 of 10 ints
+      {"rf5550_init pw", kIn,
+       [&] {
+         int config[10] = {};
+         return orvix_rf5550_init(r, config, 10, b, 3, 0);
+       }},
+      {"rf5550_wake", kIn, [&] { return orvix_rf5550_wake(r, b, 3); }},
+      {"rf5550_read_after_wake", kIn,
+       [&] { return orvix_rf5550_read_after_wake(r, 5, b, 3, b, 16, &got); }},
+      {"rf5550_write_after_wake", kIn,
+       [&] { return orvix_rf5550_write_after_wake(r, 5, b, 4, b, 3, 0); }},
+      {"rf5550_module", kOut, [&] { return orvix_rf5550_module(r, b, 3); }},
+      {"check_secret", kOut, [&] { return orvix_check_secret(r, 3, b, 2); }},
+      {"read_secret counter", kOut, [&] { return orvix_read_secret(r, b, 1, b, 8); }},
+      {"read_secret code", kOut, [&] { return orvix_read_secret(r, b, 2, b, 7); }},
+      {"modify_secret", kOut, [&] { return orvix_modify_secret(r, 3, b, 2); }},
+      {"read_card", kOut, [&] { return orvix_read_card(r, 18, 0, 0, 8, b, 7); }},
+      {"write_card", kOut, [&] { return orvix_write_card(r, 18, 0, 0, 8, b, 7); }},
+      {"erase_card", kOut, [&] { return orvix_erase_card(r, 18, 0, 0, 8, b, 7); }},
+      {"check_zone_secret", kOut, [&] { return orvix_check_zone_secret(r, 1, b, 1); }},
+      {"read_mem_card", kOut, [&] { return orvix_read_mem_card(r, 0, 8, b, 7); }},
+      {"write_mem_card", kOut, [&] { return orvix_write_mem_card(r, 0, 8, b, 7); }},
+      {"erase_mem_card", kOut, [&] { return orvix_erase_mem_card(r, 0, 8, b, 7); }},
+      {"at1608_write", kIn, [&] { return orvix_at1608_write(r, 1, 0, 8, b, 7); }},
+      {"at1608_read", kOut, [&] { return orvix_at1608_read(r, 1, 0, 8, b, 7); }},
+      {"at1608_password", kOut, [&] { return orvix_at1608_password(r, 1, b, 3); }},
+      {"at1608_authenticate challenge", kOut,
+       [&] { return orvix_at1608_authenticate(r, b, 7, b, 8); }},
+      {"at1608_authenticate secret", kIn, [&] { return orvix_at1608_authenticate(r, b, 8, b, 7); }},
+      {"at1608_read_fuse", kOut, [&] { return orvix_at1608_read_fuse(r, b, 0); }},
+      {"cpu_command", kIn, [&] { return orvix_cpu_command(r, 0, b, 133, b, 200); }},
+      {"cpu_packed", kIn,
+       [&] {
+         b[4] = 10;  // Lc: the command needs 10 + 10 bytes
+         return orvix_cpu_packed(r, 0, b, 19, b + 100, 100);
+       }},
+      {"kq_current_pos", kOut, [&] { return orvix_kq_current_pos(r, &first, b, 3); }},
+      {"kq_start_pos", kOut, [&] { return orvix_kq_start_pos(r, date, &first, b, 3); }},
+      {"kq_end_pos", kOut, [&] { return orvix_kq_end_pos(r, date, &first, b, 3); }},
+      {"kq_display", kIn, [&] { return orvix_kq_display(r, b, 15); }},
+      {"kq_trans_cmd", kIn, [&] { return orvix_kq_trans_cmd(r, 0x40, 6, b, 4); }},
+      {"kq_download_password kind 1", kIn, [&] { return orvix_kq_download_password(r, 1, b, 3); }},
+      {"kq_download_password kind 2", kIn, [&] { return orvix_kq_download_password(r, 2, b, 5); }},
+  };
+  for (const auto& row : rows) {
+    std::memset(b, 0, sizeof b);
+    EXPECT_EQ(row.run(), row.want) << row.call;
+    EXPECT_EQ(exchanges, 0) << row.call;
+    exchanges = 0;
+  }
+}
+
+// Replies whose length shows only when they arrive: a reply longer than the
+// room is not copied, *received tells the length it needed.
+TEST_F(Handles, AReplyLongerThanTheRoomIsNotCopied) {
+  orvix::Reader reader("COM1");
+  control(0, "contact rack");
+  std::size_t got = 0;
+  Bytes atr(64, 0xEE), small(2, 0xEE);
+  ASSERT_FALSE(reader.cpu_reset(0, atr, got));
+  ASSERT_GT(got, 2u);
+  const std::size_t need = got;
+  EXPECT_EQ(reader.cpu_reset(0, small, got), std::errc::no_buffer_space);
+  EXPECT_EQ(got, need);
+  EXPECT_EQ(small, Bytes(2, 0xEE));
+}
+
+// This program's own WriteMemCard is the one the dynamic linker resolves,
+// yet the library's erase writes its FF bytes to the card.
+TEST_F(Handles, AHostsOwnExportNameDoesNotChangeTheLibrary) {
+  ASSERT_EQ(dlsym(RTLD_DEFAULT, "WriteMemCard"), reinterpret_cast<void*>(&WriteMemCard));
+  control(0, "contact insert 20");
+  control(1, "contact insert 20");
+  Bytes data(8, 0x5A), back(8);
+  orvix::Reader reader("COM1");
+  ASSERT_FALSE(reader.select_card(20));
+  ASSERT_FALSE(reader.power_on());
+  ASSERT_FALSE(reader.write_mem_card(300, 8, data));
+  ASSERT_FALSE(reader.erase_mem_card(300, 8, data));
+  ASSERT_FALSE(reader.read_mem_card(300, 8, back));
+  EXPECT_EQ(back, Bytes(8, 0xFF));
+  // The flat exports on the other reader, as a host of the flat interface.
+  ASSERT_EQ(LinkCom(1), 0);
+  ASSERT_EQ(SelectCard(20), 0);
+  ASSERT_EQ(PowerOn(), 0);
+  data.assign(8, 0x5A);
+  EXPECT_EQ(EraseMemCard(300, 8, data.data()), 0);
+  EXPECT_EQ(ReadMemCard(300, 8, back.data()), 0);
+  EXPECT_EQ(back, Bytes(8, 0xFF));
+  UnLinkCom();
+  EXPECT_EQ(foreignWriteCalls, 0);
+}
+
+TEST_F(Handles, CloseReleasesThePortAtOnce) {
+  for (int i = 0; i < 3; ++i) {
+    orvix_reader* r = nullptr;
+    ASSERT_EQ(orvix_open("COM1", nullptr, &r), 0);
+    orvix_reader* second = nullptr;
+    EXPECT_EQ(orvix_open("COM1", nullptr, &second), ORVIX_PORT_BUSY);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(orvix_baud_rate(r), 57600);
+    EXPECT_EQ(orvix_close(r), 0);
+  }
+  // A closed port is free for the flat link as well.
+  EXPECT_EQ(LinkCom(0), 0);
+  UnLinkCom();
+  // A moved reader: the source is empty, an assignment closes the old one.
+  orvix::Reader a("COM1"), b;
+  unsigned char v[8];
+  b = std::move(a);
+  EXPECT_EQ(a.device_version(v), std::errc::invalid_argument);
+  EXPECT_FALSE(b.device_version(v));
+  b = orvix::Reader();
+  EXPECT_FALSE(orvix::Reader::open("COM1").second);
+  auto [missing, ec] = orvix::Reader::open("COM3");
+  EXPECT_EQ(ec, std::errc::no_such_device);
+  EXPECT_FALSE(missing);
+  EXPECT_THROW(orvix::Reader("/nonexistent/port"), std::system_error);
+}
+
+TEST(HandleTexts, EveryLibraryCodeHasItsText) {
+  const std::pair<int, const char*> rows[] = {
+      {0, "success"},
+      {4, "bad argument"},
+      {101, "sync byte not written"},
+      {102, "no answer to sync"},
+      {103, "answer to sync not 0x45"},
+      {104, "command byte not written"},
+      {105, "length byte not written"},
+      {106, "command data not written"},
+      {107, "checksum byte not written"},
+      {108, "no acknowledge"},
+      {109, "acknowledge not 0x67"},
+      {110, "poll byte not written"},
+      {111, "no status byte"},
+      {112, "no length byte"},
+      {113, "response data short"},
+      {114, "no checksum byte"},
+      {115, "checksum mismatch"},
+      {ORVIX_NO_STATUS_WORD, "no status word in the reply"},
+      {ORVIX_CANCELLED, "cancelled"},
+      {ORVIX_BUFFER_TOO_SMALL, "buffer too small"},
+      {ORVIX_NO_PORT, "no such port"},
+      {ORVIX_PORT_BUSY, "port busy"},
+      {ORVIX_PERMISSION_DENIED, "permission denied"},
+      {ORVIX_NOT_HELD, "reader not held by this thread"},
+      {ORVIX_INTERNAL_ERROR, "internal error"},
+      {1, "reader status"},
+      {100, "reader status"},
+      {116, "reader status"},
+      {0x6A82, "reader status"},
+      {-1, "reader status"},
+  };
+  for (auto [code, text] : rows) {
+    EXPECT_STREQ(orvix_strerror(code), text) << code;
+    EXPECT_EQ(orvix::make_error_code(code).message(), text);
+  }
+  EXPECT_EQ(orvix::make_error_code(ORVIX_PORT_BUSY), std::errc::device_or_resource_busy);
+  EXPECT_FALSE(orvix::make_error_code(0));
+  EXPECT_STREQ(orvix::category().name(), "orvix");
+}
+
+}  // namespace
