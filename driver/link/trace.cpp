@@ -219,11 +219,14 @@ void Trace::end(const Recording& r, const char* port, int lineSpeed, std::uint8_
                        " port=" + port + (urlNow.empty() ? "" : " url=" + urlNow) +
                        " speed=" + std::to_string(lineSpeed) +
                        " library=" ORVIX32_VERSION_TEXT "\n";
-  const bool newHeader =
-      port != headerPort_ || lineSpeed != headerSpeed_ || urlNow != headerUrl_;
+  bool newHeader = port != headerPort_ || lineSpeed != headerSpeed_ || urlNow != headerUrl_;
   const auto want = static_cast<long long>(line.size() + (newHeader ? header.size() : 0));
-  // Past the cap the file becomes NAME.1 and the line opens a new file.
-  if (*name_ && size_ > 0 && size_ + want > max_ && !rotate()) return;
+  // Past the cap the file becomes NAME.1 and the line opens a new file,
+  // which starts with a header line.
+  if (*name_ && size_ > 0 && size_ + want > max_) {
+    if (!rotate()) return;
+    newHeader = true;
+  }
   if (newHeader) {
     line.insert(0, header);
     headerPort_ = port;
