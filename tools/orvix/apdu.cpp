@@ -10,18 +10,12 @@
 #include <sstream>
 
 #include "commands.h"
-#include "orvix32.h"
+#include "orvix.h"
 
 namespace orvix {
 
 namespace {
 
-using ResetFn = int (*)(unsigned char*);
-using SendFn = int (*)(unsigned char*, unsigned char*);
-constexpr ResetFn kReset[] = {CpuCardReset, SamCard1Reset, SamCard2Reset, SamCard3Reset,
-                              SamCard4Reset};
-constexpr SendFn kSend[] = {ProCpuCardCmd, ProSamCard1Cmd, ProSamCard2Cmd, ProSamCard3Cmd,
-                            ProSamCard4Cmd};
 
 struct Script {
   std::string file;
@@ -86,7 +80,7 @@ void runScript(Context& ctx, const Script& s) {
   };
   auto reset = [&] {
     unsigned char answer[256] = {};
-    check(kReset[s.sam](answer), "reset " + slotName(s.sam));
+    check(orvix_cpu_reset(reader(), s.sam, answer, sizeof answer, nullptr), "reset " + slotName(s.sam));
     const std::string atr = hex(answer + 1, answer[0]);
     say("reset " + slotName(s.sam) + ": " + atr);
     log.push_back({{"reset", atr}});
@@ -109,9 +103,9 @@ void runScript(Context& ctx, const Script& s) {
       if (a.size() == 6u + a[4]) cmd[133] = a.back();
     }
     say("> " + hex(a));
-    const int r = kSend[s.sam](cmd, resp);
+    const int r = orvix_cpu_command(reader(), s.sam, cmd, sizeof cmd, resp, sizeof resp);
     const std::string where = s.file + " line " + std::to_string(st.line);
-    if ((r > 0 && r < 0x100) || r == ORVIX32_NO_STATUS_WORD)
+    if ((r > 0 && r < 0x100) || r >= ORVIX_NO_STATUS_WORD)
       check(r, where + ": APDU to the " + slotName(s.sam));
     char sw[5];
     std::snprintf(sw, sizeof sw, "%04X", r);

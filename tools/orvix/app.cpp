@@ -51,7 +51,9 @@ int run(int argc, const char* const* argv) {
   app.failure_message([](const CLI::App*, const CLI::Error& e) {
     return std::string("orvix: ") + e.what() + " (--help for usage)\n";
   });
-  app.add_option("--port", ctx.port, "port 0-9 (0 = COM1), or auto (COM1, then COM2)")
+  app.add_option("--port", ctx.port,
+                 "COM1-COM10 or 0-9 (0 = COM1), auto (COM1, then COM2), a device path, or a "
+                 "network port (tcp://HOST:PORT, rfc2217://HOST:PORT)")
       ->capture_default_str();
   // Set as soon as it is parsed: before any command makes its first call.
   app.add_option("--trace", ctx.trace, "append the library's exchange trace to FILE (- = stderr)")
@@ -67,6 +69,7 @@ int run(int argc, const char* const* argv) {
   // One JSON document per run: the result, with the error in it when the
   // command failed.
   auto finish = [&](int code, const std::string& error) {
+    closeReader();  // the port is released at once, before anything is printed
     if (!error.empty()) std::cerr << "orvix: " << error << '\n';
     if (ctx.json) {
       json doc = ctx.document.is_object() ? ctx.document : json::object();
@@ -78,6 +81,7 @@ int run(int argc, const char* const* argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
+    closeReader();
     const int code = app.exit(e);
     return code == 0 ? kExitOk : kExitUsage;
   } catch (const Failure& f) {

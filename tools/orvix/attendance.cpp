@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "commands.h"
-#include "orvix32.h"
+#include "orvix.h"
 
 namespace orvix {
 
@@ -36,7 +36,7 @@ void exportRecords(Context& ctx, const AttArgs& a) {
   ctx.link();
   int first = 0;
   unsigned char pos[4] = {};
-  check(KQ_GetCurrentPos(&first, pos), "the terminal's current record position");
+  check(orvix_kq_current_pos(reader(), &first, pos, sizeof pos), "the terminal's current record position");
   const int count = first ? (pos[0] | pos[1] << 8) + 1 : 0;
   std::string csv = "card,date,time\n";
   int kept = 0;
@@ -45,7 +45,7 @@ void exportRecords(Context& ctx, const AttArgs& a) {
     for (int at = 0; at < count; at += 31) {
       const int n = std::min(31, count - at);
       unsigned char buf[255] = {};
-      check(KQ_ReadRecord(0, at, n, buf),
+      check(orvix_kq_read_record(reader(), 0, at, n, buf, sizeof buf, nullptr),
             "read records " + std::to_string(at) + "-" + std::to_string(at + n - 1));
       for (int i = 0; i < n; ++i) {
         const unsigned char* r = buf + i * 8;
@@ -93,12 +93,12 @@ void clock(Context& ctx, const AttArgs& a) {
     const int set[7] = {year,      tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
                         tm.tm_min, tm.tm_sec,     tm.tm_wday};
     ctx.link();
-    orvix::check(KQ_SetTime(set), "set the terminal's clock");
+    orvix::check(orvix_kq_set_time(reader(), set), "set the terminal's clock");
   } else {
     ctx.link();
   }
   int c[7] = {};
-  orvix::check(KQ_GetTime(c), "read the terminal's clock");
+  orvix::check(orvix_kq_get_time(reader(), c), "read the terminal's clock");
   char text[64];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", kYearBase + c[0], c[1], c[2],
                 c[3], c[4], c[5]);

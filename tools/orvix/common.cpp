@@ -3,25 +3,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 
 #include "commands.h"
-#include "orvix32.h"
+#include "orvix.h"
 
 namespace orvix {
 
 namespace {
-
-// The frame exchange's own errors, 101-115, with their letters.
-constexpr const char* kLinkErrors[] = {
-    "e: sync byte not written",     "f: no answer to sync",       "g: answer to sync not 0x45",
-    "h: command byte not written",  "i: length byte not written", "j: command data not written",
-    "k: checksum byte not written", "l: no acknowledge",          "m: acknowledge not 0x67",
-    "n: poll byte not written",     "o: no status byte",          "p: no length byte",
-    "q: response data short",       "r: no checksum byte",        "s: checksum mismatch",
-};
 
 // The reader's own statuses that mean something to a person at the bench.
 struct ReaderStatus {
@@ -59,9 +51,11 @@ constexpr ReaderStatus kReaderStatuses[] = {
 std::string resultText(int result) {
   std::string text = std::to_string(result) + " (";
   if (result == 0) return text + "ok)";
-  if (isLinkError(result)) return text + "link error " + kLinkErrors[result - 101] + ")";
+  // A link error's letter is its code as a character: 101 is 'e'.
+  if (isLinkError(result))
+    return text + "link error " + static_cast<char>(result) + ": " + orvix_strerror(result) + ")";
   if (result == 4) return text + "argument out of range, nothing sent)";
-  if (result == ORVIX32_NO_STATUS_WORD) return text + "reply too short for status words)";
+  if (result >= ORVIX_NO_STATUS_WORD) return text + orvix_strerror(result) + ")";
   char code[16];
   std::snprintf(code, sizeof code, "0x%02X", result);
   text += "reader status ";
@@ -72,7 +66,10 @@ std::string resultText(int result) {
 }
 
 int exitFor(int result) {
-  if (isLinkError(result)) return kExitLink;
+  if (result == ORVIX_CANCELLED) return kExitInterrupted;
+  if (isLinkError(result) || result == ORVIX_NO_PORT || result == ORVIX_PORT_BUSY ||
+      result == ORVIX_PERMISSION_DENIED)
+    return kExitLink;
   if (result == 4) return kExitData;
   return kExitRefused;
 }
@@ -83,46 +80,107 @@ void check(int result, const std::string& what) {
 
 void failData(const std::string& line) { throw Failure(kExitData, line); }
 
-std::string Context::portLabel(int index) {
-  const std::string var = "ORVIX32_COM" + std::to_string(index + 1);
-  const char* p = std::getenv(var.c_str());
-  return "COM" + std::to_string(index + 1) + " (" +
-         (p && *p ? std::string(p) : "/dev/ttyS" + std::to_string(index)) + ")";
+namespace {
+
+orvix_reader* gReader = nullptr;
+volatile std::sig_atomic_t gInterrupted = 0;
+struct sigaction gPrevious {};
+
+// The first Ctrl-C lets the block in hand finish and stops the walk; the
+// second also cancels the call in progress (a reader that does not answer);
+// the third ends the program.
+void onInterrupt(int sig) {
+  if (gInterrupted >= 2) {
+    sigaction(sig, &gPrevious, nullptr);
+    std::raise(sig);
+    return;
+  }
+  gInterrupted = gInterrupted + 1;
+  if (gInterrupted == 2 && gReader) orvix_cancel(gReader);
+}
+
+// "COM1" … "COM10" for a port index or a COM name in any case; "" otherwise.
+std::string comName(const std::string& port) {
+  std::string digits = port;
+  if (port.size() > 3 && (port[0] | 0x20) == 'c' && (port[1] | 0x20) == 'o' &&
+      (port[2] | 0x20) == 'm') {
+    digits = port.substr(3);
+    const auto n = parseNumber(digits, 1, 10);
+    return n && std::to_string(*n) == digits ? "COM" + digits : "";
+  }
+  const auto n = parseNumber(digits, 0, 9);
+  return n && std::to_string(*n) == digits ? "COM" + std::to_string(*n + 1) : "";
+}
+
+}  // namespace
+
+orvix_reader* reader() { return gReader; }
+
+void closeReader() {
+  orvix_reader* r = gReader;
+  gReader = nullptr;
+  orvix_close(r);
+}
+
+StopOnInterrupt::StopOnInterrupt() {
+  gInterrupted = 0;
+  struct sigaction sa {};
+  sa.sa_handler = onInterrupt;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, &gPrevious);
+}
+
+StopOnInterrupt::~StopOnInterrupt() { sigaction(SIGINT, &gPrevious, nullptr); }
+
+bool interrupted() { return gInterrupted != 0; }
+
+std::string Context::portLabel(const std::string& port) {
+  if (port.size() < 4 || port.compare(0, 3, "COM") != 0) return port;
+  const char* p = std::getenv(("ORVIX32_" + port).c_str());
+  return port + " (" + (p && *p ? std::string(p) : "/dev/ttyS" + std::to_string(std::stoi(port.substr(3)) - 1)) + ")";
 }
 
 void Context::link() {
+  if (gReader) return;
+  std::vector<std::string> tries;
   if (port == "auto") {
-    int index = 0;
-    const int result = AutoLinkCom(&index);
-    if (result != 0)
-      throw Failure(kExitLink, "no reader answered on " + portLabel(0) + " or " + portLabel(1) +
-                                   " (AutoLinkCom result " + std::to_string(result) +
-                                   "); `orvix ports` tells why");
-    linked = index;
-    return;
+    tries = {"COM1", "COM2"};
+  } else if (const std::string com = comName(port); !com.empty()) {
+    tries = {com};
+  } else if (!port.empty() && port.find_first_not_of("0123456789") != std::string::npos) {
+    tries = {port};  // a device path or a URL
+  } else {
+    throw Failure(kExitUsage,
+                  "--port: 0-9, COM1-COM10, auto, a device path or a URL, not " + port);
   }
-  int index = -1;
-  try {
-    std::size_t used = 0;
-    index = std::stoi(port, &used);
-    if (used != port.size()) index = -1;
-  } catch (const std::exception&) {
+  int result = 0;
+  for (const auto& t : tries) {
+    orvix_reader* r = nullptr;
+    result = orvix_open(t.c_str(), nullptr, &r);
+    if (result == 0) {
+      gReader = r;
+      linked = t;
+      return;
+    }
   }
-  if (index < 0 || index > 9) throw Failure(kExitUsage, "--port: 0-9 or auto, not " + port);
-  if (LinkCom(index) != 0) {
-    const char* p = std::getenv(("ORVIX32_COM" + std::to_string(index + 1)).c_str());
-    const std::string path = p && *p ? p : "/dev/ttyS" + std::to_string(index);
+  if (port == "auto")
+    throw Failure(kExitLink, "no reader answered on " + portLabel("COM1") + " or " +
+                                 portLabel("COM2") + " (result " + resultText(result) +
+                                 "); `orvix ports` tells why");
+  const std::string label = portLabel(tries[0]);
+  if (result == ORVIX_PORT_BUSY || result == ORVIX_PERMISSION_DENIED || result == ORVIX_NO_PORT) {
+    const char* mapped = std::getenv(("ORVIX32_" + tries[0]).c_str());
+    const std::string path = comName(port).empty() ? port : mapped && *mapped ? mapped : "";
     struct stat st {};
-    if (const std::string trouble = stat(path.c_str(), &st) == 0 ? portTrouble(path) : "";
-        !trouble.empty())
-      throw Failure(kExitLink, "no link on " + portLabel(index) + ": " + trouble);
-    const std::string why =
-        stat(path.c_str(), &st) != 0 ? "no such device" : "`orvix ports` tells why";
-    throw Failure(kExitLink, "no reader answered on " + portLabel(index) +
-                                 " at 57600 or 9600 bit/s: LinkCom result 1 (no link; " + why +
-                                 ")");
+    if (!path.empty() && stat(path.c_str(), &st) == 0)
+      if (const std::string trouble = portTrouble(path); !trouble.empty())
+        throw Failure(kExitLink, "no link on " + label + ": " + trouble);
+    if (result != ORVIX_NO_PORT)
+      throw Failure(kExitLink, "no link on " + label + ": result " + resultText(result));
   }
-  linked = index;
+  throw Failure(kExitLink, "no reader answered on " + label +
+                               " at 57600 or 9600 bit/s: result " + resultText(result) +
+                               "; `orvix ports` tells why");
 }
 
 std::string hex(const std::uint8_t* data, std::size_t size, bool spaced) {

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
+
+#include "orvix.h"
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -37,10 +39,12 @@ void check(int result, const std::string& what);
 
 // Global options and the link every command except the port doctor uses.
 struct Context {
-  std::string port = "0";  // a port index 0 … 9 or "auto"
+  // COMn, a port index 0 … 9 (0 = COM1), "auto" (COM1, then COM2), a device
+  // path or a network port's URL.
+  std::string port = "COM1";
   std::string trace;
   bool json = false;
-  int linked = -1;  // the port index that answered
+  std::string linked;  // the port that answered, as orvix_open names it
   // The command's JSON document, printed once when the run ends (with the
   // error in it when the command failed).
   mutable nlohmann::json document;
@@ -49,9 +53,28 @@ struct Context {
 
   // Links to the reader; a Failure with exit code 2 when none answers.
   void link();
-  // "COM1 (/dev/ttyUSB0)".
-  static std::string portLabel(int index);
+  // "COM1 (/dev/ttyUSB0)"; a device path or URL as it is.
+  static std::string portLabel(const std::string& port);
 };
+
+// The reader the command linked to (null before Context::link). It is closed
+// when the program ends, releasing the port at once.
+orvix_reader* reader();
+void closeReader();
+
+// Ctrl-C while a command walks a card block by block: the first one stops the
+// walk between two blocks, the second cancels the call in progress, the
+// third ends the program. The walk asks with interrupted() and ends with a Failure
+// of exit code kExitInterrupted.
+class StopOnInterrupt {
+ public:
+  StopOnInterrupt();
+  ~StopOnInterrupt();
+  StopOnInterrupt(const StopOnInterrupt&) = delete;
+  StopOnInterrupt& operator=(const StopOnInterrupt&) = delete;
+};
+bool interrupted();
+inline constexpr int kExitInterrupted = 130;
 
 // Hexadecimal text: upper case, no separators (or one space between bytes).
 std::string hex(const std::uint8_t* data, std::size_t size, bool spaced = false);

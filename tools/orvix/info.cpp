@@ -2,7 +2,7 @@
 #include <string>
 
 #include "commands.h"
-#include "orvix32.h"
+#include "orvix.h"
 
 namespace orvix {
 
@@ -26,9 +26,9 @@ void addInfo(CLI::App& app, Context& ctx) {
   c->callback([&ctx] {
     ctx.link();
     unsigned char module[4] = {}, device[8] = {}, version[8] = {};
-    check(RFMifare_Mcmno(module), "module number (0xA1)");
-    check(GetDeviceNumber(device), "device number (0x20)");
-    check(DEVVER(version), "firmware version (0x22)");
+    check(orvix_mifare_module(reader(), module, sizeof module), "module number (0xA1)");
+    check(orvix_device_number(reader(), device, sizeof device), "device number (0x20)");
+    check(orvix_device_version(reader(), version, sizeof version), "firmware version (0x22)");
     const int number = module[0] | module[1] << 8;
     const std::string fw = printable(version, 8);
     emit(ctx,
@@ -36,10 +36,10 @@ void addInfo(CLI::App& app, Context& ctx) {
           {"module", number},
           {"device", hex(device, 8)},
           {"firmware", fw},
-          {"speed", ComBaudRate()}},
+          {"speed", orvix_baud_rate(reader())}},
          "link      " + Context::portLabel(ctx.linked) + "\nmodule    " + std::to_string(number) +
              "\ndevice    " + hex(device, 8) + "\nfirmware  " + fw + "\nspeed     " +
-             std::to_string(ComBaudRate()) + " bit/s\n");
+             std::to_string(orvix_baud_rate(reader())) + " bit/s\n");
   });
 }
 

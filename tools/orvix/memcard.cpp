@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "commands.h"
-#include "orvix32.h"
+#include "orvix.h"
 
 namespace orvix {
 
@@ -40,8 +40,8 @@ void transfer(Context& ctx, const MemArgs& a, bool write) {
   if (!write) data.assign(static_cast<std::size_t>(length), 0);
   if (!write) claimOutput(ctx, a.output);
   ctx.link();
-  check(SelectCard(a.type), "select card type " + std::to_string(a.type));
-  check(PowerOn(), "power on the card");
+  check(orvix_select_card(reader(), a.type), "select card type " + std::to_string(a.type));
+  check(orvix_power_on(reader()), "power on the card");
   const std::string verb = write ? "write" : "read";
   {
     Progress progress(write ? "writing" : "reading", static_cast<std::size_t>(length));
@@ -53,17 +53,23 @@ void transfer(Context& ctx, const MemArgs& a, bool write) {
       unsigned char* buf = data.data() + done;
       auto once = [&] {
         if (paged)
-          return write ? WriteMemCard(static_cast<int>(pos), step, buf)
-                       : ReadMemCard(static_cast<int>(pos), step, buf);
+          return write ? orvix_write_mem_card(reader(), static_cast<int>(pos), step, buf,
+                                              static_cast<std::size_t>(step))
+                       : orvix_read_mem_card(reader(), static_cast<int>(pos), step, buf,
+                                             static_cast<std::size_t>(step));
         const int page = static_cast<int>(pos / 256), at = static_cast<int>(pos % 256);
-        return write ? WriteCard(a.area, page, at, step, buf)
-                     : ReadCard(a.area, page, at, step, buf);
+        return write ? orvix_write_card(reader(), a.area, page, at, step, buf,
+                                        static_cast<std::size_t>(step))
+                     : orvix_read_card(reader(), a.area, page, at, step, buf,
+                                       static_cast<std::size_t>(step));
       };
       int r = once();
       // The family sends each piece once; a read that met a link error is
       // repeated after a fresh link (twice at most): reading again is harmless.
       for (int retry = 0; !write && retry < 2 && isLinkError(r); ++retry) {
-        if (LinkCom(ctx.linked) != 0 || SelectCard(a.type) != 0 || PowerOn() != 0) break;
+        if (orvix_relink(reader()) != 0 || orvix_select_card(reader(), a.type) != 0 ||
+            orvix_power_on(reader()) != 0)
+          break;
         r = once();
       }
       check(r, verb + " " + std::to_string(step) + " bytes at position " + std::to_string(pos) +

@@ -117,6 +117,7 @@ void dump(Context& ctx, const MifareArgs& a) {
   if (!a.keysOut.empty() && files::sameTarget(a.file, a.keysOut))
     throw Failure(kExitUsage, "--keys-out: not the dump file " + a.file);
   ctx.link();
+  const StopOnInterrupt stopBetweenBlocks;
   Card card;
   DumpReport report;
   Dump d;
@@ -164,6 +165,7 @@ void restore(Context& ctx, const MifareArgs& a) {
   const Dump d = readDump(readFile(a.file, kTextLimit), formatOf(a.file, a.format), a.file);
   const KeyFile kf = loadKeys(a);
   ctx.link();
+  const StopOnInterrupt stopBetweenBlocks;
   Card card;
   int written = 0;
   {

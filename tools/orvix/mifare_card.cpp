@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "orvix32.h"
+#include "orvix.h"
 
 namespace orvix::mifare {
 
@@ -21,7 +21,7 @@ void addUnique(std::vector<Key>& list, const std::optional<Key>& k) {
 }  // namespace
 
 int Card::guard(int result, const std::string& what) {
-  if (isLinkError(result)) check(result, what);
+  if (isLinkError(result) || result == ORVIX_CANCELLED) check(result, what);
   if (result != 0) {
     // A refusal may leave the card halted or idle: wake it before the next
     // authentication.
@@ -33,16 +33,16 @@ int Card::guard(int result, const std::string& what) {
 
 void Card::wake() {
   unsigned char type[4] = {};
-  check(RFMifare_Request(1, type), "request (no Mifare card in the field?)");
+  check(orvix_mifare_request(reader(), 1, type, sizeof type), "request (no Mifare card in the field?)");
   if (type[0] != 4 || type[1] != 0)
     throw Failure(kExitRefused, "the card in the field is not a Mifare 1 card (type code " +
                                     std::to_string(type[0] | type[1] << 8) + ")");
   unsigned char s[4] = {};
-  check(RFMifare_AntiColl(s), "anticollision");
+  check(orvix_mifare_anticoll(reader(), s, sizeof s), "anticollision");
   std::memcpy(&serial_, s, 4);
   int asInt = 0;
   std::memcpy(&asInt, s, 4);
-  check(RFMifare_Select(asInt), "select card " + hex(s, 4));
+  check(orvix_mifare_select(reader(), asInt), "select card " + hex(s, 4));
   awake_ = true;
   authSector_ = -1;
 }
@@ -50,13 +50,13 @@ void Card::wake() {
 bool Card::authenticate(int sector, int keyType, const Key& key) {
   if (!awake_) wake();
   if (loaded_[keyType][sector] != key) {
-    check(RFMifare_LoadKey(keyType * 4, sector, key.data()),
+    check(orvix_mifare_load_key(reader(), keyType * 4, sector, key.data(), key.size()),
           std::string("load ") + keyName(keyType) + " of sector " + std::to_string(sector));
     loaded_[keyType][sector] = key;
   }
   const std::string what =
       "authenticate sector " + std::to_string(sector) + " with " + keyName(keyType);
-  const int r = guard(RFMifare_Authentication(keyType, sector, trailerOf(sector)), what);
+  const int r = guard(orvix_mifare_authenticate(reader(), keyType, sector, trailerOf(sector)), what);
   if (r == kAuthRefused) return false;
   // Anything else (no card, a wrong parameter) is no answer about the key.
   check(r, what);
@@ -71,15 +71,16 @@ bool Card::ensure(int sector, int keyType, const Key& key) {
 }
 
 int Card::read(int block, Block& out) {
-  return guard(RFMifare_Read(block, out.data()), "read block " + std::to_string(block));
+  return guard(orvix_mifare_read(reader(), block, out.data(), out.size()), "read block " + std::to_string(block));
 }
 
 int Card::write(int block, const Block& data) {
-  return guard(RFMifare_Write(block, data.data()), "write block " + std::to_string(block));
+  return guard(orvix_mifare_write(reader(), block, data.data(), data.size()), "write block " + std::to_string(block));
 }
 
 int Card::step(int block, std::int32_t amount, bool increment) {
-  const int r = increment ? RFMifare_Increment(block, amount) : RFMifare_Decrment(block, amount);
+  const int r = increment ? orvix_mifare_increment(reader(), block, amount)
+                        : orvix_mifare_decrement(reader(), block, amount);
   return guard(r, (increment ? "increment block " : "decrement block ") + std::to_string(block));
 }
 
@@ -109,6 +110,7 @@ Dump dumpCard(Card& card, const KeyFile& kf, Progress& progress, DumpReport& rep
   for (int s = 0; s < kSectors; ++s) {
     auto readWith = [&](int keyType, const Key& key) {
       for (int b = s * 4; b < s * 4 + 4; ++b) {
+        if (interrupted()) throw Failure(kExitInterrupted, "interrupted at block " + std::to_string(b));
         if (d.blocks[b] || !card.ensure(s, keyType, key)) continue;
         Block blk{};
         if (card.read(b, blk) == 0) d.blocks[b] = blk;
@@ -215,6 +217,7 @@ void restoreBlocks(Card& card, const Dump& d, const KeyFile& kf, const RestoreOp
     if (!hints.keyA[s]) hints.keyA[s] = d.keyA[s];
     if (!hints.keyB[s]) hints.keyB[s] = d.keyB[s];
     for (int b : blocks) {
+      if (interrupted()) throw Failure(kExitInterrupted, "interrupted before block " + std::to_string(b));
       Block data = *d.blocks[b];
       if (isTrailer(b)) {
         std::copy(d.keyA[s]->begin(), d.keyA[s]->end(), data.begin());

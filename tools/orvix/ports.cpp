@@ -21,7 +21,7 @@
 #include <sstream>
 
 #include "commands.h"
-#include "orvix32.h"
+#include "orvix.h"
 
 namespace orvix {
 
@@ -198,18 +198,22 @@ void diagnose(Port& p, const std::set<dev_t>& console) {
     return;
   }
   if (!(p.verdict = precheck(p, st)).empty()) return;
-  setenv("ORVIX32_COM1", p.path.c_str(), 1);
-  if (LinkCom(0) != 0) {
-    p.verdict = "silent";
-    p.detail = "opened at 57600 and 9600 bit/s, no reader answered";
+  orvix_reader* r = nullptr;
+  if (const int result = orvix_open(p.path.c_str(), nullptr, &r); result != 0) {
+    p.verdict = isLinkError(result) ? "silent" : "busy";
+    p.detail = isLinkError(result) ? "opened at 57600 and 9600 bit/s, no reader answered"
+                                   : orvix_strerror(result);
     return;
   }
   unsigned char module[4] = {}, version[8] = {};
-  const int m = RFMifare_Mcmno(module), v = DEVVER(version);
+  const int m = orvix_mifare_module(r, module, sizeof module);
+  const int v = orvix_device_version(r, version, sizeof version);
+  const int speed = orvix_baud_rate(r);
+  orvix_close(r);
   std::string fw;
   for (unsigned char c : version) fw += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : ' ';
   p.verdict = "ok";
-  p.detail = std::to_string(ComBaudRate()) + " bit/s, module " +
+  p.detail = std::to_string(speed) + " bit/s, module " +
              (m == 0 ? std::to_string(module[0] | module[1] << 8) : "?") + ", firmware " +
              (v == 0 ? fw.substr(0, fw.find_last_not_of(' ') + 1) : "?");
 }
@@ -244,7 +248,6 @@ void addPorts(CLI::App& app, Context& ctx) {
         for (std::size_t i = 0; i < g.gl_pathc; ++i) ports.push_back({"-", g.gl_pathv[i], "", ""});
       globfree(&g);
     }
-    const std::string saved = env("ORVIX32_COM1", "");
     const auto console = consoleDevices();
     std::vector<std::pair<std::string, std::string>> seen;  // real path, first name
     std::size_t width = 0;
@@ -274,7 +277,6 @@ void addPorts(CLI::App& app, Context& ctx) {
       list.push_back(
           {{"name", p.name}, {"path", p.path}, {"verdict", p.verdict}, {"detail", p.detail}});
     }
-    setenv("ORVIX32_COM1", saved.c_str(), 1);
     emit(ctx, {{"ports", list}}, text);
     if (!any) throw Failure(kExitLink, "no reader answered on any port");
   });

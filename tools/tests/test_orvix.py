@@ -299,7 +299,8 @@ def test_memcard_write_then_read_across_pages(sims, tmp_path):
     (["--fault", "shortdata cmd=24 count=3"], ["memcard", "read", "--type", 22, "--length", 9,
                                                "-o", "/tmp/x"], 2,
      "read 9 bytes at position 0 of a type 22 card: result 113 (link error q: response data short)"),
-    ([], ["--port", "12", "info"], 1, "--port: 0-9 or auto, not 12"),
+    ([], ["--port", "12", "info"], 1,
+     "--port: 0-9, COM1-COM10, auto, a device path or a URL, not 12"),
     ([], ["mifare", "write", 0, "00" * 16], 4, "block 0 holds the serial"),
     ([], ["mifare", "restore", DATA / "keys.dic", "--format", "bin"], 4,
      "a raw dump is 1024 bytes, this one is 98"),
@@ -308,8 +309,10 @@ def test_memcard_write_then_read_across_pages(sims, tmp_path):
     ([], ["mifare", "dump", "-o", "/tmp/x.mfd", "--keys", DATA / "hand.mct"], 4,
      "hand.mct line 1: not a 12-digit key"),
     ([], ["apdu", "-"], 4, "- line 1: neither an APDU"),
-    (None, ["--port", "auto", "info"], 2, "or COM2 (/nonexistent/orvix-test-com2) (AutoLinkCom "
-                                          "result 1); `orvix ports` tells why"),
+    (None, ["--port", "auto", "info"], 2, "or COM2 (/nonexistent/orvix-test-com2) (result 65539 "
+                                          "(no such port)); `orvix ports` tells why"),
+    (None, ["--port", "tcp://127.0.0.1:1", "info"], 2, "no reader answered on tcp://127.0.0.1:1 at "
+                                                       "57600 or 9600 bit/s: result 65539"),
     ([], ["mifare", "restore", "-", "--format", "mfd", "--sectors", "-"], 1, "--sectors: a list"),
     ([], ["mifare", "restore", "-", "--format", "mfd", "--sectors", "5x"], 1, "--sectors: a list"),
     ([], ["mifare", "restore", "-", "--format", "json"], 4, 'block "01" is not 0-63'),
@@ -390,3 +393,29 @@ def test_output_targets(sims, tmp_path, target, setup, code, message):
         assert len(r.stdout.splitlines()) == 64 and "16 of 16 sectors read" in r.stderr
     if target == "new":
         assert [os.stat(p).st_mode & 0o777 for p in (path, keys)] == [0o600, 0o600]
+
+
+def test_port_names_and_release(sim, tmp_path):
+    """--port takes a COM name, an index or the device itself; each run closes
+    the port, so the next run (and the port doctor) finds it free at once."""
+    for port in ["COM1", "com1", "0", sim.path]:
+        r = orvix("--port", port, "--json", "info", sim=sim)
+        assert r.returncode == 0 and json.loads(r.stdout)["module"] == 17, (port, r.stderr)
+    r = orvix("ports", sim=sim, env={"ORVIX_PORTS_SCAN": ""})
+    assert re.search(r"^COM1 +\S+ +ok: ", r.stdout, re.M), r.stdout
+
+
+def test_ctrl_c_stops_a_restore_between_blocks(sim, tmp_path):
+    """Ctrl-C during a restore on a slow reader: it stops between two blocks and
+    names the blocks already written."""
+    sim("fault delay ms=400 cmd=BA count=all")
+    e = {k: v for k, v in os.environ.items() if not k.startswith("ORVIX")}
+    e.update(NOWHERE, ORVIX32_COM1=sim.path)
+    p = subprocess.Popen([ORVIX, "mifare", "restore", str(DATA / "hand.eml")], env=e,
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    import time
+    time.sleep(1.5)
+    p.send_signal(2)
+    out, err = p.communicate(timeout=20)
+    assert p.returncode == 130 and re.fullmatch(
+        r"orvix: interrupted before block \d+; blocks already written:( \d+)+\n", err), err
