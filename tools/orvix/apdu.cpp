@@ -16,7 +16,6 @@ namespace orvix {
 
 namespace {
 
-
 struct Script {
   std::string file;
   int sam = 0;
@@ -80,7 +79,8 @@ void runScript(Context& ctx, const Script& s) {
   };
   auto reset = [&] {
     unsigned char answer[256] = {};
-    check(orvix_cpu_reset(reader(), s.sam, answer, sizeof answer, nullptr), "reset " + slotName(s.sam));
+    check(orvix_cpu_reset(reader(), s.sam, answer, sizeof answer, nullptr),
+          "reset " + slotName(s.sam));
     const std::string atr = hex(answer + 1, answer[0]);
     say("reset " + slotName(s.sam) + ": " + atr);
     log.push_back({{"reset", atr}});

@@ -36,7 +36,8 @@ void exportRecords(Context& ctx, const AttArgs& a) {
   ctx.link();
   int first = 0;
   unsigned char pos[4] = {};
-  check(orvix_kq_current_pos(reader(), &first, pos, sizeof pos), "the terminal's current record position");
+  check(orvix_kq_current_pos(reader(), &first, pos, sizeof pos),
+        "the terminal's current record position");
   const int count = first ? (pos[0] | pos[1] << 8) + 1 : 0;
   std::string csv = "card,date,time\n";
   int kept = 0;

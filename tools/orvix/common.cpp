@@ -137,7 +137,9 @@ bool interrupted() { return gInterrupted != 0; }
 std::string Context::portLabel(const std::string& port) {
   if (port.size() < 4 || port.compare(0, 3, "COM") != 0) return port;
   const char* p = std::getenv(("ORVIX32_" + port).c_str());
-  return port + " (" + (p && *p ? std::string(p) : "/dev/ttyS" + std::to_string(std::stoi(port.substr(3)) - 1)) + ")";
+  return port + " (" +
+         (p && *p ? std::string(p) : "/dev/ttyS" + std::to_string(std::stoi(port.substr(3)) - 1)) +
+         ")";
 }
 
 void Context::link() {
@@ -150,8 +152,7 @@ void Context::link() {
   } else if (!port.empty() && port.find_first_not_of("0123456789") != std::string::npos) {
     tries = {port};  // a device path or a URL
   } else {
-    throw Failure(kExitUsage,
-                  "--port: 0-9, COM1-COM10, auto, a device path or a URL, not " + port);
+    throw Failure(kExitUsage, "--port: 0-9, COM1-COM10, auto, a device path or a URL, not " + port);
   }
   int result = 0;
   for (const auto& t : tries) {
@@ -178,9 +179,8 @@ void Context::link() {
     if (result != ORVIX_NO_PORT)
       throw Failure(kExitLink, "no link on " + label + ": result " + resultText(result));
   }
-  throw Failure(kExitLink, "no reader answered on " + label +
-                               " at 57600 or 9600 bit/s: result " + resultText(result) +
-                               "; `orvix ports` tells why");
+  throw Failure(kExitLink, "no reader answered on " + label + " at 57600 or 9600 bit/s: result " +
+                               resultText(result) + "; `orvix ports` tells why");
 }
 
 std::string hex(const std::uint8_t* data, std::size_t size, bool spaced) {

@@ -4,13 +4,13 @@
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
-
-#include "orvix.h"
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "orvix.h"
 
 namespace orvix {
 

@@ -33,7 +33,8 @@ int Card::guard(int result, const std::string& what) {
 
 void Card::wake() {
   unsigned char type[4] = {};
-  check(orvix_mifare_request(reader(), 1, type, sizeof type), "request (no Mifare card in the field?)");
+  check(orvix_mifare_request(reader(), 1, type, sizeof type),
+        "request (no Mifare card in the field?)");
   if (type[0] != 4 || type[1] != 0)
     throw Failure(kExitRefused, "the card in the field is not a Mifare 1 card (type code " +
                                     std::to_string(type[0] | type[1] << 8) + ")");
@@ -56,7 +57,8 @@ bool Card::authenticate(int sector, int keyType, const Key& key) {
   }
   const std::string what =
       "authenticate sector " + std::to_string(sector) + " with " + keyName(keyType);
-  const int r = guard(orvix_mifare_authenticate(reader(), keyType, sector, trailerOf(sector)), what);
+  const int r =
+      guard(orvix_mifare_authenticate(reader(), keyType, sector, trailerOf(sector)), what);
   if (r == kAuthRefused) return false;
   // Anything else (no card, a wrong parameter) is no answer about the key.
   check(r, what);
@@ -71,16 +73,18 @@ bool Card::ensure(int sector, int keyType, const Key& key) {
 }
 
 int Card::read(int block, Block& out) {
-  return guard(orvix_mifare_read(reader(), block, out.data(), out.size()), "read block " + std::to_string(block));
+  return guard(orvix_mifare_read(reader(), block, out.data(), out.size()),
+               "read block " + std::to_string(block));
 }
 
 int Card::write(int block, const Block& data) {
-  return guard(orvix_mifare_write(reader(), block, data.data(), data.size()), "write block " + std::to_string(block));
+  return guard(orvix_mifare_write(reader(), block, data.data(), data.size()),
+               "write block " + std::to_string(block));
 }
 
 int Card::step(int block, std::int32_t amount, bool increment) {
   const int r = increment ? orvix_mifare_increment(reader(), block, amount)
-                        : orvix_mifare_decrement(reader(), block, amount);
+                          : orvix_mifare_decrement(reader(), block, amount);
   return guard(r, (increment ? "increment block " : "decrement block ") + std::to_string(block));
 }
 
@@ -110,7 +114,8 @@ Dump dumpCard(Card& card, const KeyFile& kf, Progress& progress, DumpReport& rep
   for (int s = 0; s < kSectors; ++s) {
     auto readWith = [&](int keyType, const Key& key) {
       for (int b = s * 4; b < s * 4 + 4; ++b) {
-        if (interrupted()) throw Failure(kExitInterrupted, "interrupted at block " + std::to_string(b));
+        if (interrupted())
+          throw Failure(kExitInterrupted, "interrupted at block " + std::to_string(b));
         if (d.blocks[b] || !card.ensure(s, keyType, key)) continue;
         Block blk{};
         if (card.read(b, blk) == 0) d.blocks[b] = blk;
@@ -217,7 +222,8 @@ void restoreBlocks(Card& card, const Dump& d, const KeyFile& kf, const RestoreOp
     if (!hints.keyA[s]) hints.keyA[s] = d.keyA[s];
     if (!hints.keyB[s]) hints.keyB[s] = d.keyB[s];
     for (int b : blocks) {
-      if (interrupted()) throw Failure(kExitInterrupted, "interrupted before block " + std::to_string(b));
+      if (interrupted())
+        throw Failure(kExitInterrupted, "interrupted before block " + std::to_string(b));
       Block data = *d.blocks[b];
       if (isTrailer(b)) {
         std::copy(d.keyA[s]->begin(), d.keyA[s]->end(), data.begin());

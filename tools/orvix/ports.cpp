@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <sstream>
 
@@ -181,7 +182,37 @@ std::string precheck(Port& p, const struct stat& st) {
   return {};
 }
 
+// The reader on the port: its speed, module number and firmware, or why
+// there is none (no server at a network port's address, no reader answering).
+void probe(Port& p) {
+  orvix_reader* r = nullptr;
+  if (const int result = orvix_open(p.path.c_str(), nullptr, &r); result != 0) {
+    const bool net = p.path.find("://") != std::string::npos;
+    if (isLinkError(result)) {
+      p.verdict = "silent";
+      p.detail = net ? "connected, no reader answered at 57600 or 9600 bit/s"
+                     : "opened at 57600 and 9600 bit/s, no reader answered";
+    } else {
+      p.verdict = net ? "unreachable" : "busy";
+      p.detail = net ? "no server accepted the connection within 3 s" : orvix_strerror(result);
+    }
+    return;
+  }
+  unsigned char module[4] = {}, version[8] = {};
+  const int m = orvix_mifare_module(r, module, sizeof module);
+  const int v = orvix_device_version(r, version, sizeof version);
+  const int speed = orvix_baud_rate(r);
+  orvix_close(r);
+  std::string fw;
+  for (unsigned char c : version) fw += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : ' ';
+  p.verdict = "ok";
+  p.detail = std::to_string(speed) + " bit/s, module " +
+             (m == 0 ? std::to_string(module[0] | module[1] << 8) : "?") + ", firmware " +
+             (v == 0 ? fw.substr(0, fw.find_last_not_of(' ') + 1) : "?");
+}
+
 void diagnose(Port& p, const std::set<dev_t>& console) {
+  if (p.path.find("://") != std::string::npos) return probe(p);
   struct stat st {};
   if (stat(p.path.c_str(), &st) != 0) {
     p.verdict = errno == EACCES ? "no permission" : "missing";
@@ -198,24 +229,7 @@ void diagnose(Port& p, const std::set<dev_t>& console) {
     return;
   }
   if (!(p.verdict = precheck(p, st)).empty()) return;
-  orvix_reader* r = nullptr;
-  if (const int result = orvix_open(p.path.c_str(), nullptr, &r); result != 0) {
-    p.verdict = isLinkError(result) ? "silent" : "busy";
-    p.detail = isLinkError(result) ? "opened at 57600 and 9600 bit/s, no reader answered"
-                                   : orvix_strerror(result);
-    return;
-  }
-  unsigned char module[4] = {}, version[8] = {};
-  const int m = orvix_mifare_module(r, module, sizeof module);
-  const int v = orvix_device_version(r, version, sizeof version);
-  const int speed = orvix_baud_rate(r);
-  orvix_close(r);
-  std::string fw;
-  for (unsigned char c : version) fw += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : ' ';
-  p.verdict = "ok";
-  p.detail = std::to_string(speed) + " bit/s, module " +
-             (m == 0 ? std::to_string(module[0] | module[1] << 8) : "?") + ", firmware " +
-             (v == 0 ? fw.substr(0, fw.find_last_not_of(' ') + 1) : "?");
+  probe(p);
 }
 
 }  // namespace
@@ -233,7 +247,11 @@ std::string portTrouble(const std::string& path) {
 void addPorts(CLI::App& app, Context& ctx) {
   auto* c = app.add_subcommand(
       "ports", "the port doctor: every reader port and serial device with a verdict");
-  c->callback([&ctx] {
+  auto extra = std::make_shared<std::vector<std::string>>();
+  c->add_option("PORT", *extra,
+                "also these ports: device paths, or network ports (tcp://HOST:PORT, "
+                "rfc2217://HOST:PORT)");
+  c->callback([&ctx, extra] {
     std::vector<Port> ports;
     for (int i = 0; i < 10; ++i)
       ports.push_back({"COM" + std::to_string(i + 1),
@@ -248,6 +266,7 @@ void addPorts(CLI::App& app, Context& ctx) {
         for (std::size_t i = 0; i < g.gl_pathc; ++i) ports.push_back({"-", g.gl_pathv[i], "", ""});
       globfree(&g);
     }
+    for (const auto& name : *extra) ports.push_back({"-", name, "", ""});
     const auto console = consoleDevices();
     std::vector<std::pair<std::string, std::string>> seen;  // real path, first name
     std::size_t width = 0;

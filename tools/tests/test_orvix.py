@@ -401,8 +401,9 @@ def test_port_names_and_release(sim, tmp_path):
     for port in ["COM1", "com1", "0", sim.path]:
         r = orvix("--port", port, "--json", "info", sim=sim)
         assert r.returncode == 0 and json.loads(r.stdout)["module"] == 17, (port, r.stderr)
-    r = orvix("ports", sim=sim, env={"ORVIX_PORTS_SCAN": ""})
+    r = orvix("ports", "tcp://127.0.0.1:1", sim=sim, env={"ORVIX_PORTS_SCAN": ""})
     assert re.search(r"^COM1 +\S+ +ok: ", r.stdout, re.M), r.stdout
+    assert re.search(r"^- +tcp://127.0.0.1:1 +unreachable: no server", r.stdout, re.M), r.stdout
 
 
 def test_ctrl_c_stops_a_restore_between_blocks(sim, tmp_path):
