@@ -85,7 +85,14 @@ int Card::write(int block, const Block& data) {
 int Card::step(int block, std::int32_t amount, bool increment) {
   const int r = increment ? orvix_mifare_increment(reader(), block, amount)
                           : orvix_mifare_decrement(reader(), block, amount);
-  return guard(r, (increment ? "increment block " : "decrement block ") + std::to_string(block));
+  const std::string what =
+      (increment ? "increment block " : "decrement block ") + std::to_string(block);
+  // After the frame went out (108 … 115) the library does not send it again:
+  // the reader may have carried it out.
+  if (r >= 108 && r <= 115)
+    throw Failure(kExitLink, what + ": result " + resultText(r) +
+                                 "; the card may have been changed; read the value back");
+  return guard(r, what);
 }
 
 std::optional<Key> Card::findKey(int sector, int keyType, const std::vector<Key>& list) {
