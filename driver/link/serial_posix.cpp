@@ -286,14 +286,17 @@ class PosixPort final : public SerialPort {
 
 class PosixPorts final : public PortSystem {
  public:
-  SerialPort* open(int index) override { return openDevice(deviceFor(index), true, nullptr); }
+  SerialPort* open(int index) override {
+    return openDevice(deviceFor(index), true, nullptr, nullptr);
+  }
 
-  SerialPort* openDevice(const std::string& path, bool lowLatency, OpenError* why) override {
+  SerialPort* openDevice(const std::string& path, bool lowLatency, OpenError* why,
+                         const CancelSignal* cancel) override {
     OpenError ignored;
     OpenError& error = why ? *why : ignored;
     error = OpenError::NoPort;
     if (isNetworkPortName(path.c_str())) {
-      SerialPort* port = openNetworkPort(path.c_str());
+      SerialPort* port = openNetworkPort(path.c_str(), cancel);
       if (port) error = OpenError::None;
       return port;
     }
