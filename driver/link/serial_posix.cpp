@@ -254,10 +254,15 @@ class PosixPort final : public SerialPort {
 
   bool close() override {
     if (fd_ < 0) return false;
-    if (restoreLatency_) setLatency(fd_, false);
+    // A process forked from the opener shares the open port with it: its
+    // close lets go of its own descriptor only, and the opener keeps the
+    // exclusive mode, the lock and the low-latency flag.
+    if (getpid() == opener_) {
+      if (restoreLatency_) setLatency(fd_, false);
+      ioctl(fd_, TIOCNXCL);
+      flock(fd_, LOCK_UN);
+    }
     restoreLatency_ = false;
-    ioctl(fd_, TIOCNXCL);
-    flock(fd_, LOCK_UN);
     const int rc = ::close(fd_);
     fd_ = -1;
     return rc == 0 || errno == EINTR;
@@ -276,6 +281,7 @@ class PosixPort final : public SerialPort {
 
   int fd_;
   bool restoreLatency_;  // the low-latency flag was set at open
+  const pid_t opener_ = getpid();
   termios tio_{};
   Timeouts t_{};
   // Receive queue: bytes that came in with an earlier read, in order.

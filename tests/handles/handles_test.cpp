@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <time.h>
 
 #include <atomic>
@@ -368,6 +369,22 @@ TEST_F(Handles, CloseReleasesThePortAtOnce) {
   EXPECT_EQ(ec, std::errc::no_such_device);
   EXPECT_FALSE(missing);
   EXPECT_THROW(orvix::Reader("/nonexistent/port"), std::system_error);
+}
+
+// A process forked from the opener that closes the reader (as a child's
+// destructors do) leaves the opener's hold on the port as it was.
+TEST_F(Handles, AForkedChildsCloseLeavesTheOpenersPort) {
+  orvix_reader *r = nullptr, *second = nullptr;
+  ASSERT_EQ(orvix_open("COM1", nullptr, &r), 0);
+  const pid_t child = fork();
+  if (child == 0) _exit(orvix_close(r));
+  int status = -1;
+  waitpid(child, &status, 0);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(orvix_open("COM1", nullptr, &second), ORVIX_PORT_BUSY);
+  unsigned char v[8];
+  EXPECT_EQ(orvix_device_version(r, v, 8), 0);
+  EXPECT_EQ(orvix_close(r), 0);
 }
 
 TEST(HandleTexts, EveryLibraryCodeHasItsText) {
