@@ -316,6 +316,14 @@ TEST_F(Handles, AReplyLongerThanTheRoomIsNotCopied) {
   EXPECT_EQ(reader.cpu_reset(0, small, got), std::errc::no_buffer_space);
   EXPECT_EQ(got, need);
   EXPECT_EQ(small, Bytes(2, 0xEE));
+  // An exchange that failed gives its link error, not the room it needed.
+  unsigned char command[134] = {0x00, 0x84, 0x00, 0x00, 0x00};
+  for (int call = 0; call < 2; ++call) {
+    control(0, "fault silent");
+    EXPECT_EQ(call ? orvix_cpu_command(reader.native_handle(), 0, command, 134, small.data(), 0)
+                   : orvix_cpu_reset(reader.native_handle(), 0, small.data(), 0, &got),
+              102);
+  }
 }
 
 // This program's own WriteMemCard is the one the dynamic linker resolves,
