@@ -175,9 +175,11 @@ class Reader(_Family):
         other threads in progress end first."""
         with self._lock:
             handle, self._handle = self._handle, None
-            self._worker.stop()
-            if handle is not None and self._pid == os.getpid():
-                _library.library().orvix_close(handle)
+            try:
+                self._worker.stop()
+            finally:  # also on Ctrl-C: the handle is gone from the reader already
+                if handle is not None and self._pid == os.getpid():
+                    _library.library().orvix_close(handle)
 
     def __del__(self) -> None:
         try:

@@ -57,6 +57,12 @@ def test_closed_reader(orvix_sim):
         assert again.firmware_version() == b"TK61 2.1"
     assert reader.link().firmware_version() == b"TK61 2.1"
     reader.close()
+    reader = Reader(orvix_sim.path)
+    reader._worker.stop = lambda: signal.raise_signal(signal.SIGINT)  # Ctrl-C inside close
+    with pytest.raises(KeyboardInterrupt):
+        reader.close()
+    del reader._worker.stop
+    Reader(orvix_sim.path).close()  # the port was let go all the same
 
 
 
