@@ -100,6 +100,8 @@ ORVIX32_API int ORVIX32_CALL orvix_open(const char* port, const orvix_options* o
  * the reader having settled; a reader closed here is never relinked through
  * this handle, and a new orvix_open probes the reader before any command.
  *   reader  may be null (nothing is done).
+ * In a process forked from the opener only that process's descriptor is
+ * closed: the opener keeps the port, its exclusive mode and its flag.
  * Returns 0, or 1 when the port's close reported an error (it is released all
  * the same). */
 ORVIX32_API int ORVIX32_CALL orvix_close(orvix_reader* reader);

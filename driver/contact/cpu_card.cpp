@@ -156,7 +156,8 @@ int resetSized(LinkState& s, int slot, unsigned char* answer, std::size_t size,
   const int status = reset(s, slot, full);
   const std::size_t n = 1u + full[0];
   if (received) *received = n;
-  if (n > size) return ORVIX_BUFFER_TOO_SMALL;
+  // A reset that failed tells its failure, not the room its empty answer needs.
+  if (n > size) return status != 0 ? status : ORVIX_BUFFER_TOO_SMALL;
   std::copy_n(full, n, answer);
   return status;
 }
@@ -167,7 +168,8 @@ int apduSized(LinkState& s, int slot, unsigned char* command, unsigned char* res
   unsigned char full[kResponseRoom];
   const int result = apdu(s, slot, command, full, layout);
   if (result == kBadArgument) return result;
-  if (1u + full[0] > size) return ORVIX_BUFFER_TOO_SMALL;
+  // An exchange that failed tells its failure, not the room of its empty reply.
+  if (1u + full[0] > size) return s.Status != 0 ? result : ORVIX_BUFFER_TOO_SMALL;
   std::copy_n(full, 1u + full[0], response);
   return result;
 }

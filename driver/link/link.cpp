@@ -31,20 +31,26 @@ std::uint8_t probe(LinkState& s) {
 }
 
 // LinkCom on one port; *probed tells whether any probe ran. A reader with a
-// speed of its own tries only that speed.
+// speed of its own tries only that speed. A reader's own device that could
+// not be opened at all is not tried again at the other speed: a server that
+// does not answer would hold the caller for a second connect time.
 int linkOnPort(LinkState& s, int port, bool* probed, bool settle) {
   s.Contact.SelectedCardType = 255;
   for (const int baud : {kFastBaud, kSlowBaud}) {
     unlinkComImpl(s, settle);
     if (s.SpeedPolicy != 0 && s.SpeedPolicy != baud) continue;
+    s.LastOpenError = OpenError::None;
     if (OpenComPort(s, port, baud) == 0) {
       *probed = true;
       if (probe(s) == 0) {
         s.BaudInUse = baud;
         return 0;
       }
-      if (cancelled(s)) break;
+    } else if (!s.Device.empty() && s.LastOpenError != OpenError::None) {
+      s.BaudInUse = 0;
+      break;
     }
+    if (cancelled(s)) break;
     s.BaudInUse = 0;
   }
   s.BaudInUse = 0;
@@ -77,7 +83,7 @@ int OpenComPort(LinkState& s, int portIndex, int baud) {
   }
   SerialPort* port = s.Device.empty()
                          ? ports(s).open(portIndex)
-                         : ports(s).openDevice(s.Device, s.LowLatency, &s.LastOpenError);
+                         : ports(s).openDevice(s.Device, s.LowLatency, &s.LastOpenError, s.Cancel);
   if (!port) return 1;
   s.ComHandle = port;
   port->setCancel(s.Cancel);

@@ -15,6 +15,8 @@
 // be handed to the connection within writeConstant + k * writeMultiplier ms.
 // A connection refused, reset or closed reads and writes short, as a local
 // port whose device went away does; closing and opening again reconnects.
+// Every wait also watches the reader's cancel signal: a cancel ends the read,
+// write or port-control exchange in progress at once.
 // One source for POSIX sockets and Winsock.
 #if defined(_WIN32)
 #include <winsock2.h>
@@ -76,7 +78,6 @@ void stopSockets() { WSACleanup(); }
 using Socket = int;
 constexpr Socket kNoSocket = -1;
 using PollFd = pollfd;
-int pollOne(PollFd* p, int ms) { return ::poll(p, 1, ms); }
 void closeSocket(Socket s) { ::close(s); }
 bool wouldBlock() {
   return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == EINPROGRESS;
@@ -103,6 +104,10 @@ long long nowMs() {
 }
 
 constexpr int kConnectMs = 3000;
+#if defined(_WIN32)
+// Winsock cannot wait on the cancel flag: a cancellable wait polls in slices.
+constexpr int kCancelSliceMs = 2;
+#endif
 // How long the server has to answer a COM Port Control command.
 constexpr int kAnswerMs = 1000;
 constexpr std::size_t kMaxUrl = 255;
@@ -142,8 +147,32 @@ bool parseUrl(const char* url, Address& a) {
   return number >= 1 && number <= 65535;
 }
 
-// Connects to the first address of host that answers within the limit.
-Socket connectTo(const Address& a) {
+// Waits up to ms for p's events; false when they did not come, or the cancel
+// was raised meanwhile. watch turns false on a byte left in the cancel pipe
+// from a cancel already cleared: the pipe is then left out of the waits.
+bool waitReady(PollFd p, int ms, const CancelSignal* cancel, bool& watch) {
+  const auto raised = [cancel] { return cancel && cancel->raised(); };
+#if defined(_WIN32)
+  (void)watch;
+  for (;;) {
+    if (raised()) return false;
+    const int slice = cancel ? std::min(ms, kCancelSliceMs) : ms;
+    const int r = pollOne(&p, slice);
+    ms -= slice;
+    if (r != 0 || ms <= 0) return r > 0 && !raised();
+  }
+#else
+  if (raised()) return false;
+  pollfd both[2] = {p, {cancel && watch ? cancel->waitHandle() : -1, POLLIN, 0}};
+  const int r = ::poll(both, 2, ms);
+  if (r > 0 && both[1].revents && !raised()) watch = false;
+  return r > 0 && both[0].revents != 0 && !raised();
+#endif
+}
+
+// Connects to the first address of host that answers within the limit (a
+// cancel gives up at once).
+Socket connectTo(const Address& a, const CancelSignal* cancel) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -164,15 +193,19 @@ Socket connectTo(const Address& a) {
     }
     bool up = ::connect(s, ai->ai_addr, static_cast<int>(ai->ai_addrlen)) == 0;
     if (!up && wouldBlock()) {
-      const long long left = deadline - nowMs();
       PollFd p{};
       p.fd = s;
       p.events = POLLOUT;
-      int error = 0;
-      socklen_t len = sizeof error;
-      up = left > 0 && pollOne(&p, static_cast<int>(left)) == 1 &&
-           getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len) == 0 &&
-           error == 0;
+      bool watch = true;
+      for (long long left = deadline - nowMs(); left > 0 && !(cancel && cancel->raised());
+           left = deadline - nowMs()) {
+        if (!waitReady(p, static_cast<int>(left), cancel, watch)) continue;
+        int error = 0;
+        socklen_t len = sizeof error;
+        up = getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len) == 0 &&
+             error == 0;
+        break;
+      }
     }
     if (up) {
       int one = 1;
@@ -260,6 +293,7 @@ class NetPort final : public SerialPort {
 
   std::size_t write(const std::uint8_t* data, std::size_t count) override {
     if (!alive() || count == 0) return 0;
+    watchCancel_ = true;
     const long long deadline =
         nowMs() + t_.writeConstant + static_cast<long long>(count) * t_.writeMultiplier;
     std::size_t done = 0;
@@ -277,10 +311,11 @@ class NetPort final : public SerialPort {
     if (count == 0) return 0;
     std::size_t got = takeQueued(buffer, count);
     if (got == count || sock_ == kNoSocket) return got;
+    watchCancel_ = true;
     const long long deadline =
         nowMs() + t_.readConstant + static_cast<long long>(count) * t_.readMultiplier;
     long long lastByte = got ? nowMs() : 0;
-    while (got < count && alive()) {
+    while (got < count && alive() && !cancelled()) {
       const long long now = nowMs();
       long long wait = deadline - now;
       if (got > 0 && t_.readInterval > 0) wait = std::min(wait, lastByte + t_.readInterval - now);
@@ -316,9 +351,10 @@ class NetPort final : public SerialPort {
   // went away or the answers did not come in time.
   bool awaitAnswers(std::uint32_t mask) {
     const long long deadline = nowMs() + kAnswerMs;
+    watchCancel_ = true;
     while ((decoder_.answers() & mask) != mask) {
       const long long left = deadline - nowMs();
-      if (decoder_.comPortRefused() || !alive() || left <= 0) return false;
+      if (decoder_.comPortRefused() || !alive() || left <= 0 || cancelled()) return false;
       pump(static_cast<int>(left));
       rxHead_ = rxTail_ = 0;
     }
@@ -327,7 +363,7 @@ class NetPort final : public SerialPort {
 
   // Sends everything by the deadline; false when it could not.
   bool sendAll(const std::uint8_t* p, std::size_t n, long long deadline) {
-    while (n > 0 && alive()) {
+    while (n > 0 && alive() && !cancelled()) {
       const int k = sendSome(sock_, p, n);
       if (k > 0) {
         p += k;
@@ -340,23 +376,23 @@ class NetPort final : public SerialPort {
       }
       const long long left = deadline - nowMs();
       if (left <= 0) break;
-      PollFd w{};
-      w.fd = sock_;
-      w.events = POLLOUT;
-      pollOne(&w, static_cast<int>(left));
+      waitFor(POLLOUT, static_cast<int>(left));
     }
     return n == 0;
+  }
+
+  bool waitFor(short events, int ms) {
+    PollFd p{};
+    p.fd = sock_;
+    p.events = events;
+    return waitReady(p, ms, cancel_, watchCancel_);
   }
 
   // Waits up to ms for bytes from the server (only with the receive queue
   // empty) and takes them in: line data into the queue, Telnet answers sent
   // back at once. True when line data arrived.
   bool pump(int ms) {
-    PollFd p{};
-    p.fd = sock_;
-    p.events = POLLIN;
-    const int r = pollOne(&p, ms);
-    if (r <= 0) return false;
+    if (!waitFor(POLLIN, ms)) return false;
     std::uint8_t raw[sizeof rx_];
     const int n = recvSome(sock_, raw, sizeof raw);
     if (n <= 0) {
@@ -388,6 +424,7 @@ class NetPort final : public SerialPort {
   Socket sock_;
   bool telnet_;
   bool lost_ = false;
+  bool watchCancel_ = true;  // false once a stale cancel byte was seen in this transfer
   std::string url_;
   Timeouts t_{};
   telnet::Decoder decoder_{};
@@ -403,15 +440,16 @@ bool isNetworkPortName(const char* name) {
          (std::strncmp(name, "tcp://", 6) == 0 || std::strncmp(name, "rfc2217://", 10) == 0);
 }
 
-SerialPort* openNetworkPort(const char* url) {
+SerialPort* openNetworkPort(const char* url, const CancelSignal* cancel) {
   Address a;
   if (!parseUrl(url, a) || !startSockets()) return nullptr;
-  const Socket s = connectTo(a);
+  const Socket s = connectTo(a, cancel);
   if (s == kNoSocket) {
     stopSockets();
     return nullptr;
   }
   auto* port = new NetPort(s, a.telnet, url);
+  port->setCancel(cancel);
   if (!port->start()) {
     delete port;
     return nullptr;

@@ -99,10 +99,13 @@ class PortSystem {
   // The device port index i stands for ("" = no such port).
   virtual std::string deviceFor(int index) { return "COM" + std::to_string(index + 1); }
   // Opens a device by name as open() opens a port, asking for low latency
-  // when lowLatency is set; on failure returns nullptr and says why.
-  virtual SerialPort* openDevice(const std::string& device, bool lowLatency, OpenError* why) {
+  // when lowLatency is set; on failure returns nullptr and says why. A
+  // network port's connect gives up when cancel is raised.
+  virtual SerialPort* openDevice(const std::string& device, bool lowLatency, OpenError* why,
+                                 const CancelSignal* cancel) {
     (void)device;
     (void)lowLatency;
+    (void)cancel;
     if (why) *why = OpenError::NoPort;
     return nullptr;
   }
@@ -114,9 +117,10 @@ PortSystem& systemPorts();
 // Port names that are URLs: "tcp://HOST:PORT" (a raw byte stream) and
 // "rfc2217://HOST:PORT" (Telnet with COM Port Control).
 bool isNetworkPortName(const char* name);
-// Connects to a serial device server (within 3 s). Returns nullptr when the
-// URL is malformed or the server refused or did not answer.
-SerialPort* openNetworkPort(const char* url);
+// Connects to a serial device server (within 3 s; a raised cancel gives up
+// at once). Returns nullptr when the URL is malformed or the server refused
+// or did not answer.
+SerialPort* openNetworkPort(const char* url, const CancelSignal* cancel = nullptr);
 
 #if !defined(_WIN32)
 // The serial driver's low-latency flag of an open port (TIOCGSERIAL and

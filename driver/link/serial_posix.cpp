@@ -254,10 +254,15 @@ class PosixPort final : public SerialPort {
 
   bool close() override {
     if (fd_ < 0) return false;
-    if (restoreLatency_) setLatency(fd_, false);
+    // A process forked from the opener shares the open port with it: its
+    // close lets go of its own descriptor only, and the opener keeps the
+    // exclusive mode, the lock and the low-latency flag.
+    if (getpid() == opener_) {
+      if (restoreLatency_) setLatency(fd_, false);
+      ioctl(fd_, TIOCNXCL);
+      flock(fd_, LOCK_UN);
+    }
     restoreLatency_ = false;
-    ioctl(fd_, TIOCNXCL);
-    flock(fd_, LOCK_UN);
     const int rc = ::close(fd_);
     fd_ = -1;
     return rc == 0 || errno == EINTR;
@@ -276,6 +281,7 @@ class PosixPort final : public SerialPort {
 
   int fd_;
   bool restoreLatency_;  // the low-latency flag was set at open
+  const pid_t opener_ = getpid();
   termios tio_{};
   Timeouts t_{};
   // Receive queue: bytes that came in with an earlier read, in order.
@@ -286,14 +292,17 @@ class PosixPort final : public SerialPort {
 
 class PosixPorts final : public PortSystem {
  public:
-  SerialPort* open(int index) override { return openDevice(deviceFor(index), true, nullptr); }
+  SerialPort* open(int index) override {
+    return openDevice(deviceFor(index), true, nullptr, nullptr);
+  }
 
-  SerialPort* openDevice(const std::string& path, bool lowLatency, OpenError* why) override {
+  SerialPort* openDevice(const std::string& path, bool lowLatency, OpenError* why,
+                         const CancelSignal* cancel) override {
     OpenError ignored;
     OpenError& error = why ? *why : ignored;
     error = OpenError::NoPort;
     if (isNetworkPortName(path.c_str())) {
-      SerialPort* port = openNetworkPort(path.c_str());
+      SerialPort* port = openNetworkPort(path.c_str(), cancel);
       if (port) error = OpenError::None;
       return port;
     }

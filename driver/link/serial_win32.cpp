@@ -163,12 +163,13 @@ class Win32Ports final : public PortSystem {
     std::snprintf(name, sizeof name, "ORVIX32_COM%d", index + 1);
     if (const char* url = std::getenv(name); url && isNetworkPortName(url))
       return openNetworkPort(url);
-    return openDevice(deviceFor(index), true, nullptr);
+    return openDevice(deviceFor(index), true, nullptr, nullptr);
   }
   std::string deviceFor(int index) override { return "\\\\.\\COM" + std::to_string(index + 1); }
-  SerialPort* openDevice(const std::string& device, bool, OpenError* why) override {
+  SerialPort* openDevice(const std::string& device, bool, OpenError* why,
+                         const CancelSignal* cancel) override {
     if (isNetworkPortName(device.c_str())) {
-      SerialPort* port = openNetworkPort(device.c_str());
+      SerialPort* port = openNetworkPort(device.c_str(), cancel);
       if (why) *why = port ? OpenError::None : OpenError::NoPort;
       return port;
     }

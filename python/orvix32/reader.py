@@ -32,8 +32,12 @@ def _port_index(port: Port) -> Union[int, str]:
     if isinstance(port, os.PathLike):
         port = os.fspath(port)
     if isinstance(port, str):
-        if port.upper().startswith("COM") and port[3:].isdigit() and 1 <= int(port[3:]) <= 10:
-            return int(port[3:]) - 1
+        # As the library reads them: ASCII digits, no leading zero ("COM01"
+        # and "COM²" are device paths there, as here).
+        number = port[3:]
+        if (port.upper().startswith("COM") and number.isascii() and number.isdigit()
+                and number[0] != "0" and int(number) <= 10):
+            return int(number) - 1
         if port and "\0" not in port:
             return port
     elif type(port) is int and 0 <= port <= 9:
@@ -85,6 +89,7 @@ class Reader(_Family):
     """
 
     _handle: Optional[int] = None
+    _pid: Optional[int] = None  # the process that opened the handle
 
     def __init__(self, port: Port = 0, trace: Union[str, "os.PathLike[str]", None] = None, *,
                  speed: int = 0, low_latency: bool = True) -> None:
@@ -112,9 +117,12 @@ class Reader(_Family):
         fn, adapt = _library.handle_call(name)
         with self._lock:
             handle = self._handle
-            if handle is None:
+            if handle is None or self._pid != os.getpid():
+                # A process forked from the opener shares its port: only the
+                # opener may use it (the worker thread did not come along).
+                why = "is closed" if handle is None else "belongs to the process that opened it"
                 raise ReaderClosedError(f"{name}: the reader on {self._name(self._requested)} "
-                                        f"is closed", None, name)
+                                        f"{why}", None, name)
             return int(self._worker.call(fn, adapt(handle, args),
                                          lambda: _library.library().orvix_cancel(handle)))
 
@@ -124,7 +132,7 @@ class Reader(_Family):
                                                   ctypes.byref(handle)),
                                  abandon=lambda code: lib.orvix_close(handle))
         if code == 0:
-            self._handle = handle.value
+            self._handle, self._pid = handle.value, os.getpid()
         return int(code)
 
     def link(self) -> "Reader":
@@ -167,9 +175,11 @@ class Reader(_Family):
         other threads in progress end first."""
         with self._lock:
             handle, self._handle = self._handle, None
-            self._worker.stop()
-            if handle is not None:
-                _library.library().orvix_close(handle)
+            try:
+                self._worker.stop()
+            finally:  # also on Ctrl-C: the handle is gone from the reader already
+                if handle is not None and self._pid == os.getpid():
+                    _library.library().orvix_close(handle)
 
     def __del__(self) -> None:
         try:

@@ -1,5 +1,6 @@
 """Readers as objects: several at once, closed, interrupted, held across a sequence."""
 import gc
+import os
 import signal
 import threading
 import time
@@ -7,7 +8,7 @@ from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
-from orvix32 import Error, Reader, ReaderClosedError
+from orvix32 import Error, LinkError, Reader, ReaderClosedError
 from orvix32.testing import Simulator
 
 FF6 = b"\xff" * 6
@@ -56,7 +57,31 @@ def test_closed_reader(orvix_sim):
         assert again.firmware_version() == b"TK61 2.1"
     assert reader.link().firmware_version() == b"TK61 2.1"
     reader.close()
+    reader = Reader(orvix_sim.path)
+    reader._worker.stop = lambda: signal.raise_signal(signal.SIGINT)  # Ctrl-C inside close
+    with pytest.raises(KeyboardInterrupt):
+        reader.close()
+    del reader._worker.stop
+    Reader(orvix_sim.path).close()  # the port was let go all the same
 
+
+
+@pytest.mark.filterwarnings("ignore::DeprecationWarning")  # fork with threads running
+def test_a_forked_child_leaves_the_reader_alone(orvix_sim):
+    reader = orvix_sim.reader()
+    pid = os.fork()
+    if pid == 0:  # the child's calls are refused and its close touches nothing
+        try:
+            reader.firmware_version()
+        except ReaderClosedError as e:
+            reader.close()
+            os._exit(0 if "belongs to the process that opened it" in str(e) else 2)
+        os._exit(1)
+    assert os.waitpid(pid, 0)[1] == 0
+    with pytest.raises(LinkError, match="port busy"):
+        Reader(orvix_sim.path)
+    assert reader.firmware_version() == b"TK61 2.1"
+    reader.close()
 
 def _interrupt_after(seconds):
     """SIGINT to the main thread (as Ctrl-C) after ``seconds``; the time it was sent."""

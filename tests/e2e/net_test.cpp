@@ -13,9 +13,11 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "e2e.h"
+#include "orvix.h"
 
 namespace {
 
@@ -202,6 +204,55 @@ TEST_F(NetRoad, ServerStoppedMidExchangeThenRelinked) {
     EXPECT_EQ(info[0], 17);
     EXPECT_EQ(fn<int()>("UnLinkCom")(), 0);
   }
+}
+
+// A reader on a network port: orvix_cancel ends a call waiting for a silent
+// reader, and one whose relink connects to a server that never answers, at
+// once; an open that gets no answer gives up after one connect time.
+TEST_F(NetRoad, CancelEndsNetworkWaitsTiming) {
+  auto* open = fn<int(const char*, const orvix_options*, orvix_reader**)>("orvix_open");
+  auto* read = fn<int(orvix_reader*, int, unsigned char*, size_t)>("orvix_mifare_read");
+  auto* cancel = fn<int(orvix_reader*)>("orvix_cancel");
+  int port = 0, hole = -1, held[8];
+  auto blackHole = [&] {  // a listener whose queue is full: connects get no answer
+    server->stop();
+    hole = listenOn(server->raw, port);
+    const sockaddr_in a = loopback(port);
+    for (int& h : held)
+      h = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0),
+      connect(h, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+  };
+  const std::pair<const char*, std::function<void()>> rows[] = {
+      {"waiting for a silent reader", [&] { fault("silent count=all"); }},
+      {"reconnecting to a server that never answers", blackHole},
+  };
+  for (const auto& [stage, stall] : rows) {
+    SCOPED_TRACE(stage);
+    orvix_reader* r = nullptr;
+    ASSERT_EQ(open(server->url("tcp").c_str(), nullptr, &r), 0);
+    stall();
+    int result = 0;
+    Clock::time_point cancelledAt{};
+    std::thread call([&] {
+      unsigned char block[16];
+      result = read(r, 4, block, sizeof block);
+    });
+    usleep(300'000);
+    cancelledAt = Clock::now();
+    cancel(r);
+    call.join();
+    EXPECT_EQ(result, ORVIX_CANCELLED);
+    EXPECT_LT(msSince(cancelledAt), 50);
+    fn<int(orvix_reader*)>("orvix_close")(r);
+    control({"faults", "clear"});
+    usleep(600'000);  // ser2net lets the device go
+  }
+  const auto t0 = Clock::now();
+  orvix_reader* r = nullptr;
+  EXPECT_EQ(open(server->url("tcp").c_str(), nullptr, &r), ORVIX_NO_PORT);
+  EXPECT_LT(msSince(t0), 4000);
+  for (const int h : held) close(h);
+  close(hole);
 }
 
 // A server written to misbehave. It answers port control and the first

@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <time.h>
 
 #include <atomic>
@@ -315,6 +316,14 @@ TEST_F(Handles, AReplyLongerThanTheRoomIsNotCopied) {
   EXPECT_EQ(reader.cpu_reset(0, small, got), std::errc::no_buffer_space);
   EXPECT_EQ(got, need);
   EXPECT_EQ(small, Bytes(2, 0xEE));
+  // An exchange that failed gives its link error, not the room it needed.
+  unsigned char command[134] = {0x00, 0x84, 0x00, 0x00, 0x00};
+  for (int call = 0; call < 2; ++call) {
+    control(0, "fault silent");
+    EXPECT_EQ(call ? orvix_cpu_command(reader.native_handle(), 0, command, 134, small.data(), 0)
+                   : orvix_cpu_reset(reader.native_handle(), 0, small.data(), 0, &got),
+              102);
+  }
 }
 
 // This program's own WriteMemCard is the one the dynamic linker resolves,
@@ -368,6 +377,22 @@ TEST_F(Handles, CloseReleasesThePortAtOnce) {
   EXPECT_EQ(ec, std::errc::no_such_device);
   EXPECT_FALSE(missing);
   EXPECT_THROW(orvix::Reader("/nonexistent/port"), std::system_error);
+}
+
+// A process forked from the opener that closes the reader (as a child's
+// destructors do) leaves the opener's hold on the port as it was.
+TEST_F(Handles, AForkedChildsCloseLeavesTheOpenersPort) {
+  orvix_reader *r = nullptr, *second = nullptr;
+  ASSERT_EQ(orvix_open("COM1", nullptr, &r), 0);
+  const pid_t child = fork();
+  if (child == 0) _exit(orvix_close(r));
+  int status = -1;
+  waitpid(child, &status, 0);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(orvix_open("COM1", nullptr, &second), ORVIX_PORT_BUSY);
+  unsigned char v[8];
+  EXPECT_EQ(orvix_device_version(r, v, 8), 0);
+  EXPECT_EQ(orvix_close(r), 0);
 }
 
 TEST(HandleTexts, EveryLibraryCodeHasItsText) {
