@@ -17,6 +17,9 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#if defined(__linux__)
+#include <sys/sysmacros.h>
+#endif
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -64,6 +67,28 @@ bool isConsole(const char* path) {
     }
   }
   return false;
+}
+
+// False for a path that is certainly no serial port: not a character device,
+// or one whose kernel class is not tty. Such a device is never opened, since
+// opening some devices acts (a watchdog starts counting down). A device the
+// system does not describe (a pseudo-terminal) may be tried.
+bool mayBeSerial(const char* path) {
+  struct stat st {};
+  if (stat(path, &st) != 0) return true;  // the open reports why
+  if (!S_ISCHR(st.st_mode)) return false;
+#if defined(__linux__)
+  char link[64], target[512];
+  std::snprintf(link, sizeof link, "/sys/dev/char/%u:%u/subsystem", major(st.st_rdev),
+                minor(st.st_rdev));
+  const ssize_t n = readlink(link, target, sizeof target - 1);
+  if (n <= 0) return true;
+  target[n] = '\0';
+  const char* base = std::strrchr(target, '/');
+  return std::strcmp(base ? base + 1 : target, "tty") == 0;
+#else
+  return true;
+#endif
 }
 
 // The serial driver's low-latency flag (false when the driver has none).
@@ -306,7 +331,7 @@ class PosixPorts final : public PortSystem {
       if (port) error = OpenError::None;
       return port;
     }
-    if (path.empty() || isConsole(path.c_str())) return nullptr;
+    if (path.empty() || isConsole(path.c_str()) || !mayBeSerial(path.c_str())) return nullptr;
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
       if (errno == EACCES || errno == EPERM) error = OpenError::Permission;
