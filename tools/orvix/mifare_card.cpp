@@ -33,17 +33,17 @@ int Card::guard(int result, const std::string& what) {
 
 void Card::wake() {
   unsigned char type[4] = {};
-  check(orvix_mifare_request(reader(), 1, type, sizeof type),
+  check(orvix_mifare_request(handle(), 1, type, sizeof type),
         "request (no Mifare card in the field?)");
   if (type[0] != 4 || type[1] != 0)
     throw Failure(kExitRefused, "the card in the field is not a Mifare 1 card (type code " +
                                     std::to_string(type[0] | type[1] << 8) + ")");
   unsigned char s[4] = {};
-  check(orvix_mifare_anticoll(reader(), s, sizeof s), "anticollision");
+  check(orvix_mifare_anticoll(handle(), s, sizeof s), "anticollision");
   std::memcpy(&serial_, s, 4);
   int asInt = 0;
   std::memcpy(&asInt, s, 4);
-  check(orvix_mifare_select(reader(), asInt), "select card " + hex(s, 4));
+  check(orvix_mifare_select(handle(), asInt), "select card " + hex(s, 4));
   awake_ = true;
   authSector_ = -1;
 }
@@ -51,14 +51,14 @@ void Card::wake() {
 bool Card::authenticate(int sector, int keyType, const Key& key) {
   if (!awake_) wake();
   if (loaded_[keyType][sector] != key) {
-    check(orvix_mifare_load_key(reader(), keyType * 4, sector, key.data(), key.size()),
+    check(orvix_mifare_load_key(handle(), keyType * 4, sector, key.data(), key.size()),
           std::string("load ") + keyName(keyType) + " of sector " + std::to_string(sector));
     loaded_[keyType][sector] = key;
   }
   const std::string what =
       "authenticate sector " + std::to_string(sector) + " with " + keyName(keyType);
   const int r =
-      guard(orvix_mifare_authenticate(reader(), keyType, sector, trailerOf(sector)), what);
+      guard(orvix_mifare_authenticate(handle(), keyType, sector, trailerOf(sector)), what);
   if (r == kAuthRefused) return false;
   // Anything else (no card, a wrong parameter) is no answer about the key.
   check(r, what);
@@ -73,18 +73,18 @@ bool Card::ensure(int sector, int keyType, const Key& key) {
 }
 
 int Card::read(int block, Block& out) {
-  return guard(orvix_mifare_read(reader(), block, out.data(), out.size()),
+  return guard(orvix_mifare_read(handle(), block, out.data(), out.size()),
                "read block " + std::to_string(block));
 }
 
 int Card::write(int block, const Block& data) {
-  return guard(orvix_mifare_write(reader(), block, data.data(), data.size()),
+  return guard(orvix_mifare_write(handle(), block, data.data(), data.size()),
                "write block " + std::to_string(block));
 }
 
 int Card::step(int block, std::int32_t amount, bool increment) {
-  const int r = increment ? orvix_mifare_increment(reader(), block, amount)
-                          : orvix_mifare_decrement(reader(), block, amount);
+  const int r = increment ? orvix_mifare_increment(handle(), block, amount)
+                          : orvix_mifare_decrement(handle(), block, amount);
   const std::string what =
       (increment ? "increment block " : "decrement block ") + std::to_string(block);
   // After the frame went out (108 … 115) the library does not send it again:

@@ -28,9 +28,7 @@ namespace orvix {
 
 namespace {
 
-struct Port {
-  std::string name, path, verdict, detail;
-};
+using Port = PortReport;
 
 std::string env(const char* name, const char* fallback) {
   const char* v = std::getenv(name);
@@ -182,9 +180,31 @@ std::string precheck(Port& p, const struct stat& st) {
   return {};
 }
 
-// The reader on the port: its speed, module number and firmware, or why
-// there is none (no server at a network port's address, no reader answering).
-void probe(Port& p) {
+void diagnose(Port& p, const std::set<dev_t>& console, const PortProbe& probe) {
+  if (p.path.find("://") != std::string::npos) return probe(p);  // a network port
+  struct stat st {};
+  if (stat(p.path.c_str(), &st) != 0) {
+    p.verdict = errno == EACCES ? "no permission" : "missing";
+    return;
+  }
+  if (!S_ISCHR(st.st_mode)) {
+    p.verdict = "missing";
+    p.detail = "not a character device";
+    return;
+  }
+  if (console.count(st.st_rdev)) {
+    p.verdict = "console";
+    p.detail = "the system console: refused, never probed";
+    return;
+  }
+  if (!(p.verdict = precheck(p, st)).empty()) return;
+  probe(p);
+}
+
+// The reader on the port, through a reader opened on it: its speed, module
+// number and firmware, or why there is none (no server at a network port's
+// address, no reader answering).
+void handleProbe(Port& p) {
   orvix_reader* r = nullptr;
   if (const int result = orvix_open(p.path.c_str(), nullptr, &r); result != 0) {
     const bool net = p.path.find("://") != std::string::npos;
@@ -211,28 +231,38 @@ void probe(Port& p) {
              (v == 0 ? fw.substr(0, fw.find_last_not_of(' ') + 1) : "?");
 }
 
-void diagnose(Port& p, const std::set<dev_t>& console) {
-  if (p.path.find("://") != std::string::npos) return probe(p);
-  struct stat st {};
-  if (stat(p.path.c_str(), &st) != 0) {
-    p.verdict = errno == EACCES ? "no permission" : "missing";
-    return;
-  }
-  if (!S_ISCHR(st.st_mode)) {
-    p.verdict = "missing";
-    p.detail = "not a character device";
-    return;
-  }
-  if (console.count(st.st_rdev)) {
-    p.verdict = "console";
-    p.detail = "the system console: refused, never probed";
-    return;
-  }
-  if (!(p.verdict = precheck(p, st)).empty()) return;
-  probe(p);
-}
-
 }  // namespace
+
+std::vector<PortReport> examinePorts(const PortProbe& probe, const PortProbe& known,
+                                     const std::vector<std::string>& extra) {
+  std::vector<Port> ports;
+  for (int i = 0; i < 10; ++i)
+    ports.push_back({"COM" + std::to_string(i + 1),
+                     env(("ORVIX32_COM" + std::to_string(i + 1)).c_str(),
+                         ("/dev/ttyS" + std::to_string(i)).c_str()),
+                     "", ""});
+  std::istringstream globs(
+      env("ORVIX_PORTS_SCAN", "/dev/ttyUSB* /dev/ttyACM* /dev/serial/by-id/*"));
+  for (std::string pattern; globs >> pattern;) {
+    glob_t g{};
+    if (glob(pattern.c_str(), 0, nullptr, &g) == 0)
+      for (std::size_t i = 0; i < g.gl_pathc; ++i) ports.push_back({"-", g.gl_pathv[i], "", ""});
+    globfree(&g);
+  }
+  for (const auto& name : extra) ports.push_back({"-", name, "", ""});
+  const auto console = consoleDevices();
+  std::vector<std::pair<std::string, std::string>> seen;  // real path, first name
+  for (auto& p : ports) {
+    char real[PATH_MAX];
+    const std::string canon = realpath(p.path.c_str(), real) ? real : p.path;
+    for (const auto& [path, name] : seen)
+      if (path == canon) p.verdict = "same device as " + name;
+    if (!p.verdict.empty()) continue;
+    seen.push_back({canon, p.name == "-" ? p.path : p.name});
+    if (!known || (known(p), p.verdict.empty())) diagnose(p, console, probe);
+  }
+  return ports;
+}
 
 std::string portTrouble(const std::string& path) {
   Port p{"", path, "", ""};
@@ -252,41 +282,13 @@ void addPorts(CLI::App& app, Context& ctx) {
                 "also these ports: device paths, or network ports (tcp://HOST:PORT, "
                 "rfc2217://HOST:PORT)");
   c->callback([&ctx, extra] {
-    std::vector<Port> ports;
-    for (int i = 0; i < 10; ++i)
-      ports.push_back({"COM" + std::to_string(i + 1),
-                       env(("ORVIX32_COM" + std::to_string(i + 1)).c_str(),
-                           ("/dev/ttyS" + std::to_string(i)).c_str()),
-                       "", ""});
-    std::istringstream globs(
-        env("ORVIX_PORTS_SCAN", "/dev/ttyUSB* /dev/ttyACM* /dev/serial/by-id/*"));
-    for (std::string pattern; globs >> pattern;) {
-      glob_t g{};
-      if (glob(pattern.c_str(), 0, nullptr, &g) == 0)
-        for (std::size_t i = 0; i < g.gl_pathc; ++i) ports.push_back({"-", g.gl_pathv[i], "", ""});
-      globfree(&g);
-    }
-    for (const auto& name : *extra) ports.push_back({"-", name, "", ""});
-    const auto console = consoleDevices();
-    std::vector<std::pair<std::string, std::string>> seen;  // real path, first name
+    const auto ports = examinePorts(handleProbe, {}, *extra);
     std::size_t width = 0;
     for (const auto& p : ports) width = std::max(width, p.path.size());
     std::string text;
     json list = json::array();
     bool any = false;
-    for (auto& p : ports) {
-      char real[PATH_MAX];
-      const std::string canon = realpath(p.path.c_str(), real) ? real : p.path;
-      bool same = false;
-      for (const auto& [path, name] : seen)
-        if (path == canon) {
-          p.verdict = "same device as " + name;
-          same = true;
-        }
-      if (!same) {
-        seen.push_back({canon, p.name == "-" ? p.path : p.name});
-        diagnose(p, console);
-      }
+    for (const auto& p : ports) {
       any = any || p.verdict == "ok";
       char line[1024];
       std::snprintf(line, sizeof line, "%-6s %-*s %s%s%s\n", p.name.c_str(),
