@@ -11,7 +11,9 @@ function log(kind, text, cls = '') {
   const li = document.createElement('li');
   li.className = `${kind} ${cls}`;
   const time = new Date().toTimeString().slice(0, 8);
-  li.textContent = `${time} ${kind === 'out' ? '→' : kind === 'in' ? '←' : '•'} ${text}`;
+  // Long answers (sectors, dumps) shortened on screen, whole in the tooltip.
+  li.textContent = `${time} ${kind === 'out' ? '→' : kind === 'in' ? '←' : '•'} ${text.length > 240 ? `${text.slice(0, 240)} …` : text}`;
+  if (text.length > 240) li.title = text;
   $('log').prepend(li);
   while ($('log').children.length > 500) $('log').lastChild.remove();
 }
@@ -51,7 +53,9 @@ async function listReaders() {
   const { ports } = await client.call('readers');
   const body = $('reader-list');
   body.replaceChildren();
-  for (const p of ports) {
+  // Ports with no device behind them are one line, not ten.
+  const missing = ports.filter((p) => p.verdict === 'missing').map((p) => p.name);
+  for (const p of ports.filter((p) => p.verdict !== 'missing')) {
     const tr = body.insertRow();
     tr.className = p.verdict === 'ok' ? 'ok' : '';
     const radio = Object.assign(document.createElement('input'), { type: 'radio', name: 'port', value: p.name });
@@ -60,6 +64,11 @@ async function listReaders() {
     tr.insertCell().textContent = p.name;
     tr.insertCell().textContent = p.held ? `${p.verdict}: ${p.held}` : `${p.verdict} ${p.detail || ''}`;
     tr.title = p.path;
+  }
+  if (missing.length) {
+    const tr = body.insertRow();
+    tr.className = 'missing';
+    for (const text of ['', missing.join(' '), t('missing')]) tr.insertCell().textContent = text;
   }
 }
 

@@ -14,7 +14,7 @@ const TEXTS = {
     disconnected: '与服务断开', busy: '读卡器被占用', error: '错误', notValue: '不是钱包块',
     locked: '控制位损坏（扇区锁死）', keysForever: '警告：密钥和控制位永久不可更改', held: '已打开',
     lang: 'English', written: '已写入', blocksWritten: '块已写入', pick: '选择文件', sent: '发送', got: '收到',
-    event: '事件', none: '—', key: '密钥', trailer: '控制块', readBlock: '读块', writeBlock: '写块',
+    event: '事件', missing: '无设备', never: '禁止', none: '—', key: '密钥', trailer: '控制块', readBlock: '读块', writeBlock: '写块',
   },
   en: {
     title: 'ORVIX32 reader', readers: 'Readers', refresh: 'Refresh', open: 'Open', close: 'Close',
@@ -28,7 +28,7 @@ const TEXTS = {
     disconnected: 'disconnected from the service', busy: 'reader busy', error: 'error', notValue: 'not a value block',
     locked: 'access bits malformed (sector locked)', keysForever: 'warning: keys and access bits can never change again',
     held: 'open', lang: '中文', written: 'written', blocksWritten: 'blocks written', pick: 'Choose file', sent: 'sent',
-    got: 'got', event: 'event', none: '—', key: 'Key', trailer: 'trailer', readBlock: 'Read', writeBlock: 'Write',
+    got: 'got', event: 'event', missing: 'missing', never: 'never', none: '—', key: 'Key', trailer: 'trailer', readBlock: 'Read', writeBlock: 'Write',
   },
 };
 

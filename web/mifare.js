@@ -14,15 +14,16 @@ const TRAILER = [[A, A, N, A, A], [A, A, A, A, A], [N, A, N, A, N], [B, AB, B, N
 export const hexToBytes = (h) => (h.match(/../g) || []).map((x) => parseInt(x, 16));
 export const bytesToHex = (b) => Array.from(b, (x) => x.toString(16).padStart(2, '0')).join('').toUpperCase();
 
+const who = (w, t) => (w === N ? t('never') : WHO[w]);
 export const bits = (c) => [(c >> 2) & 1, (c >> 1) & 1, c & 1].join('');
 export function dataRights(c, t) {
   const r = DATA[c & 7];
-  return `${t('read')} ${WHO[r[0]]} · ${t('write')} ${WHO[r[1]]} · ${t('increment')} ${WHO[r[2]]} · ${t('decrement')} ${WHO[r[3]]}`;
+  return `${t('read')} ${who(r[0], t)} · ${t('write')} ${who(r[1], t)} · ${t('increment')} ${who(r[2], t)} · ${t('decrement')} ${who(r[3], t)}`;
 }
 export function trailerRights(c, t) {
   const r = TRAILER[c & 7];
-  return `${t('keyA')} ${t('write')} ${WHO[r[0]]} · ${t('accessBits')} ${t('read')} ${WHO[r[1]]} ${t('write')} ${WHO[r[2]]}` +
-    ` · ${t('keyB')} ${t('read')} ${WHO[r[3]]} ${t('write')} ${WHO[r[4]]}`;
+  return `${t('keyA')} ${t('write')} ${who(r[0], t)} · ${t('accessBits')} ${t('read')} ${who(r[1], t)} ${t('write')} ${who(r[2], t)}` +
+    ` · ${t('keyB')} ${t('read')} ${who(r[3], t)} ${t('write')} ${who(r[4], t)}`;
 }
 
 // The 64 blocks of a JSON dump (hex or null).
