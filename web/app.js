@@ -164,6 +164,8 @@ action('btn-restore', async () => {
   $('restore-result').textContent = `${r.written} ${t('blocksWritten')}`;
 }, 'restore-result');
 
+// Leaving the page ends the session at once, so its reader is free for others.
+addEventListener('pagehide', () => client.close());
 $('btn-clear').addEventListener('click', () => $('log').replaceChildren());
 $('lang-switch').addEventListener('click', switchLanguage);
 

@@ -30,6 +30,8 @@ export class Client {
     });
   }
 
+  close() { this.ws?.close(1000); }
+
   received(text) {
     let msg;
     try { msg = JSON.parse(text); } catch { this.onLog('in', text, 'bad'); return; }
