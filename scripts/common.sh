@@ -8,7 +8,8 @@ JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 # (ser2net: the serial device server the network port tests reach readersim through).
 BASE_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
   libssl-dev qt6-base-dev fonts-noto-cjk xvfb xauth libcli11-dev nlohmann-json3-dev help2man
-  python3-pytest python3-setuptools python3-venv python3-pip ser2net)
+  python3-pytest python3-setuptools python3-venv python3-pip ser2net
+  libboost-dev python3-websocket)
 # The browser tests of orvix serve's page: headless Chromium through WebDriver.
 BASE_PACKAGES+=(chromium chromium-driver python3-selenium)
 # What the install test needs besides: the manual pages, the API reference,

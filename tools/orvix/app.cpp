@@ -63,6 +63,7 @@ int run(int argc, const char* const* argv) {
   addApdu(app, ctx);
   addMemcard(app, ctx);
   addAttendance(app, ctx);
+  addServe(app);
   files::cleanUpOnSignals();
   // One JSON document per run: the result, with the error in it when the
   // command failed.

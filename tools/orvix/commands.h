@@ -2,7 +2,9 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "common.h"
 #include "files.h"
@@ -15,6 +17,7 @@ void addMifare(CLI::App& app, Context& ctx);
 void addApdu(CLI::App& app, Context& ctx);
 void addMemcard(CLI::App& app, Context& ctx);
 void addAttendance(CLI::App& app, Context& ctx);
+void addServe(CLI::App& app);
 
 // A whole regular file's bytes (at most limit of them), or a Failure (exit
 // 4) naming it and the reason; "-" is standard input. Empty files are refused.
@@ -28,6 +31,19 @@ void claimOutput(const Context& ctx, const std::string& path);
 
 // The largest text input read (scripts, key lists, dumps).
 constexpr std::size_t kTextLimit = 1 << 20;
+
+// One port as the port doctor sees it: "COM1" (or "-" for a device found
+// by the scan), its path, the verdict (ok, silent, missing, console, busy,
+// no permission, same device as …) and the details.
+struct PortReport {
+  std::string name, path, verdict, detail;
+};
+using PortProbe = std::function<void(PortReport&)>;
+// Every reader port and serial device with its verdict. probe links to a
+// port nothing is in the way of and gives "ok" or "silent"; known, when
+// given, may give a port's verdict first (a port the caller holds), and
+// ports it leaves without one are examined.
+std::vector<PortReport> examinePorts(const PortProbe& probe, const PortProbe& known = {});
 
 // Why a port cannot be a reader's (missing, console, no permission, busy,
 // with the details), found without writing to it; empty when nothing is

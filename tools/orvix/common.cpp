@@ -78,7 +78,7 @@ int exitFor(int result) {
 }
 
 void check(int result, const std::string& what) {
-  if (result != 0) throw Failure(exitFor(result), what + ": result " + resultText(result));
+  if (result != 0) throw Failure(exitFor(result), what + ": result " + resultText(result), result);
 }
 
 void failData(const std::string& line) { throw Failure(kExitData, line); }
@@ -186,7 +186,8 @@ std::optional<long long> parseNumber(std::string_view text, long long min, long 
 }
 
 Progress::Progress(std::string label, std::size_t total)
-    : label_(std::move(label)), total_(total ? total : 1), shown_(isatty(STDERR_FILENO) == 1) {
+    : label_(std::move(label)), total_(total ? total : 1),
+      shown_(!label_.empty() && isatty(STDERR_FILENO) == 1) {
   update(0);
 }
 

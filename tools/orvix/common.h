@@ -20,8 +20,10 @@ enum Exit : int { kExitOk = 0, kExitUsage = 1, kExitLink = 2, kExitRefused = 3, 
 
 // A failure that ends the command: one line for the user and the exit code.
 struct Failure : std::runtime_error {
-  Failure(int code, const std::string& line) : std::runtime_error(line), exit(code) {}
+  Failure(int code, const std::string& line, int libraryResult = 0)
+      : std::runtime_error(line), exit(code), result(libraryResult) {}
   int exit;
+  int result;  // the library's result code when one caused the failure, else 0
 };
 
 // "102 (link error f: no answer to sync)", "34 (reader status 0x22: …)".
@@ -71,7 +73,7 @@ void emit(const Context& ctx, const json& doc, const std::string& text);
 std::optional<long long> parseNumber(std::string_view text, long long min, long long max);
 
 // A bar on standard error while long work runs, shown only when standard
-// error is a terminal.
+// error is a terminal (never with an empty label).
 class Progress {
  public:
   Progress(std::string label, std::size_t total);

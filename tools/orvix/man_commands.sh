@@ -7,7 +7,7 @@ echo "[COMMANDS]"
 for command in "ports" "info" "mifare dump" "mifare restore" "mifare read" "mifare write" \
   "mifare value get" "mifare value set" "mifare value add" "mifare value sub" \
   "mifare acl decode" "mifare acl encode" "apdu" "memcard read" "memcard write" \
-  "attendance export" "attendance clock"; do
+  "attendance export" "attendance clock" "serve"; do
   echo ".SS orvix $command"
   echo ".nf"
   # shellcheck disable=SC2086

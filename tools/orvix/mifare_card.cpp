@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "orvix32.h"
+#include "orvix.h"
 
 namespace orvix::mifare {
 
@@ -33,16 +33,18 @@ int Card::guard(int result, const std::string& what) {
 
 void Card::wake() {
   unsigned char type[4] = {};
-  check(RFMifare_Request(1, type), "request (no Mifare card in the field?)");
+  check(reader_ ? orvix_mifare_request(reader_, 1, type, 4) : RFMifare_Request(1, type),
+        "request (no Mifare card in the field?)");
   if (type[0] != 4 || type[1] != 0)
     throw Failure(kExitRefused, "the card in the field is not a Mifare 1 card (type code " +
                                     std::to_string(type[0] | type[1] << 8) + ")");
   unsigned char s[4] = {};
-  check(RFMifare_AntiColl(s), "anticollision");
+  check(reader_ ? orvix_mifare_anticoll(reader_, s, 4) : RFMifare_AntiColl(s), "anticollision");
   std::memcpy(&serial_, s, 4);
   int asInt = 0;
   std::memcpy(&asInt, s, 4);
-  check(RFMifare_Select(asInt), "select card " + hex(s, 4));
+  check(reader_ ? orvix_mifare_select(reader_, asInt) : RFMifare_Select(asInt),
+        "select card " + hex(s, 4));
   awake_ = true;
   authSector_ = -1;
 }
@@ -50,13 +52,17 @@ void Card::wake() {
 bool Card::authenticate(int sector, int keyType, const Key& key) {
   if (!awake_) wake();
   if (loaded_[keyType][sector] != key) {
-    check(RFMifare_LoadKey(keyType * 4, sector, key.data()),
+    check(reader_ ? orvix_mifare_load_key(reader_, keyType * 4, sector, key.data(), 6)
+                  : RFMifare_LoadKey(keyType * 4, sector, key.data()),
           std::string("load ") + keyName(keyType) + " of sector " + std::to_string(sector));
     loaded_[keyType][sector] = key;
   }
   const std::string what =
       "authenticate sector " + std::to_string(sector) + " with " + keyName(keyType);
-  const int r = guard(RFMifare_Authentication(keyType, sector, trailerOf(sector)), what);
+  const int r =
+      guard(reader_ ? orvix_mifare_authenticate(reader_, keyType, sector, trailerOf(sector))
+                    : RFMifare_Authentication(keyType, sector, trailerOf(sector)),
+            what);
   if (r == kAuthRefused) return false;
   // Anything else (no card, a wrong parameter) is no answer about the key.
   check(r, what);
@@ -71,15 +77,22 @@ bool Card::ensure(int sector, int keyType, const Key& key) {
 }
 
 int Card::read(int block, Block& out) {
-  return guard(RFMifare_Read(block, out.data()), "read block " + std::to_string(block));
+  return guard(reader_ ? orvix_mifare_read(reader_, block, out.data(), 16)
+                       : RFMifare_Read(block, out.data()),
+               "read block " + std::to_string(block));
 }
 
 int Card::write(int block, const Block& data) {
-  return guard(RFMifare_Write(block, data.data()), "write block " + std::to_string(block));
+  return guard(reader_ ? orvix_mifare_write(reader_, block, data.data(), 16)
+                       : RFMifare_Write(block, data.data()),
+               "write block " + std::to_string(block));
 }
 
 int Card::step(int block, std::int32_t amount, bool increment) {
-  const int r = increment ? RFMifare_Increment(block, amount) : RFMifare_Decrment(block, amount);
+  const int r =
+      reader_ ? (increment ? orvix_mifare_increment(reader_, block, amount)
+                           : orvix_mifare_decrement(reader_, block, amount))
+              : (increment ? RFMifare_Increment(block, amount) : RFMifare_Decrment(block, amount));
   return guard(r, (increment ? "increment block " : "decrement block ") + std::to_string(block));
 }
 

@@ -10,10 +10,14 @@
 
 #include "mifare_format.h"
 
+struct orvix_reader;
+
 namespace orvix::mifare {
 
 class Card {
  public:
+  // On the flat link by default; on the given reader handle otherwise.
+  explicit Card(orvix_reader* reader = nullptr) : reader_(reader) {}
   // Request (all cards), anticollision, select; a Failure when no Mifare 1
   // card answers.
   void wake();
@@ -33,6 +37,7 @@ class Card {
 
  private:
   int guard(int result, const std::string& what);
+  orvix_reader* reader_;
   std::uint32_t serial_ = 0;
   bool awake_ = false;
   int authSector_ = -1, authType_ = -1;

@@ -27,9 +27,7 @@ namespace orvix {
 
 namespace {
 
-struct Port {
-  std::string name, path, verdict, detail;
-};
+using Port = PortReport;
 
 std::string env(const char* name, const char* fallback) {
   const char* v = std::getenv(name);
@@ -181,7 +179,7 @@ std::string precheck(Port& p, const struct stat& st) {
   return {};
 }
 
-void diagnose(Port& p, const std::set<dev_t>& console) {
+void diagnose(Port& p, const std::set<dev_t>& console, const PortProbe& probe) {
   struct stat st {};
   if (stat(p.path.c_str(), &st) != 0) {
     p.verdict = errno == EACCES ? "no permission" : "missing";
@@ -198,6 +196,11 @@ void diagnose(Port& p, const std::set<dev_t>& console) {
     return;
   }
   if (!(p.verdict = precheck(p, st)).empty()) return;
+  probe(p);
+}
+
+// Links on the flat interface's first port, mapped to the device.
+void flatProbe(Port& p) {
   setenv("ORVIX32_COM1", p.path.c_str(), 1);
   if (LinkCom(0) != 0) {
     p.verdict = "silent";
@@ -216,6 +219,35 @@ void diagnose(Port& p, const std::set<dev_t>& console) {
 
 }  // namespace
 
+std::vector<PortReport> examinePorts(const PortProbe& probe, const PortProbe& known) {
+  std::vector<Port> ports;
+  for (int i = 0; i < 10; ++i)
+    ports.push_back({"COM" + std::to_string(i + 1),
+                     env(("ORVIX32_COM" + std::to_string(i + 1)).c_str(),
+                         ("/dev/ttyS" + std::to_string(i)).c_str()),
+                     "", ""});
+  std::istringstream globs(
+      env("ORVIX_PORTS_SCAN", "/dev/ttyUSB* /dev/ttyACM* /dev/serial/by-id/*"));
+  for (std::string pattern; globs >> pattern;) {
+    glob_t g{};
+    if (glob(pattern.c_str(), 0, nullptr, &g) == 0)
+      for (std::size_t i = 0; i < g.gl_pathc; ++i) ports.push_back({"-", g.gl_pathv[i], "", ""});
+    globfree(&g);
+  }
+  const auto console = consoleDevices();
+  std::vector<std::pair<std::string, std::string>> seen;  // real path, first name
+  for (auto& p : ports) {
+    char real[PATH_MAX];
+    const std::string canon = realpath(p.path.c_str(), real) ? real : p.path;
+    for (const auto& [path, name] : seen)
+      if (path == canon) p.verdict = "same device as " + name;
+    if (!p.verdict.empty()) continue;
+    seen.push_back({canon, p.name == "-" ? p.path : p.name});
+    if (!known || (known(p), p.verdict.empty())) diagnose(p, console, probe);
+  }
+  return ports;
+}
+
 std::string portTrouble(const std::string& path) {
   Port p{"", path, "", ""};
   struct stat st {};
@@ -230,41 +262,15 @@ void addPorts(CLI::App& app, Context& ctx) {
   auto* c = app.add_subcommand(
       "ports", "the port doctor: every reader port and serial device with a verdict");
   c->callback([&ctx] {
-    std::vector<Port> ports;
-    for (int i = 0; i < 10; ++i)
-      ports.push_back({"COM" + std::to_string(i + 1),
-                       env(("ORVIX32_COM" + std::to_string(i + 1)).c_str(),
-                           ("/dev/ttyS" + std::to_string(i)).c_str()),
-                       "", ""});
-    std::istringstream globs(
-        env("ORVIX_PORTS_SCAN", "/dev/ttyUSB* /dev/ttyACM* /dev/serial/by-id/*"));
-    for (std::string pattern; globs >> pattern;) {
-      glob_t g{};
-      if (glob(pattern.c_str(), 0, nullptr, &g) == 0)
-        for (std::size_t i = 0; i < g.gl_pathc; ++i) ports.push_back({"-", g.gl_pathv[i], "", ""});
-      globfree(&g);
-    }
     const std::string saved = env("ORVIX32_COM1", "");
-    const auto console = consoleDevices();
-    std::vector<std::pair<std::string, std::string>> seen;  // real path, first name
+    const auto ports = examinePorts(flatProbe);
+    setenv("ORVIX32_COM1", saved.c_str(), 1);
     std::size_t width = 0;
     for (const auto& p : ports) width = std::max(width, p.path.size());
     std::string text;
     json list = json::array();
     bool any = false;
-    for (auto& p : ports) {
-      char real[PATH_MAX];
-      const std::string canon = realpath(p.path.c_str(), real) ? real : p.path;
-      bool same = false;
-      for (const auto& [path, name] : seen)
-        if (path == canon) {
-          p.verdict = "same device as " + name;
-          same = true;
-        }
-      if (!same) {
-        seen.push_back({canon, p.name == "-" ? p.path : p.name});
-        diagnose(p, console);
-      }
+    for (const auto& p : ports) {
       any = any || p.verdict == "ok";
       char line[1024];
       std::snprintf(line, sizeof line, "%-6s %-*s %s%s%s\n", p.name.c_str(),

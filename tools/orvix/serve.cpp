@@ -1,0 +1,80 @@
+// orvix serve: the readers of this computer for web applications.
+#include <unistd.h>
+
+#include <iostream>
+
+#include "commands.h"
+#include "serve/server.h"
+
+namespace orvix {
+
+namespace {
+
+struct ServeArgs {
+  std::string listen = "127.0.0.1:8027", tokenFile, web;
+  std::vector<std::string> origins;
+};
+
+// The page's folder: --web, else the source folder for a tool run from its
+// build tree, else the installed one.
+std::string webFolder(const std::string& given) {
+  if (!given.empty()) return given;
+  char self[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  const std::string exe = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : "";
+  const std::string build = ORVIX_BUILD_DIR;
+  if (exe.compare(0, build.size() + 1, build + "/") == 0) return ORVIX_WEB_SOURCE;
+  return ORVIX_WEB_INSTALLED;
+}
+
+void startService(const ServeArgs& a) {
+  serve::Config cfg;
+  const auto colon = a.listen.rfind(':');
+  const auto port =
+      colon == std::string::npos ? std::nullopt : parseNumber(a.listen.substr(colon + 1), 0, 65535);
+  if (!port) throw Failure(kExitUsage, "--listen: ADDRESS:PORT, not " + a.listen);
+  cfg.address = a.listen.substr(0, colon);
+  if (cfg.address.size() > 2 && cfg.address.front() == '[' && cfg.address.back() == ']')
+    cfg.address = cfg.address.substr(1, cfg.address.size() - 2);
+  cfg.port = static_cast<unsigned short>(*port);
+  // Only the loopback address itself goes without a token: any other
+  // address may be reached by other users or machines.
+  const bool loopback = cfg.address == "127.0.0.1" || cfg.address == "::1";
+  if (!a.tokenFile.empty()) {
+    cfg.token = readFile(a.tokenFile, 4096);
+    cfg.token.erase(cfg.token.find_last_not_of(" \t\r\n") + 1);
+    if (cfg.token.size() < 16 || cfg.token.find_first_of(" \t\r\n;&=") != std::string::npos)
+      throw Failure(kExitUsage,
+                    "--token-file: one line of at least 16 characters, without "
+                    "blanks, ';', '&' or '='");
+  } else if (!loopback) {
+    throw Failure(kExitUsage, "--listen " + a.listen +
+                                  ": an address other than 127.0.0.1 or ::1 needs --token-file");
+  }
+  for (auto o : a.origins) {
+    for (auto& c : o) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    while (!o.empty() && o.back() == '/') o.pop_back();
+    cfg.origins.push_back(o);
+  }
+  cfg.web = webFolder(a.web);
+  serve::runServer(cfg, [](const std::string& url) {
+    std::cout << "orvix serve: listening on " << url << std::endl;
+  });
+}
+
+}  // namespace
+
+void addServe(CLI::App& app) {
+  auto a = std::make_shared<ServeArgs>();
+  auto* c = app.add_subcommand(
+      "serve", "the readers for web pages: the operator's page and a WebSocket (see /api)");
+  c->add_option("--listen", a->listen, "ADDRESS:PORT (default 127.0.0.1:8027)");
+  c->add_option("--token-file", a->tokenFile,
+                "a file holding the token every request must carry (needed off loopback)");
+  c->add_option("--allow-origin", a->origins,
+                "a web origin besides the service's own allowed to connect (repeatable)");
+  c->add_option("--web", a->web, "the page's folder (default: the installed page)");
+  c->callback([a] { startService(*a); });
+}
+
+}  // namespace orvix

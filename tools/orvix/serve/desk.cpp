@@ -1,0 +1,588 @@
+// The operations of orvix serve on one session's readers.
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "commands.h"
+#include "mifare_card.h"
+#include "serve.h"
+
+namespace orvix::serve {
+
+using namespace mifare;
+
+namespace {
+
+[[noreturn]] void bad(const std::string& text) { throw Refusal{kBadArgs, text, ""}; }
+[[noreturn]] void refuse(const std::string& text) { throw Refusal{kRefused, text, ""}; }
+void library(int result, const std::string& what) {
+  if (result != 0) throw Refusal{result, orvix_strerror(result), what};
+}
+
+long long number(const json& args, const char* name, long long min, long long max,
+                 std::optional<long long> fallback = std::nullopt) {
+  const auto it = args.find(name);
+  if (it == args.end()) {
+    if (fallback) return *fallback;
+    bad(std::string(name) + ": missing");
+  }
+  if (!it->is_number_integer() || *it < min || *it > max)
+    bad(std::string(name) + ": a whole number " + std::to_string(min) + "-" + std::to_string(max));
+  return it->get<long long>();
+}
+
+std::string text(const json& args, const char* name, std::optional<std::string> fallback = {}) {
+  const auto it = args.find(name);
+  if (it == args.end()) {
+    if (fallback) return *fallback;
+    bad(std::string(name) + ": missing");
+  }
+  if (!it->is_string()) bad(std::string(name) + ": a string");
+  return it->get<std::string>();
+}
+
+bool flag(const json& args, const char* name) {
+  const auto it = args.find(name);
+  if (it == args.end()) return false;
+  if (!it->is_boolean()) bad(std::string(name) + ": true or false");
+  return it->get<bool>();
+}
+
+Bytes hexArg(const json& args, const char* name, std::size_t min, std::size_t max) {
+  const std::string t = text(args, name);
+  auto b = parseHex(t);
+  if (!b || t.find(' ') != std::string::npos || b->size() < min || b->size() > max)
+    bad(std::string(name) + ": " +
+        (min == max ? std::to_string(min * 2)
+                    : std::to_string(min * 2) + "-" + std::to_string(max * 2)) +
+        " hexadecimal digits");
+  return *b;
+}
+
+struct KeyArg {
+  int type;
+  Key key;
+};
+KeyArg keyArg(const json& args) {
+  const std::string kt = text(args, "key_type", "A");
+  if (kt != "A" && kt != "B") bad("key_type: \"A\" or \"B\"");
+  KeyArg k{kt == "B", {}};
+  if (args.contains("key")) {
+    const Bytes b = hexArg(args, "key", 6, 6);
+    std::copy(b.begin(), b.end(), k.key.begin());
+  } else {
+    k.key.fill(0xFF);
+  }
+  return k;
+}
+
+// Runs a card step, turning the tool's failures into answers.
+template <class F>
+auto guarded(F f) {
+  try {
+    return f();
+  } catch (const Failure& e) {
+    if (e.result) throw Refusal{e.result, orvix_strerror(e.result), e.what()};
+    throw Refusal{kRefused, e.what(), ""};
+  }
+}
+
+void open(Card& card, int block, const KeyArg& k) {
+  if (!card.authenticate(block / 4, k.type, k.key))
+    refuse(std::string(k.type ? "key B" : "key A") + " refused by sector " +
+           std::to_string(block / 4));
+}
+
+Block readOne(Card& card, int block) {
+  Block b{};
+  library(card.read(block, b), "read block " + std::to_string(block));
+  return b;
+}
+
+std::string bits(std::uint8_t c) {
+  return {char('0' + (c >> 2 & 1)), char('0' + (c >> 1 & 1)), char('0' + (c & 1))};
+}
+
+json sectorView(Card& card, int sector, const KeyArg& k) {
+  open(card, sector * 4, k);
+  std::array<Block, 4> b;
+  for (int i = 0; i < 4; ++i) b[i] = readOne(card, sector * 4 + i);
+  const auto c = decodeAccess(b[3].data() + 6);
+  json blocks = json::array();
+  for (int i = 0; i < 4; ++i) {
+    const auto v = i < 3 ? decodeValue(b[i]) : std::nullopt;
+    blocks.push_back(
+        {{"block", sector * 4 + i},
+         {"data", hex(b[i].data(), 16)},
+         {"value", v ? json{{"amount", v->amount}, {"address", v->address}} : json(nullptr)},
+         {"access", c ? json(bits((*c)[i])) : json(nullptr)},
+         {"rights",
+          c ? json(i < 3 ? dataRights((*c)[i]) : trailerRights((*c)[3])) : json(nullptr)}});
+  }
+  return {{"sector", sector},
+          {"blocks", blocks},
+          {"access_bytes", hex(b[3].data() + 6, 3)},
+          {"access_valid", c.has_value()},
+          {"locks_keys_forever", c && locksKeysForever((*c)[3])}};
+}
+
+json valueOp(Card& card, const json& args) {
+  const std::string action = text(args, "action");
+  const int block = static_cast<int>(number(args, "block", 1, 62));
+  if (isTrailer(block)) refuse("block " + std::to_string(block) + " is a sector trailer");
+  const KeyArg k = keyArg(args);
+  open(card, block, k);
+  auto current = [&] {
+    const Block b = readOne(card, block);
+    const auto v = decodeValue(b);
+    if (!v)
+      refuse("block " + std::to_string(block) + " is not a value block (" + hex(b.data(), 16) +
+             "); nothing changed");
+    return v->amount;
+  };
+  std::int64_t expect = 0;
+  if (action == "set") {
+    expect = number(args, "amount", INT32_MIN, INT32_MAX);
+    const Block data =
+        encodeValue(static_cast<std::int32_t>(expect), static_cast<std::uint8_t>(block));
+    library(card.write(block, data), "write block " + std::to_string(block));
+  } else if (action == "read") {
+    expect = current();
+  } else if (action == "topup" || action == "charge") {
+    const auto amount = number(args, "amount", 0, INT32_MAX);
+    expect = current() + (action == "topup" ? amount : -amount);
+    if (expect < INT32_MIN || expect > INT32_MAX)
+      refuse("the value would leave its range; nothing changed");
+    library(card.step(block, static_cast<std::int32_t>(amount), action == "topup"),
+            action + " block " + std::to_string(block));
+  } else {
+    bad("action: read, topup, charge or set");
+  }
+  const std::int32_t now = current();
+  if (now != expect)
+    refuse("block " + std::to_string(block) + " reads back " + std::to_string(now) + ", not " +
+           std::to_string(expect));
+  return {{"block", block}, {"value", now}};
+}
+
+KeyFile keyList(const json& args) {
+  KeyFile kf;
+  if (!args.contains("keys")) return kf;
+  if (!args["keys"].is_array() || args["keys"].size() > 1000) bad("keys: a list of 12-digit keys");
+  for (const auto& k : args["keys"]) {
+    const Bytes b = hexArg({{"key", k}}, "key", 6, 6);
+    Key key;
+    std::copy(b.begin(), b.end(), key.begin());
+    kf.any.push_back(key);
+  }
+  return kf;
+}
+
+std::set<int> sectorList(const json& args) {
+  std::set<int> out;
+  const std::string t = text(args, "sectors", "0-15");
+  for (std::size_t at = 0; at <= t.size();) {
+    const std::size_t end = std::min(t.find(',', at), t.size());
+    const std::string part = t.substr(at, end - at);
+    const auto dash = part.find('-');
+    const auto first = parseNumber(part.substr(0, dash), 0, kSectors - 1);
+    const auto last =
+        dash == std::string::npos ? first : parseNumber(part.substr(dash + 1), 0, kSectors - 1);
+    if (!first || !last || *last < *first) bad("sectors: a list like 1,3-5 of sectors 0-15");
+    for (auto s = *first; s <= *last; ++s) out.insert(static_cast<int>(s));
+    at = end + 1;
+  }
+  return out;
+}
+
+std::string clockText(const int* c) {
+  char t[64];
+  std::snprintf(t, sizeof t, "%04d-%02d-%02d %02d:%02d:%02d", 2000 + c[0], c[1], c[2], c[3], c[4],
+                c[5]);
+  return t;
+}
+
+int dateKey(const json& args, const char* name, int fallback) {
+  if (!args.contains(name)) return fallback;
+  int y = 0, m = 0, d = 0;
+  char tail = 0;
+  if (std::sscanf(text(args, name).c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) != 3 || m < 1 ||
+      m > 12 || d < 1 || d > 31)
+    bad(std::string(name) + ": YYYY-MM-DD");
+  return y * 10000 + m * 100 + d;
+}
+
+}  // namespace
+
+std::optional<std::string> Registry::claim(const std::string& device, const std::string& holder) {
+  std::lock_guard lock(mutex_);
+  const auto [it, added] = held_.emplace(device, holder);
+  if (added) return std::nullopt;
+  return it->second;
+}
+
+void Registry::release(const std::string& device) {
+  std::lock_guard lock(mutex_);
+  held_.erase(device);
+}
+
+std::optional<std::string> Registry::holder(const std::string& device) const {
+  std::lock_guard lock(mutex_);
+  const auto it = held_.find(device);
+  if (it == held_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::string deviceOf(const std::string& port) {
+  std::string path = port;
+  if (port.size() > 3 && port.compare(0, 3, "COM") == 0)
+    if (const auto n = parseNumber(port.substr(3), 1, 10)) {
+      const std::string var = "ORVIX32_COM" + std::to_string(*n);
+      const char* mapped = std::getenv(var.c_str());
+      path = mapped && *mapped ? mapped : "/dev/ttyS" + std::to_string(*n - 1);
+    }
+  char real[PATH_MAX];
+  return realpath(path.c_str(), real) ? real : path;
+}
+
+Desk::Desk(Registry& registry, std::string description)
+    : registry_(registry), description_(std::move(description)) {}
+
+Desk::~Desk() { closeAll(); }
+
+void Desk::cancel() {
+  std::lock_guard lock(mutex_);
+  for (auto& h : readers_) orvix_cancel(h->reader);
+}
+
+void Desk::closeAll() {
+  std::vector<std::unique_ptr<Held>> gone;
+  {
+    std::lock_guard lock(mutex_);
+    gone.swap(readers_);
+  }
+  for (auto& h : gone) {
+    while (h->begun-- > 0) orvix_end(h->reader);
+    orvix_close(h->reader);
+    registry_.release(h->device);
+  }
+  watching_ = false;
+}
+
+Desk::Held& Desk::pick(const json& args) {
+  if (readers_.empty()) throw Refusal{kNoReader, "no reader is open in this session", ""};
+  if (!args.contains("port")) return *readers_.back();
+  const std::string port = text(args, "port");
+  for (auto& h : readers_)
+    if (h->port == port || h->device == deviceOf(port)) return *h;
+  throw Refusal{kNoReader, "this session has not opened " + port, ""};
+}
+
+json Desk::call(const std::string& op, const json& args) {
+  if (!args.is_object()) bad("args: an object");
+  return guarded([&] { return dispatch(op, args); });
+}
+
+json Desk::dispatch(const std::string& op, const json& args) {
+  static const std::set<std::string> kOps = {
+      "readers", "open",    "close", "info",    "card", "read_block",   "write_block",
+      "sector",  "value",   "dump",  "restore", "apdu", "memcard_read", "memcard_write",
+      "clock",   "records", "begin", "end",     "watch"};
+  if (!kOps.count(op)) throw Refusal{kUnknownOp, "no such operation: " + op.substr(0, 64), ""};
+  if (op == "readers") {
+    // Ports this service holds are not probed: their holder is the verdict.
+    auto known = [&](PortReport& p) {
+      if (auto who = registry_.holder(deviceOf(p.path))) p.verdict = "held", p.detail = *who;
+    };
+    auto probe = [](PortReport& p) {
+      orvix_reader* r = nullptr;
+      if (const int ec = orvix_open(p.path.c_str(), nullptr, &r)) {
+        p.verdict = ec == ORVIX_PORT_BUSY ? "busy" : "silent";
+        p.detail = ec == ORVIX_PORT_BUSY ? "held by another program"
+                                         : "opened at 57600 and 9600 bit/s, no reader answered";
+        return;
+      }
+      p.verdict = "ok";
+      p.detail = std::to_string(orvix_baud_rate(r)) + " bit/s";
+      orvix_close(r);
+    };
+    json list = json::array();
+    for (const auto& p : examinePorts(probe, known))
+      list.push_back({{"name", p.name},
+                      {"path", p.path},
+                      {"verdict", p.verdict},
+                      {"detail", p.detail},
+                      {"held", p.verdict == "held" ? json(p.detail) : json(nullptr)}});
+    return {{"ports", list}};
+  }
+  if (op == "open") {
+    const std::string port = text(args, "port");
+    if (port.empty() || port.size() > 4096 || port.find('\0') != std::string::npos)
+      bad("port: a port name");
+    const std::string client = text(args, "client", "");
+    if (client.size() > 200) bad("client: at most 200 characters");
+    const std::string device = deviceOf(port);
+    for (auto& h : readers_)
+      if (h->device == device) return {{"port", h->port}, {"baud", orvix_baud_rate(h->reader)}};
+    const std::string who = description_ + (client.empty() ? "" : " (" + client + ")");
+    if (auto holder = registry_.claim(device, who))
+      throw Refusal{ORVIX_PORT_BUSY, "busy: held by " + *holder, ""};
+    orvix_reader* reader = nullptr;
+    if (const int ec = orvix_open(port.c_str(), nullptr, &reader)) {
+      registry_.release(device);
+      library(ec, "open " + port);
+    }
+    auto h = std::make_unique<Held>();
+    h->port = port;
+    h->device = device;
+    h->reader = reader;
+    const int baud = orvix_baud_rate(reader);
+    std::lock_guard lock(mutex_);
+    readers_.push_back(std::move(h));
+    return {{"port", port}, {"baud", baud}};
+  }
+  Held& h = pick(args);
+  orvix_reader* const r = h.reader;
+  Card card(r);
+  if (op == "close") {
+    std::unique_ptr<Held> gone;
+    {
+      std::lock_guard lock(mutex_);
+      auto it =
+          std::find_if(readers_.begin(), readers_.end(), [&](auto& p) { return p.get() == &h; });
+      gone = std::move(*it);
+      readers_.erase(it);
+    }
+    while (gone->begun-- > 0) orvix_end(gone->reader);
+    orvix_close(gone->reader);
+    registry_.release(gone->device);
+    watching_ = std::any_of(readers_.begin(), readers_.end(), [](auto& p) { return p->watch; });
+    return {{"port", gone->port}};
+  }
+  if (op == "info") {
+    std::array<unsigned char, 8> number{}, version{};
+    std::array<unsigned char, 4> module{};
+    library(orvix_device_number(r, number.data(), number.size()), "device number");
+    library(orvix_device_version(r, version.data(), version.size()), "device version");
+    const int m = orvix_mifare_module(r, module.data(), module.size());
+    std::string fw;
+    for (unsigned char c : version) fw += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : ' ';
+    return {{"port", h.port},
+            {"baud", orvix_baud_rate(r)},
+            {"device_number", hex(number.data(), number.size())},
+            {"version", fw.substr(0, fw.find_last_not_of(' ') + 1)},
+            {"module", m ? json(nullptr) : json(module[0] | module[1] << 8)}};
+  }
+  if (op == "card") {
+    std::array<unsigned char, 4> type{}, serial{};
+    library(orvix_mifare_request(r, 1, type.data(), 4), "request");
+    library(orvix_mifare_anticoll(r, serial.data(), 4), "anticollision");
+    return {{"type", hex(type.data(), 2)}, {"serial", hex(serial.data(), 4)}};
+  }
+  if (op == "read_block") {
+    const int block = static_cast<int>(number(args, "block", 0, 63));
+    open(card, block, keyArg(args));
+    return {{"block", block}, {"data", hex(readOne(card, block).data(), 16)}};
+  }
+  if (op == "write_block") {
+    const int block = static_cast<int>(number(args, "block", 0, 63));
+    if (block == 0) refuse("block 0 holds the serial and the maker's data; it is never written");
+    const Bytes bytes = hexArg(args, "data", 16, 16);
+    Block data;
+    std::copy(bytes.begin(), bytes.end(), data.begin());
+    if (isTrailer(block)) checkTrailer(data, block / 4, flag(args, "force"));
+    KeyArg k = keyArg(args);
+    open(card, block, k);
+    library(card.write(block, data), "write block " + std::to_string(block));
+    // A trailer is read back with the key it has just set.
+    if (isTrailer(block)) {
+      std::copy_n(data.begin() + (k.type ? 10 : 0), 6, k.key.begin());
+      open(card, block, k);
+    }
+    const Block back = readOne(card, block);
+    if (!isTrailer(block) && back != data)
+      refuse("block " + std::to_string(block) + " reads back " + hex(back.data(), 16));
+    return {{"block", block}, {"data", hex(back.data(), 16)}};
+  }
+  if (op == "sector")
+    return sectorView(card, static_cast<int>(number(args, "sector", 0, 15)), keyArg(args));
+  if (op == "value") return valueOp(card, args);
+  if (op == "dump") {
+    const KeyFile kf = keyList(args);
+    Progress progress("", 0);
+    DumpReport report;
+    const Dump d = dumpCard(card, kf, progress, report);
+    return {{"document", writeDump(d, Format::Json)},
+            {"sectors_read", report.sectorsRead},
+            {"keys_found", report.keysFound},
+            {"unread", report.unread}};
+  }
+  if (op == "restore") {
+    const std::string format = text(args, "format", "json");
+    const auto f = formatNamed(format);
+    if (!f) bad("format: json, eml, mct or mfd");
+    std::string doc = text(args, "document");
+    if (*f == Format::Raw) {
+      auto b = parseHex(doc);
+      if (!b) bad("document: the 1024 bytes as hexadecimal digits");
+      doc.assign(b->begin(), b->end());
+    }
+    const Dump d = readDump(doc, *f, "document");
+    RestoreOptions o{sectorList(args), flag(args, "with_trailers"), flag(args, "force")};
+    Progress progress("", 0);
+    return {{"written", restoreCard(card, d, keyList(args), o, progress)}};
+  }
+  if (op == "apdu") {
+    const int slot = static_cast<int>(number(args, "slot", 0, 4, 0));
+    const Bytes a = hexArg(args, "apdu", 4, 89);
+    const std::size_t lc = a.size() > 5 ? a[4] : 0;
+    if (a.size() > 5 && (lc > 83 || (a.size() != 5 + lc && a.size() != 6 + lc)))
+      bad("apdu: Lc must be 1-83 and match the data that follows");
+    json out = json::object();
+    if (flag(args, "reset")) {
+      std::array<unsigned char, 256> answer{};
+      std::size_t got = 0;
+      library(orvix_cpu_reset(r, slot, answer.data(), answer.size(), &got),
+              "reset slot " + std::to_string(slot));
+      out["atr"] = hex(answer.data() + 1, answer[0]);
+    }
+    // The fixed layout: CLA INS P1 P2 Lc, data from byte 5, Le at byte 133.
+    std::array<unsigned char, 134> cmd{};
+    std::array<unsigned char, 256> resp{};
+    std::copy_n(a.begin(), 4, cmd.begin());
+    if (a.size() == 5) cmd[133] = a[4];
+    if (a.size() > 5) {
+      cmd[4] = a[4];
+      std::copy_n(a.begin() + 5, lc, cmd.begin() + 5);
+      if (a.size() == 6 + lc) cmd[133] = a.back();
+    }
+    const int sw = orvix_cpu_command(r, slot, cmd.data(), cmd.size(), resp.data(), resp.size());
+    if ((sw > 0 && sw < 0x100) || sw >= ORVIX_NO_STATUS_WORD) library(sw, "APDU");
+    char swText[5];
+    std::snprintf(swText, sizeof swText, "%04X", sw);
+    out["response"] = hex(resp.data() + 1, resp[0]);
+    out["sw"] = swText;
+    return out;
+  }
+  if (op == "memcard_read" || op == "memcard_write") {
+    const bool write = op == "memcard_write";
+    const int type = static_cast<int>(number(args, "type", 0, 255));
+    const int area = static_cast<int>(number(args, "area", -1, 255, -1));
+    const int page = static_cast<int>(number(args, "page", 0, 255, 0));
+    const int address = static_cast<int>(number(args, "address", 0, 65535, 0));
+    Bytes data = write ? hexArg(args, "data", 1, 4096) : Bytes(number(args, "length", 1, 4096));
+    library(orvix_select_card(r, type), "select card type " + std::to_string(type));
+    library(orvix_power_on(r), "power on the card");
+    // Runs of at most 32 bytes, as the reader's frames carry them.
+    for (std::size_t at = 0; at < data.size(); at += 32) {
+      const int n = static_cast<int>(std::min<std::size_t>(32, data.size() - at));
+      unsigned char* part = data.data() + at;
+      const auto size = static_cast<std::size_t>(n);
+      const int where = address + static_cast<int>(at);
+      const int ec = area < 0 ? (write ? orvix_write_mem_card(r, where, n, part, size)
+                                       : orvix_read_mem_card(r, where, n, part, size))
+                              : (write ? orvix_write_card(r, area, page, where, n, part, size)
+                                       : orvix_read_card(r, area, page, where, n, part, size));
+      library(ec, (write ? "write at " : "read at ") + std::to_string(where));
+    }
+    if (write) return {{"written", data.size()}};
+    return {{"data", hex(data)}};
+  }
+  if (op == "clock") {
+    if (args.contains("set")) {
+      const std::string set = text(args, "set");
+      std::tm tm{};
+      if (set == "now") {
+        const std::time_t now = std::time(nullptr);
+        localtime_r(&now, &tm);
+      } else {
+        char tail = 0;
+        if (std::sscanf(set.c_str(), "%d-%d-%d %d:%d:%d%c", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
+                        &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &tail) != 6)
+          bad("set: now or \"YYYY-MM-DD HH:MM:SS\"");
+        tm.tm_year -= 1900;
+        tm.tm_mon -= 1;
+        std::tm check = tm;
+        if (timegm(&check) == -1 || check.tm_mday != tm.tm_mday || check.tm_hour != tm.tm_hour ||
+            check.tm_min != tm.tm_min || check.tm_sec != tm.tm_sec)
+          bad("set: no such date and time");
+        tm.tm_wday = check.tm_wday;
+      }
+      const int year = tm.tm_year + 1900 - 2000;
+      if (year < 0 || year > 255) bad("set: the terminal keeps years 2000-2255");
+      const int clock[7] = {year,      tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
+                            tm.tm_min, tm.tm_sec,     tm.tm_wday};
+      library(orvix_kq_set_time(r, clock), "set the terminal's clock");
+    }
+    std::array<int, 7> c{};
+    library(orvix_kq_get_time(r, c.data()), "read the terminal's clock");
+    return {{"clock", clockText(c.data())}};
+  }
+  if (op == "records") {
+    const int from = dateKey(args, "from", 0), to = dateKey(args, "to", 99999999);
+    int first = 0;
+    std::array<unsigned char, 4> pos{};
+    library(orvix_kq_current_pos(r, &first, pos.data(), pos.size()),
+            "the terminal's current record position");
+    const int count = first ? (pos[0] | pos[1] << 8) + 1 : 0;
+    json list = json::array();
+    for (int at = 0; at < count; at += 31) {
+      const int n = std::min(31, count - at);
+      std::array<unsigned char, 255> buf{};
+      std::size_t got = 0;
+      library(orvix_kq_read_record(r, 0, at, n, buf.data(), buf.size(), &got),
+              "read records from " + std::to_string(at));
+      for (int i = 0; i < n; ++i) {
+        const unsigned char* x = buf.data() + i * 8;
+        const int key = (2000 + x[3]) * 10000 + x[4] * 100 + x[5];
+        if (key < from || key > to) continue;
+        char date[16], time[8];
+        std::snprintf(date, sizeof date, "%04d-%02d-%02d", 2000 + x[3], x[4], x[5]);
+        std::snprintf(time, sizeof time, "%02d:%02d", x[6], x[7]);
+        list.push_back({{"card", x[0] | x[1] << 8 | x[2] << 16}, {"date", date}, {"time", time}});
+      }
+    }
+    return {{"records", list}};
+  }
+  if (op == "begin") {
+    library(orvix_begin(r), "begin");
+    ++h.begun;
+    return json::object();
+  }
+  if (op == "end") {
+    if (h.begun == 0) throw Refusal{kNotBegun, "no transaction to end", ""};
+    library(orvix_end(r), "end");
+    --h.begun;
+    return json::object();
+  }
+  if (op == "watch") {
+    h.watch = flag(args, "on");
+    h.seen = false;
+    watching_ = std::any_of(readers_.begin(), readers_.end(), [](auto& p) { return p->watch; });
+    return {{"on", h.watch}};
+  }
+  throw Refusal{kUnknownOp, "no such operation: " + op.substr(0, 64), ""};
+}
+
+std::vector<json> Desk::poll() {
+  std::vector<json> events;
+  for (auto& h : readers_) {
+    if (!h->watch) continue;
+    std::array<unsigned char, 4> type{}, serial{};
+    const bool present = !orvix_mifare_request(h->reader, 1, type.data(), 4) &&
+                         !orvix_mifare_anticoll(h->reader, serial.data(), 4);
+    const std::optional<std::string> now =
+        present ? std::optional(hex(serial.data(), 4)) : std::nullopt;
+    if (h->seen && now == h->card) continue;
+    h->seen = true;
+    h->card = now;
+    json e = {{"event", "card"}, {"port", h->port}, {"present", present}};
+    if (present) e["type"] = hex(type.data(), 2), e["serial"] = *now;
+    events.push_back(e);
+  }
+  return events;
+}
+
+}  // namespace orvix::serve

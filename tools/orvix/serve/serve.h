@@ -1,0 +1,94 @@
+// orvix serve: the readers of this computer for web pages, over WebSocket.
+// The message set is described in api.md beside this file.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common.h"
+#include "orvix.h"
+
+namespace orvix::serve {
+
+// What the service itself refuses (the library's codes are 0 or above).
+enum Code : int {
+  kMalformed = -1,
+  kUnknownOp = -2,
+  kBadArgs = -3,
+  kNoReader = -4,
+  kPending = -5,
+  kTooLarge = -6,
+  kTooFast = -7,
+  kRefused = -8,
+  kNotBegun = -9,
+};
+
+// An error answer: a code and its text (and, for a library code, where it
+// happened).
+struct Refusal {
+  int code;
+  std::string text, detail;
+};
+
+// Which session holds which port, across the service: one at a time.
+class Registry {
+ public:
+  // Claims the device for the holder: empty when it is now the holder's,
+  // else the description of the session holding it.
+  std::optional<std::string> claim(const std::string& device, const std::string& holder);
+  void release(const std::string& device);
+  std::optional<std::string> holder(const std::string& device) const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<std::string, std::string> held_;
+};
+
+// The device a port name stands for (COMn as mapped, symbolic links
+// resolved), the key of the registry.
+std::string deviceOf(const std::string& port);
+
+// One session's readers and the operations on them. call and poll run on
+// the session's worker thread only; cancel from any thread.
+class Desk {
+ public:
+  Desk(Registry& registry, std::string description);
+  ~Desk();
+  Desk(const Desk&) = delete;
+  Desk& operator=(const Desk&) = delete;
+
+  // The result of an operation, or a Refusal thrown.
+  json call(const std::string& op, const json& args);
+  // Card events for the watched readers whose field changed since the last poll.
+  std::vector<json> poll();
+  bool watching() const { return watching_; }
+  // Stops the call in progress on every reader (the session is going).
+  void cancel();
+  // Ends transactions and closes every reader, releasing their ports.
+  void closeAll();
+
+ private:
+  struct Held {
+    std::string port, device;
+    orvix_reader* reader = nullptr;
+    int begun = 0;
+    bool watch = false;
+    bool seen = false;                // a poll has reported the field
+    std::optional<std::string> card;  // the serial last seen, when watched
+  };
+  Held& pick(const json& args);
+  json dispatch(const std::string& op, const json& args);
+
+  Registry& registry_;
+  std::string description_;
+  std::mutex mutex_;  // guards readers_ against cancel during open/close
+  std::vector<std::unique_ptr<Held>> readers_;
+  std::atomic<bool> watching_{false};
+};
+
+}  // namespace orvix::serve
