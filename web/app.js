@@ -5,7 +5,7 @@ import { t, translate, switchLanguage } from './i18n.js';
 import { bits, dataRights, trailerRights, dumpFile, bytesToHex } from './mifare.js';
 
 const $ = (id) => document.getElementById(id);
-const state = { port: null };
+const state = { port: null, card: null };
 
 function log(kind, text, cls = '') {
   const li = document.createElement('li');
@@ -25,9 +25,13 @@ const client = new Client(`${location.protocol === 'https:' ? 'wss' : 'ws'}://${
 });
 
 function showCard(card, fromEvent = false) {
+  const was = state.card;
+  state.card = card?.serial ?? null;
   $('card-type').textContent = card?.type ?? '—';
   $('card-serial').textContent = card?.serial ?? '—';
-  $('card-state').textContent = card ? (fromEvent ? t('cardArrived') : '') : t(fromEvent ? 'cardRemoved' : 'noCard');
+  // The first event after watching reports the field as it is: news only when it changed.
+  $('card-state').textContent = card ? (fromEvent && was !== state.card ? t('cardArrived') : '')
+    : t(fromEvent && was ? 'cardRemoved' : 'noCard');
   $('card-state').className = `badge ${card ? 'ok' : 'bad'}`;
 }
 

@@ -40,7 +40,7 @@ export class Client {
     const p = this.pending.get(msg.id);
     if (!p) return;
     this.pending.delete(msg.id);
-    if (msg.error) p.reject(new ServiceError(msg.error.code, msg.error.text));
+    if (msg.error) p.reject(new ServiceError(msg.error.code, msg.error.text + (msg.error.detail ? ` (${msg.error.detail})` : '')));
     else p.resolve(msg.result);
   }
 
