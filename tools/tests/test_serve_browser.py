@@ -143,20 +143,27 @@ def test_blocks_values_sector_and_card_removal(bench):
     bench.wait(lambda: bench.text("card-state") == "card arrived", 5)
 
 
-def test_dump_downloads_orvix_file_and_restore_uploads(bench):
+def test_dump_downloads_orvix_files_and_restore_uploads(bench):
     bench.open()
-    bench.click("btn-dump")
-    got = bench.downloads / "12345678.json"
-    bench.wait(lambda: got.exists() and not list(bench.downloads.glob("*.crdownload")))
+    formats = ["json", "mfd", "eml", "mct"]  # the page makes the others from the JSON document
+    for fmt in formats:
+        bench.d.find_element("id", "dump-format").send_keys(fmt)
+        bench.click("btn-dump")
+    files = [bench.downloads / f"12345678.{fmt}" for fmt in formats]
+    bench.wait(lambda: all(f.exists() for f in files) and not list(bench.downloads.glob("*.crdown*")))
     bench.click("btn-close")
-    r = orvix("mifare", "dump", "-o", bench.tmp / "cli.json", sim=bench.sim)
-    assert r.returncode == 0 and got.read_bytes() == (bench.tmp / "cli.json").read_bytes()
-    doc = json.loads(got.read_text())
+    for f in files:
+        r = orvix("mifare", "dump", "-o", bench.tmp / f"cli{f.suffix}", sim=bench.sim)
+        assert r.returncode == 0 and f.read_bytes() == (bench.tmp / f"cli{f.suffix}").read_bytes()
+    doc = json.loads(files[0].read_text())
     doc["blocks"]["6"] = "66" * 16
     (bench.tmp / "up.json").write_text(json.dumps(doc))
     (bench.tmp / "bad.json").write_text('{"blocks": {"6": "6666"}}')
+    raw = files[1].read_bytes()
+    (bench.tmp / "up.mfd").write_bytes(raw[:96] + b"\x77" * 16 + raw[112:])
     bench.open()
-    for name, shown, block6 in [("bad.json", "error", "00" * 16), ("up.json", "47 blocks", "66" * 16)]:
+    for name, shown, block6 in [("bad.json", "error", "00" * 16), ("up.json", "47 blocks", "66" * 16),
+                                ("up.mfd", "47 blocks", "77" * 16)]:
         bench.d.find_element("id", "restore-file").send_keys(str(bench.tmp / name))
         bench.click("btn-restore")
         assert bench.text("restore-result").startswith(shown) and bench.block(6) == block6
