@@ -162,8 +162,8 @@ action('btn-restore', async () => {
   if (!file) throw new Error(t('pick'));
   const format = FORMATS[file.name.split('.').pop().toLowerCase()] ?? 'json';
   const bytes = new Uint8Array(await file.arrayBuffer());
-  const document = format === 'mfd' ? bytesToHex(bytes) : new TextDecoder().decode(bytes);
-  const r = await client.call('restore', { document, format, with_trailers: $('restore-trailers').checked, keys: [$('key').value.trim()] });
+  const content = format === 'mfd' ? bytesToHex(bytes) : new TextDecoder().decode(bytes);
+  const r = await client.call('restore', { document: content, format, with_trailers: $('restore-trailers').checked, keys: [$('key').value.trim()] });
   $('restore-result').classList.remove('bad');
   $('restore-result').textContent = `${r.written} ${t('blocksWritten')}`;
 }, 'restore-result');
