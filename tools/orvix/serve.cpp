@@ -13,6 +13,7 @@ namespace {
 struct ServeArgs {
   std::string listen = "127.0.0.1:8027", tokenFile, web;
   std::vector<std::string> origins;
+  int rate = 200;
 };
 
 // The page's folder: --web, else the source folder for a tool run from its
@@ -57,6 +58,7 @@ void startService(const ServeArgs& a) {
     cfg.origins.push_back(o);
   }
   cfg.web = webFolder(a.web);
+  cfg.rateLimit = a.rate;
   serve::runServer(cfg, [](const std::string& url) {
     std::cout << "orvix serve: listening on " << url << std::endl;
   });
@@ -73,6 +75,8 @@ void addServe(CLI::App& app) {
                 "a file holding the token every request must carry (needed off loopback)");
   c->add_option("--allow-origin", a->origins,
                 "a web origin besides the service's own allowed to connect (repeatable)");
+  c->add_option("--max-rate", a->rate, "messages a second one session may send (default 200)")
+      ->check(CLI::Range(1, 1000000));
   c->add_option("--web", a->web, "the page's folder (default: the installed page)");
   c->callback([a] { startService(*a); });
 }

@@ -225,9 +225,9 @@ def test_hostile_messages_answered_and_session_survives(rig):
         m = c.answer()
         assert (m["id"], m["error"]["code"]) == (want_id, code), raw[:40]
     assert c("open", port="COM1")["result"]["baud"] == 57600
-    for i in range(80):
+    for i in range(250):
         c.ws.send(json.dumps({"id": 100 + i, "op": "watch", "args": {"on": False}}))
-    codes = {c.answer().get("error", {}).get("code") for _ in range(80)}
+    codes = {c.answer().get("error", {}).get("code") for _ in range(250)}
     assert -7 in codes and -5 in codes
 
 

@@ -36,6 +36,7 @@ extern const char* const kApiText;
 namespace {
 
 std::atomic<int> gSessions{0};
+constexpr std::size_t kQueueLimit = 1000;  // answers and events waiting to be sent
 // Left to the end of the process: detached workers may still release ports.
 Registry& gRegistry = *new Registry;
 
@@ -302,6 +303,8 @@ class Session : public std::enable_shared_from_this<Session> {
 
   void send(const json& message) {
     if (closed_) return;
+    // A client that does not read its answers is not given the memory.
+    if (out_.size() >= kQueueLimit) return shut();
     out_.push_back(message.dump(-1, ' ', false, json::error_handler_t::replace));
     if (out_.size() == 1) write();
   }

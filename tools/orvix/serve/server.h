@@ -19,7 +19,7 @@ struct Config {
   std::string web;                   // the page's folder
   std::size_t messageLimit = 1 << 20;
   std::size_t frameLimit = 256u << 20;  // past this the connection is dropped
-  int rateLimit = 50;                   // messages a second per session
+  int rateLimit = 200;                  // messages a second per session
   int sessionLimit = 8;
 };
 
