@@ -10,6 +10,8 @@ BASE_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgm
   libssl-dev qt6-base-dev fonts-noto-cjk xvfb xauth libcli11-dev nlohmann-json3-dev help2man
   python3-pytest python3-setuptools python3-venv python3-pip ser2net
   libboost-dev python3-websocket)
+# The browser tests of orvix serve's page: headless Chromium through WebDriver.
+BASE_PACKAGES+=(chromium chromium-driver python3-selenium)
 # What the install test needs besides: the manual pages, the API reference,
 # the Debian packages and their checks.
 INSTALL_PACKAGES=(help2man doxygen dpkg-dev fakeroot file lintian pkgconf binutils)
