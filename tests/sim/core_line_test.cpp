@@ -1,6 +1,7 @@
 // The simulated reader's line: its path, unplug and replug, the reader side
 // of the exchange byte by byte, pacing, line speeds and the core's control
 // words, over a real pty.
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -217,12 +218,14 @@ TEST(CorePacingTiming, WireTimeBothWaysWithoutDrift) {
     for (int i = 0; i < 100; ++i) EXPECT_EQ(h.exchange(0x22).linkError, 0);
     return msSince(t0);
   };
-  const double paced = hundred();
+  // The fastest of three runs each way: a busy machine only ever adds time.
+  const double paced = std::min({hundred(), hundred(), hundred()});
   std::string out;
   ASSERT_TRUE(sim.control({"paced", "off"}, out));
   EXPECT_EQ(out, "paced off");
   EXPECT_GE(paced, 312.5 - 1);
-  EXPECT_LT(paced - hundred(), 312.5 * 1.6 + 50);  // no drift: the host's own time taken off
+  const double unpaced = std::min({hundred(), hundred(), hundred()});
+  EXPECT_LT(paced - unpaced, 312.5 * 1.6 + 50);  // no drift: the host's own time taken off
   ASSERT_TRUE(h.setSpeed(B9600));
   EXPECT_LT(echo200(h).second, 100.0);
   ASSERT_TRUE(sim.control({"paced", "on"}, out));
