@@ -1,4 +1,5 @@
 // orvix serve: the readers of this computer for web applications.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -16,15 +17,18 @@ struct ServeArgs {
   int rate = 200;
 };
 
-// The page's folder: --web, else the source folder for a tool run from its
-// build tree, else the installed one.
+// The page's folder: --web, else web/ beside the program (its build tree),
+// else share/orvix32/web of the program's own prefix, else the one it was
+// built for.
 std::string webFolder(const std::string& given) {
   if (!given.empty()) return given;
   char self[PATH_MAX];
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   const std::string exe = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : "";
-  const std::string build = ORVIX_BUILD_DIR;
-  if (exe.compare(0, build.size() + 1, build + "/") == 0) return ORVIX_WEB_SOURCE;
+  const std::string dir = exe.substr(0, exe.rfind('/') + 1);
+  struct stat st {};
+  for (const std::string& candidate : {dir + "web", dir + "../share/orvix32/web"})
+    if (!dir.empty() && stat(candidate.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return candidate;
   return ORVIX_WEB_INSTALLED;
 }
 
