@@ -69,9 +69,9 @@ if grep -rlF "$ROOT" "$WORK/prefix" "$WORK/stage"; then fail "installed files na
 rm -rf "$BUILD/debs"
 (cd "$BUILD" && cpack -G DEB -B "$BUILD/debs" >"$WORK/cpack.log" 2>&1) || { cat "$WORK/cpack.log"; exit 1; }
 # Where each file belongs: package, then the paths (extended regex) it holds.
-rules="liborvix32-7 ^/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/libORVIX32\.so\.7(\.3\.21)?$
+rules="liborvix32-7 ^/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/libORVIX32\.so\.7(\.[0-9]+\.[0-9]+)?$
 liborvix32-dev ^/usr/(include/orvix(32\.h|\.h|\.hpp)|lib/[^/]+/(libORVIX32\.so|cmake/ORVIX32/.*\.cmake|pkgconfig/orvix32\.pc)|share/doc/liborvix32-dev/html/.*)$
-orvix32-tools ^/usr/(bin/(readersim|orvix)|share/man/man1/(readersim|orvix)\.1\.gz)$
+orvix32-tools ^/usr/(bin/(readersim|orvix)|share/man/man1/(readersim|orvix)\.1\.gz|lib/systemd/user/orvix-serve\.service|share/orvix32/web/[^/]+)$
 cardbench ^/usr/(bin/cardbench|share/man/man1/cardbench\.1\.gz|share/applications/cardbench\.desktop|share/icons/hicolor/scalable/apps/cardbench\.svg)$"
 must="liborvix32-7:libORVIX32.so.7.4.0 liborvix32-dev:orvix32.pc liborvix32-dev:ORVIX32Config.cmake
 liborvix32-dev:ORVIX32ConfigVersion.cmake liborvix32-dev:html/index.html orvix32-tools:readersim.1.gz"
