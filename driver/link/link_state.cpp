@@ -13,12 +13,13 @@ std::recursive_mutex callLock;
 CallGuard::CallGuard() { callLock.lock(); }
 CallGuard::~CallGuard() { callLock.unlock(); }
 
-LinkState& link() {
-  // Made once and never destroyed: unloading the library does no work and
-  // does not close the port.
-  static LinkState* const theLink = new LinkState();
-  return *theLink;
-}
+namespace {
+// The process-wide link. Its destructor only frees the memory of its names:
+// unloading the library does not close the port.
+LinkState theLink;
+}  // namespace
+
+LinkState& link() { return theLink; }
 
 std::string portLabel(const LinkState& s) {
   if (!s.PortName.empty()) return s.PortName;
