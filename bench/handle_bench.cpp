@@ -26,22 +26,13 @@
 #include <thread>
 #include <vector>
 
+#include "block_module.h"
 #include "core/simulator.h"
 #include "orvix.h"
 
 namespace {
 
-// Answers 0xB9 (a Mifare block read) with 16 bytes, status 0.
-class BlockModule : public readersim::Module {
- public:
-  std::string name() const override { return "bench"; }
-  bool handles(std::uint8_t cmd) const override { return cmd == 0xB9; }
-  readersim::Reply execute(std::uint8_t, std::span<const std::uint8_t>) override {
-    readersim::Reply r;
-    r.data.assign(16, 0x5A);
-    return r;
-  }
-};
+using bench::BlockModule;
 
 double nowSec(clockid_t clock) {
   timespec ts{};
