@@ -10,6 +10,8 @@ import pytest
 
 ORVIX, SIM = os.environ["ORVIX"], os.environ["READERSIM"]
 DATA = pathlib.Path(__file__).parent / "data"
+# An output path of this run alone (never a folder someone has there).
+OUT = f"/tmp/orvix-test-{os.getpid()}"
 NOWHERE = {f"ORVIX32_COM{i}": f"/nonexistent/orvix-test-com{i}" for i in range(1, 11)}
 
 
@@ -302,10 +304,10 @@ def test_memcard_write_then_read_across_pages(sims, tmp_path):
      "result 32 (reader status 0x20: no card)"),
     ([], ["mifare", "read", 64], 1, "block: 0-63, not 64"),
     ([], ["mifare", "read", "010"], 1, "block: a whole number in decimal digits, not 010"),
-    ([], ["mifare", "dump", "-o", "/tmp/x.mfd", "--keys-out", "/tmp/../tmp/x.mfd"], 1,
-     "--keys-out: not the dump file /tmp/x.mfd"),
+    ([], ["mifare", "dump", "-o", OUT + ".mfd", "--keys-out", "/tmp/.." + OUT + ".mfd"], 1,
+     "--keys-out: not the dump file " + OUT + ".mfd"),
     (["--fault", "shortdata cmd=24 count=3"], ["memcard", "read", "--type", 22, "--length", 9,
-                                               "-o", "/tmp/x"], 2,
+                                               "-o", OUT], 2,
      "read 9 bytes at position 0 of a type 22 card: result 113 (link error q: response data short)"),
     ([], ["--port", "12", "info"], 1,
      "--port: 0-9, COM1-COM10, auto, a device path or a URL, not 12"),
@@ -314,7 +316,7 @@ def test_memcard_write_then_read_across_pages(sims, tmp_path):
      "a raw dump is 1024 bytes, this one is 98"),
     ([], ["mifare", "restore", DATA / "script.apdu", "--format", "eml"], 4,
      "script.apdu: an emulator dump has 64 block lines, this one 9"),
-    ([], ["mifare", "dump", "-o", "/tmp/x.mfd", "--keys", DATA / "hand.mct"], 4,
+    ([], ["mifare", "dump", "-o", OUT + ".mfd", "--keys", DATA / "hand.mct"], 4,
      "hand.mct line 1: not a 12-digit key"),
     ([], ["apdu", "-"], 4, "- line 1: neither an APDU"),
     (None, ["--port", "auto", "info"], 2, "or COM2 (/nonexistent/orvix-test-com2) (result 65539 "
