@@ -128,6 +128,9 @@ _HANDLE_PROTOTYPES = {
     "orvix_open": ([ctypes.c_char_p, ctypes.c_void_p, ctypes.POINTER(ctypes.c_void_p)], _INT),
     "orvix_close": ([ctypes.c_void_p], _INT), "orvix_cancel": ([ctypes.c_void_p], _INT),
     "orvix_strerror": ([_INT], ctypes.c_char_p),
+    "orvix_status_text": ([_INT, _INT], ctypes.c_char_p),
+    "orvix_port_device": ([ctypes.c_char_p, ctypes.c_char_p, _INT], _INT),
+    "orvix_may_have_changed": ([ctypes.c_void_p], _INT),
     "orvix_port_name": ([ctypes.c_void_p], ctypes.c_char_p),
     "orvix_set_trace_file": ([ctypes.c_void_p, ctypes.c_char_p], _INT),
 }
@@ -182,6 +185,19 @@ def handle_call(name: str) -> Tuple[Any, Callable[[Any, Sequence[Any]], List[Any
 def strerror(code: int) -> str:
     """The library's text for a result code."""
     return str(library().orvix_strerror(code).decode("utf-8", "replace"))
+
+
+def status_text(family: int, code: int) -> str:
+    """The library's text for a reader status of the family (else strerror's)."""
+    return str(library().orvix_status_text(family, code).decode("utf-8", "replace"))
+
+
+def port_device(name: str) -> Tuple[int, str]:
+    """The library's mapping of a port name: its result and the device."""
+    room = ctypes.create_string_buffer(4096)
+    code = int(library().orvix_port_device(name.encode("utf-8", "surrogateescape"), room,
+                                           len(room)))
+    return code, room.value.decode("utf-8", "surrogateescape") if code == 0 else ""
 
 
 def _beside_package() -> Path:

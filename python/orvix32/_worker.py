@@ -20,6 +20,10 @@ from typing import Any, Callable, Optional, Sequence
 _QUEUED, _RUNNING, _FINISHED, _ABANDONED = range(4)
 
 
+class WorkerClosed(Exception):
+    """A call after :meth:`Worker.finish` (until :meth:`Worker.reopen`)."""
+
+
 class _Job:
     __slots__ = ("fn", "args", "state", "done", "result", "error", "after")
 
@@ -63,6 +67,7 @@ class Worker:
         self._jobs: "queue.SimpleQueue[Optional[_Job]]" = queue.SimpleQueue()
         self._state = _thread.allocate_lock()
         self._thread: Optional[threading.Thread] = None
+        self._closed = False
 
     def call(self, fn: Callable[..., Any], args: Sequence[Any],
              cancel: Optional[Callable[[], Any]] = None,
@@ -73,13 +78,9 @@ class Worker:
         the call has ended; a call without ``cancel`` is left to end by itself
         and ``abandon`` then gets its result.
         """
-        if self._thread is None:
-            self._thread = threading.Thread(target=_serve, args=(self._jobs, self._state),
-                                            name=self._name, daemon=True)
-            self._thread.start()
         job = _Job(fn, args)
         try:
-            self._jobs.put(job)
+            self._put(job)
             # In slices: a signal that reached another thread, or a system
             # whose lock waits no signal interrupts, is still seen within 50 ms.
             while not job.done.acquire(True, 0.05):
@@ -90,6 +91,36 @@ class Worker:
         if job.error is not None:
             raise job.error
         return job.result
+
+    def _put(self, job: _Job, last: bool = False) -> None:
+        with self._state:  # never after the last job of finish()
+            if self._closed:
+                raise WorkerClosed()
+            self._closed = last
+            if self._thread is None:
+                self._thread = threading.Thread(target=_serve, args=(self._jobs, self._state),
+                                                name=self._name, daemon=True)
+                self._thread.start()
+            self._jobs.put(job)
+
+    def finish(self, fn: Callable[[], Any], cancel: Callable[[], Any]) -> Any:
+        """``fn()`` as the last call on the worker thread, after the calls
+        already queued, each of which ``cancel()`` stops (called every 10 ms
+        until ``fn`` has run); later calls raise :class:`WorkerClosed`. The
+        thread then ends."""
+        job = _Job(fn, ())
+        self._put(job, last=True)
+        while not job.done.acquire(True, 0.01):
+            cancel()
+        self.stop()
+        if job.error is not None:
+            raise job.error
+        return job.result
+
+    def reopen(self) -> None:
+        """Takes calls again after :meth:`finish`."""
+        with self._state:
+            self._closed = False
 
     def _stop(self, job: _Job, cancel: Optional[Callable[[], Any]],
               abandon: Optional[Callable[[Any], Any]]) -> None:
@@ -109,6 +140,7 @@ class Worker:
 
     def stop(self) -> None:
         """Ends the thread once the calls queued have run; a later call starts another."""
-        if self._thread is not None:
-            self._jobs.put(None)
-            self._thread = None
+        with self._state:
+            if self._thread is not None:
+                self._jobs.put(None)
+                self._thread = None

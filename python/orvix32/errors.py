@@ -9,11 +9,11 @@ from typing import Any, Optional, Tuple, Union
 LINK_ERRORS = range(101, 116)
 
 
-def _text(code: int) -> str:
-    """The library's text for one of its result codes."""
-    from ._library import strerror  # (the library module needs this one first)
+def _text(code: int, family: Optional[int] = None) -> str:
+    """The library's text for a result code, or for a reader status of the family."""
+    from ._library import status_text, strerror  # (the library module needs this one first)
 
-    return strerror(code)
+    return strerror(code) if family is None else status_text(family, code)
 
 
 #: A CPU card or SAM reply too short to hold the status words.
@@ -51,18 +51,22 @@ class Result(IntEnum):
     PERMISSION_DENIED = 65541
     NOT_HELD = 65542  # ending a transaction the thread does not hold
     INTERNAL_ERROR = 65543
+    CARD_MAY_HAVE_CHANGED = 65544  # a write or value step cancelled after its frame went out
+    CONNECTION_REFUSED = 65545  # opening a reader on a network port
+    HOST_NOT_FOUND = 65546
+    CONNECT_TIMED_OUT = 65547
+    NOT_RFC2217 = 65548
+    SERVER_BUSY = 65549
+    NOT_SERIAL = 65550  # opening a reader: not a serial device
+    TRACE_NOT_OPENED = 65551
+    SPEED_NOT_SETTABLE = 65552  # tcp://: no reader at the server's speed
+    READER_HELD = 65553  # closing: another thread holds the reader
+    READER_CLOSED = 65554  # a call that waited for a reader being closed
 
 
-#: The link errors raised after the whole command frame was written: the
-#: reader may have carried the command out.
-AFTER_FRAME = range(108, 116)
+#: The command families of the reader's statuses (orvix_status_text).
+FAMILY_READER, FAMILY_MIFARE, FAMILY_RF5550, FAMILY_MEMORY, FAMILY_CPU, FAMILY_ATTENDANCE = range(6)
 
-#: Commands whose repetition changes the card again: after a link error
-#: following the frame the library does not repeat them, and the card's
-#: state is unknown.
-VALUE_COMMANDS = frozenset({"RFMifare_Increment", "RFMifare_Decrment",
-                            "RFMifare_IncrementValue", "RFMifare_DecrementValue"})
-CARD_MAY_HAVE_CHANGED = "the card may have been changed; read the value back"
 
 
 def result(code: int, contact: bool = False) -> Union[Result, int]:
@@ -87,8 +91,12 @@ class Error(Exception):
     """Base of every error raised by this package.
 
     ``code`` is the library's result (``None`` when the error arose in Python)
-    and ``function`` the export that returned it.
+    and ``function`` the export that returned it. ``card_may_have_changed`` is
+    True when the call failed after a frame that changes the card had gone
+    out (the library's verdict): read the card back before anything else.
     """
+
+    card_may_have_changed = False
 
     def __init__(self, message: str, code: Optional[int] = None, function: str = "") -> None:
         super().__init__(message)
@@ -153,20 +161,31 @@ class StatusWordError(Error):
         self.data = data
 
 
-def check(code: int, function: str, contact: bool = False) -> None:
+def check(code: int, function: str, contact: bool = False, family: int = FAMILY_READER,
+          changed: bool = False) -> None:
     """Raises the error for a nonzero library result; returns for 0.
 
     ``contact`` marks the contact-card families, where 3 and 19 are the
-    library's own verdicts on the card type.
+    library's own verdicts on the card type; ``family`` names the reader
+    statuses; ``changed`` is the library's word that the card may have been
+    changed (orvix_may_have_changed).
     """
     if code == 0:
         return
+    try:
+        _raise(code, function, contact, family)
+    except Error as e:
+        if changed or code == Result.CARD_MAY_HAVE_CHANGED:
+            if code != Result.CARD_MAY_HAVE_CHANGED:
+                e.args = (f"{e.args[0]}; {_text(Result.CARD_MAY_HAVE_CHANGED)}",)
+            e.card_may_have_changed = True
+        raise
+
+
+def _raise(code: int, function: str, contact: bool, family: int) -> None:
     named = result(code, contact)
     if code in LINK_ERRORS:
-        message = f"{function}: link error {code} ({_text(code)})"
-        if function in VALUE_COMMANDS and code in AFTER_FRAME:
-            message += f"; {CARD_MAY_HAVE_CHANGED}"
-        raise LinkError(message, named, function)
+        raise LinkError(f"{function}: link error {code} ({_text(code)})", named, function)
     if code == 4:
         raise ArgumentError(f"{function}: argument out of range (nothing sent)", named, function)
     if contact and code in (3, 19):
@@ -177,4 +196,6 @@ def check(code: int, function: str, contact: bool = False) -> None:
                           function)
     if code > NO_STATUS_WORD:  # the library's own verdicts: cancelled, buffer too small, …
         raise Error(f"{function}: {_text(code)} ({code})", named, function)
-    raise ReaderError(f"{function}: reader status 0x{code:02X}", named, function)
+    meaning = _text(code, family)
+    raise ReaderError(f"{function}: reader status 0x{code:02X}"
+                      + (f" ({meaning})" if meaning != _text(code) else ""), named, function)

@@ -7,15 +7,19 @@ import ctypes
 import datetime as _dt
 import os
 import threading
+import weakref
 from dataclasses import dataclass
 from typing import Any, Iterator, List, Optional, Sequence, Tuple, Union
 
 from . import _check as chk
 from . import _library
 from ._library import buffer
-from ._worker import Worker
-from .errors import ArgumentError, LinkError, ReaderClosedError, ReaderError, StatusWordError
+from ._worker import Worker, WorkerClosed
+from .errors import (FAMILY_ATTENDANCE, FAMILY_CPU, FAMILY_MEMORY, FAMILY_MIFARE, FAMILY_READER,
+                     FAMILY_RF5550, ArgumentError, LinkError, ReaderClosedError, ReaderError,
+                     StatusWordError)
 from .errors import check as _check
+from .errors import Result
 from .errors import result as _result
 from .mifare import parse_value_block
 
@@ -27,22 +31,17 @@ YEAR_ZERO = 2000
 
 
 def _port_index(port: Port) -> Union[int, str]:
-    """0 … 9 for COM1 … COM10 (given as a number or a name), else the port as
-    the library takes it (a device path, …) or "auto"."""
+    """0 … 9 for COM1 … COM10 given as a number; a name as the library takes
+    it (the library judges it: "COM3", a device path, a URL) or "auto"."""
     if isinstance(port, os.PathLike):
         port = os.fspath(port)
     if isinstance(port, str):
-        # As the library reads them: ASCII digits, no leading zero ("COM01"
-        # and "COM²" are device paths there, as here).
-        number = port[3:]
-        if (port.upper().startswith("COM") and number.isascii() and number.isdigit()
-                and number[0] != "0" and int(number) <= 10):
-            return int(number) - 1
-        if port and "\0" not in port:
+        if port == "auto" or (port and "\0" not in port
+                              and _library.port_device(port)[0] != Result.BAD_ARGUMENT):
             return port
     elif type(port) is int and 0 <= port <= 9:
         return port
-    raise ArgumentError(f"port must be 0 … 9, 'COM1' … 'COM10', a device path or 'auto', "
+    raise ArgumentError(f"port must be 0 … 9, 'COM1' … 'COM10', a device path, a URL or 'auto', "
                         f"not {port!r}")
 
 
@@ -56,16 +55,20 @@ _BLOCK, _SECTOR = (0, 63), (0, 15)
 
 
 class _Family:
-    """A device family: calls the library's exports and raises on failure."""
+    """A device family: calls the library's exports and raises on failure.
+
+    The families a Reader keeps refer to it weakly: a Reader nobody refers to
+    is closed at once, without waiting for the cycle collector."""
 
     _contact = False
+    _family = FAMILY_READER
 
     def __init__(self, reader: "Reader") -> None:
         self._reader = reader
 
     def _call(self, name: str, *args: Any) -> int:
-        code = self._reader._raw(name, *args)
-        _check(code, name, self._contact)
+        code, changed = self._reader._raw(name, *args, outcome=True)
+        _check(code, name, self._contact, self._family, changed)
         return code
 
 
@@ -93,38 +96,53 @@ class Reader(_Family):
 
     def __init__(self, port: Port = 0, trace: Union[str, "os.PathLike[str]", None] = None, *,
                  speed: int = 0, low_latency: bool = True) -> None:
-        super().__init__(self)
+        me = weakref.proxy(self)
+        super().__init__(me)
         self._requested = _port_index(port)
         self.port: Union[int, str, None] = None if self._requested == "auto" else self._requested
         self._options = _library.Options(speed, 1 if low_latency else 0)
         self._trace = None if trace is None else os.fspath(trace)
         self._lock = threading.RLock()
         self._worker = Worker(f"orvix32 {self._name(self._requested)}")
-        self.mifare = Mifare(self)
-        self.rf5550 = RF5550(self)
-        self.memory_card = MemoryCard(self)
-        self.at1608 = AT1608(self)
-        self.cpu = Slot(self, 0)
-        self.attendance = Attendance(self)
+        self.mifare = Mifare(me)
+        self.rf5550 = RF5550(me)
+        self.memory_card = MemoryCard(me)
+        self.at1608 = AT1608(me)
+        self.cpu = Slot(me, 0)
+        self.attendance = Attendance(me)
         self.link()
 
     @staticmethod
     def _name(port: Union[int, str]) -> str:
         return f"COM{port + 1}" if isinstance(port, int) else port
 
-    def _raw(self, name: str, *args: Any) -> int:
-        """One library call of this reader, named by its export; its result."""
+    def _closed(self, name: str, why: str = "is closed") -> ReaderClosedError:
+        return ReaderClosedError(f"{name}: the reader on {self._name(self._requested)} {why}",
+                                 None, name)
+
+    def _raw(self, name: str, *args: Any, outcome: bool = False) -> Any:
+        """One library call of this reader, named by its export; its result
+        (with ``outcome``: and whether the library says a failed call may
+        have changed the card)."""
         fn, adapt = _library.handle_call(name)
+        lib = _library.library()
         with self._lock:
             handle = self._handle
             if handle is None or self._pid != os.getpid():
                 # A process forked from the opener shares its port: only the
                 # opener may use it (the worker thread did not come along).
-                why = "is closed" if handle is None else "belongs to the process that opened it"
-                raise ReaderClosedError(f"{name}: the reader on {self._name(self._requested)} "
-                                        f"{why}", None, name)
-            return int(self._worker.call(fn, adapt(handle, args),
-                                         lambda: _library.library().orvix_cancel(handle)))
+                raise self._closed(name, "is closed" if handle is None else
+                                   "belongs to the process that opened it")
+
+            def run(*flat: Any) -> Tuple[int, bool]:
+                code = int(fn(*flat))
+                return code, bool(code and lib.orvix_may_have_changed(handle))
+            try:
+                code, changed = self._worker.call(run, adapt(handle, args),
+                                                  lambda: lib.orvix_cancel(handle))
+            except WorkerClosed:
+                raise self._closed(name) from None
+            return (code, changed) if outcome else code
 
     def _open(self, name: str) -> int:
         lib, handle = _library.library(), ctypes.c_void_p()
@@ -139,6 +157,8 @@ class Reader(_Family):
         """Opens the port and links to the reader (links again when open);
         raises :class:`LinkError` when no reader answers."""
         with self._lock:
+            if self._handle is None:
+                self._worker.reopen()
             if self._handle is not None:
                 code = self._raw("orvix_relink")
                 if code:
@@ -171,15 +191,18 @@ class Reader(_Family):
         return self._handle is not None
 
     def close(self) -> None:
-        """Closes the port at once (no pause); harmless when closed. Calls of
-        other threads in progress end first."""
-        with self._lock:
-            handle, self._handle = self._handle, None
-            try:
-                self._worker.stop()
-            finally:  # also on Ctrl-C: the handle is gone from the reader already
-                if handle is not None and self._pid == os.getpid():
-                    _library.library().orvix_close(handle)
+        """Closes the port at once (no pause); harmless when closed. A call
+        of another thread in progress is cancelled (it raises, within 10 ms)
+        and a transaction held is ended; later calls raise
+        :class:`ReaderClosedError`."""
+        handle, self._handle = self._handle, None
+        if handle is None or self._pid != os.getpid():
+            self._worker.stop()
+            return
+        lib = _library.library()
+        # On the worker thread, which made every call and holds any
+        # transaction: the library closes under a transaction of its own.
+        self._worker.finish(lambda: lib.orvix_close(handle), lambda: lib.orvix_cancel(handle))
 
     def __del__(self) -> None:
         try:
@@ -216,7 +239,7 @@ class Reader(_Family):
     @property
     def baud_rate(self) -> int:
         """The line speed of the link (57600 or 9600; 0 while relinking found no reader)."""
-        return self._raw("ComBaudRate")
+        return int(self._raw("ComBaudRate"))
 
     @staticmethod
     def library_version() -> int:
@@ -249,12 +272,14 @@ class Reader(_Family):
 
     def sam(self, n: int) -> "Slot":
         """SAM slot ``n`` (1 … 4)."""
-        return Slot(self, chk.integer(n, "SAM slot", 1, 4))
+        return Slot(self, chk.integer(n, "SAM slot", 1, 4))  # (not kept: may refer strongly)
 
 
 class Mifare(_Family):
     """Mifare 1 and Mifare Light 10 cards. Serials are the 4 bytes the reader
     delivers; blocks are 16 bytes."""
+
+    _family = FAMILY_MIFARE
 
     def module_number(self) -> int:
         """The reader's Mifare module number."""
@@ -392,6 +417,8 @@ _NO_PASSWORD = b"\0\0\0\0"
 class RF5550(_Family):
     """RF5550 tags: eight 4-byte blocks; passwords are 4 bytes."""
 
+    _family = FAMILY_RF5550
+
     def module_number(self) -> int:
         """The reader's module number as this family reads it."""
         buf = buffer(4)
@@ -457,6 +484,7 @@ class MemoryCard(_Family):
     (:meth:`select`); 3 and 19 raise :class:`CardTypeError`."""
 
     _contact = True
+    _family = FAMILY_MEMORY
 
     def power_on(self) -> None:
         """Powers the card in the contact slot."""
@@ -575,6 +603,7 @@ class AT1608(_Family):
     """AT1608 secure memory cards: user zones 0 … 7 and configuration zone 8."""
 
     _contact = True
+    _family = FAMILY_MEMORY
 
     def reset(self) -> None:
         """Resets the card."""
@@ -634,6 +663,8 @@ class Response:
 class Slot(_Family):
     """The CPU card (slot 0) or a SAM (slots 1 … 4)."""
 
+    _family = FAMILY_CPU
+
     def __init__(self, reader: Reader, index: int) -> None:
         super().__init__(reader)
         self.index = index
@@ -673,7 +704,7 @@ class Slot(_Family):
         name = "Pro" + self._name
         code = self._reader._raw(name, out, resp)
         if code < 256 or code == 0x10000:  # not a status word: the link's or reader's status
-            _check(code, name)
+            _check(code, name, family=self._family)
         r = Response(bytes(resp[1 : 1 + resp[0]]), code)
         if check and not r.ok:
             raise StatusWordError(f"{name}: status word {code:04X}", code, r.data, name)
@@ -709,6 +740,8 @@ def _datetime(parts: Sequence[int], function: str) -> _dt.datetime:
 
 class Attendance(_Family):
     """The attendance terminal on the same link. Its year 0 is :data:`YEAR_ZERO`."""
+
+    _family = FAMILY_ATTENDANCE
 
     def time(self) -> _dt.datetime:
         """The terminal's clock."""

@@ -109,7 +109,7 @@ NOTE = "; the card may have been changed; read the value back"
     (lambda m: m.increment(4, 1), 0xBB, NOTE), (lambda m: m.decrement(4, 1), 0xBC, NOTE),
     (lambda m: m.increment_value(4, SERIAL, 1), 0xB1, NOTE),
     (lambda m: m.decrement_value(4, SERIAL, 1), 0xB2, NOTE),
-    (lambda m: m.write_value(4, SERIAL, 1), 0xB0, ""), (lambda m: m.read(4), 0xB9, "")])
+    (lambda m: m.write_value(4, SERIAL, 1), 0xB0, NOTE), (lambda m: m.read(4), 0xB9, "")])
 def test_lost_reply_of_a_value_command(sim, reader, fresh_card, call, cmd, note):
     m = reader.mifare
     m.load_key(1, b"\xff" * 6)
@@ -121,7 +121,9 @@ def test_lost_reply_of_a_value_command(sim, reader, fresh_card, call, cmd, note)
     sim.control("faults clear")
     assert (e.value.code, e.value.code.name) == (111, "NO_STATUS_BYTE")
     assert str(e.value) == f"{e.value.function}: link error 111 (no status byte){note}"
+    assert e.value.card_may_have_changed == bool(note)
     sim.control("mifare remove")
     with pytest.raises(ReaderError) as e:
         m.request()
-    assert (str(e.value), type(e.value.code)) == ("RFMifare_Request: reader status 0x20", int)
+    assert (str(e.value), type(e.value.code)) == (
+        f"RFMifare_Request: reader status 0x20 ({orvix32._library.status_text(1, 0x20)})", int)

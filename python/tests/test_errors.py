@@ -51,15 +51,16 @@ def test_card_and_argument_errors(sim, reader, fresh_card, call, error, code, fu
 def test_nothing_to_link_to(monkeypatch, tmp_path, sim, reader):
     for port, code, text in (("COM10", Result.NO_PORT, "COM10: no such port"),
                              (9, Result.NO_PORT, "COM10: no such port"),
-                             ("COM01", Result.NO_PORT, "COM01: no such port"),
-                             ("COM\u00b2", Result.NO_PORT, "COM\u00b2: no such port"),
+                             ("tcp://127.0.0.1:1", Result.CONNECTION_REFUSED,
+                              "tcp://127.0.0.1:1: connection refused"),
                              (str(tmp_path / "none"), Result.NO_PORT, "none: no such port"),
                              (sim.path, Result.PORT_BUSY, "reader: port busy")):  # held below
         with pytest.raises(LinkError, match=f"^orvix_open: .*{text} \\({int(code)}\\)$") as e:
             orvix32.Reader(port)
         assert e.value.code is code
     assert reader.linked  # the other reader keeps its link
-    for bad in (10, -1, True, "", "COM1\0", None, 1.5, b"COM1"):
+    for bad in (10, -1, True, "", "COM1\0", None, 1.5, b"COM1", "COM01", "COM\u00b2", "COM11",
+                "tty0", "tcp://nowhere"):
         with pytest.raises(ArgumentError):
             orvix32.Reader(bad)
     with pytest.raises(SimulatorError, match="no cmd= filter"):

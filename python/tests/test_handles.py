@@ -83,6 +83,40 @@ def test_a_forked_child_leaves_the_reader_alone(orvix_sim):
     assert reader.firmware_version() == b"TK61 2.1"
     reader.close()
 
+@pytest.mark.parametrize("held_by", ["this thread", "another thread", "another thread's call"])
+def test_close_ends_what_is_held(orvix_sim, held_by):
+    reader, inside, closed, seen = orvix_sim.reader(), threading.Event(), threading.Event(), []
+
+    def hold():
+        try:
+            with reader.transaction():
+                inside.set()
+                if held_by == "another thread's call":
+                    reader.mifare.request()  # the reader is silent: cancelled by the close
+                closed.wait(5)
+                reader.firmware_version()
+        except Error as e:
+            seen.append(e)
+    if held_by == "another thread's call":
+        orvix_sim.control("fault silent count=all")
+    if held_by == "this thread":
+        with reader.transaction():
+            reader.close()
+    else:
+        thread = threading.Thread(target=hold)
+        thread.start()
+        assert inside.wait(5)
+        start = time.monotonic()
+        reader.close()
+        assert time.monotonic() - start < 1  # not the seconds of the silent reader's relinks
+        closed.set()
+        thread.join()
+        assert isinstance(seen[0], Error), seen  # cancelled, or closed
+    orvix_sim.control("faults clear")
+    with Reader(orvix_sim.path) as again:  # the port was let go at once
+        assert again.firmware_version() == b"TK61 2.1"
+
+
 def _interrupt_after(seconds):
     """SIGINT to the main thread (as Ctrl-C) after ``seconds``; the time it was sent."""
     sent = []
