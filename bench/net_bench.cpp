@@ -8,7 +8,8 @@
 // latency: on Wi-Fi or the Internet the round trips of that network add on
 // top (an exchange waits on the reader three times).
 //
-// Needs ser2net on the PATH. usage: net_bench [--quick]
+// ser2net runs with bench/ser2net.yaml, the README's configuration
+// (tcp(nodelay), chardelay: false). Needs ser2net on the PATH.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -22,10 +23,12 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "block_module.h"
 #include "core/simulator.h"
-#include "orvix32.h"
+#include "orvix.h"
+#include "ser2net_config.h"
 
 namespace {
 
@@ -49,13 +52,59 @@ int freePort() {
   return ntohs(a.sin_port);
 }
 
+bool accepts(int port) {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  const bool up = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  close(s);
+  return up;
+}
+
 }  // namespace
 
-// ser2net holds received bytes back to gather more unless told not to.
-const char kOptions[] = "  options:\n    chardelay: false\n";
+const char kUsage[] =
+    "usage: net_bench [--quick]\n"
+    "Block reads paced at 57600 bit/s on a simulated reader's pty, and through ser2net\n"
+    "(bench/ser2net.yaml) over tcp:// and rfc2217:// on loopback: wall time over wire\n"
+    "time and the time ser2net adds per exchange; then how long orvix_cancel takes to\n"
+    "end a call on each road while the reader is silent. --quick: 50 reads, not 500.\n";
+
+// Cancels a read on a silent reader on port; milliseconds until it returned.
+double cancelLatency(readersim::Simulator& sim, const std::string& port) {
+  orvix_reader* r = nullptr;
+  if (orvix_open(port.c_str(), nullptr, &r) != 0) return -1;
+  std::string out;
+  sim.control({"fault", "silent", "count=all"}, out);
+  double cancelledAt = 0, returnedAt = 0;
+  std::thread call([&] {
+    unsigned char block[16];
+    orvix_mifare_read(r, 5, block, sizeof block);
+    returnedAt = now();
+  });
+  // The call is waiting on the silent reader once the sync byte went out.
+  struct timespec pause {0, 50'000'000};  // the stimulus: a call well into its wait
+  nanosleep(&pause, nullptr);
+  cancelledAt = now();
+  orvix_cancel(r);
+  call.join();
+  sim.control({"faults", "clear"}, out);
+  orvix_close(r);
+  return (returnedAt - cancelledAt) * 1e3;
+}
 
 int main(int argc, char** argv) {
-  const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+  if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc > 2 || (argc == 2 && std::strcmp(argv[1], "--quick") != 0)) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  const bool quick = argc > 1;
   const int n = quick ? 50 : 500;
   const int baud = 57600;
   // host: 23 | B9 01 05 sum | 89; reader: 45 | 67 | 00 10 <16> sum
@@ -71,19 +120,16 @@ int main(int argc, char** argv) {
   const int raw = freePort(), rfc = freePort();
   const std::string dir = sim.path().substr(0, sim.path().rfind('/'));
   const std::string conf = dir + "/ser2net.yaml";
-  std::ofstream(conf) << "connection: &raw\n  accepter: tcp(nodelay),127.0.0.1," << raw
-                      << "\n  connector: serialdev," << sim.path() << ",57600n81,local\n"
-                      << kOptions
-                      << "connection: &rfc\n  accepter: telnet(rfc2217),tcp(nodelay),127.0.0.1,"
-                      << rfc << "\n  connector: serialdev," << sim.path() << ",57600n81,local\n"
-                      << kOptions;
+  std::ofstream(conf) << ser2net::config(sim.path(), raw, rfc);
   const pid_t server = fork();
   if (server == 0) {
     freopen("/dev/null", "w", stderr);
     execlp("ser2net", "ser2net", "-n", "-c", conf.c_str(), "-P", (dir + "/pid").c_str(), nullptr);
     _exit(127);
   }
-  sleep(1);
+  // Up once both ports take connections (each such probe holds the device a
+  // moment; the library's open waits for ser2net to let it go).
+  for (int i = 0; i < 500 && !(accepts(raw) && accepts(rfc)); ++i) usleep(10'000);
   for (int i = 2; i <= 10; ++i)
     setenv(("ORVIX32_COM" + std::to_string(i)).c_str(), "/nonexistent/net-bench", 1);
 
@@ -121,6 +167,10 @@ int main(int argc, char** argv) {
     status |= failures != 0;
     UnLinkCom();
   }
+  std::printf("  cancel of a read on a silent reader, returned after (ms):");
+  for (const auto& [name, port] : roads)
+    std::printf("  %s %.2f", name.c_str(), cancelLatency(sim, port));
+  std::printf("\n");
   kill(server, SIGTERM);
   waitpid(server, nullptr, 0);
   sim.stop();

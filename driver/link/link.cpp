@@ -71,7 +71,7 @@ int linkOnPort(LinkState& s, int port, bool* probed, bool settle) {
   for (const int baud : {kFastBaud, kSlowBaud}) {
     int linked = tryLink(s, port, baud, settle, probed);
     const auto start = std::chrono::steady_clock::now();
-    while (linked != 0 && reader && s.LastOpenError == OpenError::ServerBusy && !cancelled(s) &&
+    while (linked != 0 && s.LastOpenError == OpenError::ServerBusy && !cancelled(s) &&
            std::chrono::steady_clock::now() - start <
                std::chrono::milliseconds(kServerBusyRetryMs)) {
       unlinkComImpl(s, false);

@@ -253,8 +253,9 @@ class NetPort final : public SerialPort {
   bool relinksInPlace() const override { return telnet_ && alive(); }
   OpenError lostBecause() const override {
     // ser2net answers a connection to a port another client holds with
-    // "Port already in use" and closes it.
-    if (lost_ && std::string(heard_, heardLen_).find("in use") != std::string::npos)
+    // "Port already in use" and closes it (the first bytes of the
+    // connection: no reader's reply reads so).
+    if (std::string(heard_, heardLen_).find("in use") != std::string::npos)
       return OpenError::ServerBusy;
     if (telnet_ && !lost_ && sock_ != kNoSocket && (decoder_.comPortRefused() || unanswered_))
       return OpenError::NotRfc2217;

@@ -18,6 +18,7 @@
 
 #include "e2e.h"
 #include "orvix.h"
+#include "ser2net_config.h"
 
 namespace {
 
@@ -55,16 +56,13 @@ bool accepting(int port) {
   return up;
 }
 
-// ser2net serving one device on a raw port and an RFC 2217 port.
+// ser2net serving one device on a raw port and an RFC 2217 port, with the
+// README's configuration.
 class Ser2net {
  public:
   Ser2net(const std::string& device, const std::string& dir) : dir_(dir) {
     for (int* p : {&raw, &rfc2217}) close(listenOn(0, *p));
-    std::ofstream(dir_ + "/ser2net.yaml")
-        << "connection: &raw\n  accepter: tcp,127.0.0.1," << raw << "\n  connector: serialdev,"
-        << device << ",57600n81,local\n"
-        << "connection: &rfc\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << rfc2217
-        << "\n  connector: serialdev," << device << ",57600n81,local\n";
+    std::ofstream(dir_ + "/ser2net.yaml") << ser2net::config(device, raw, rfc2217);
   }
   ~Ser2net() { stop(); }
   bool start() {
@@ -75,14 +73,16 @@ class Ser2net {
       execlp("ser2net", "ser2net", "-n", "-c", conf.c_str(), "-P", pid.c_str(), nullptr);
       _exit(127);
     }
-    for (int i = 0; i < 300; ++i, usleep(10'000)) {
-      if (!accepting(raw) || !accepting(rfc2217)) continue;
-      // Each of those connections opened the device; ser2net takes a moment
-      // to let it go, and turns new connections away until then.
-      usleep(500'000);
-      return true;
-    }
+    // Each of these probes opens the device; ser2net takes a moment to let
+    // it go and turns new connections away until then, which the library's
+    // open waits out.
+    for (int i = 0; i < 300; ++i, usleep(10'000))
+      if (accepting(raw) && accepting(rfc2217)) return true;
     return false;
+  }
+  // Stops (SIGSTOP) or resumes the server: a server that stops answering.
+  void freeze(bool frozen) {
+    if (pid_ > 0) kill(pid_, frozen ? SIGSTOP : SIGCONT);
   }
   void stop() {
     if (pid_ <= 0) return;
@@ -181,16 +181,47 @@ TEST_F(NetRoad, SlowReaderFoundThroughPortControl) {
   EXPECT_EQ(devver(), 0);
 }
 
+// A reader that answers at one speed only behind RFC 2217: every open finds
+// it (the speed is changed on the open connection, and a new connection
+// waits for ser2net to let the device go) and so does every relink. Raw TCP
+// cannot change the speed, and says so.
+TEST_F(NetRoad, OneSpeedReaderLinksEveryTimeOverPortControl) {
+  auto* open = fn<int(const char*, const orvix_options*, orvix_reader**)>("orvix_open");
+  auto* close = fn<int(orvix_reader*)>("orvix_close");
+  auto* relink = fn<int(orvix_reader*)>("orvix_relink");
+  auto* baud = fn<int(orvix_reader*)>("orvix_baud_rate");
+  const std::pair<readersim::Speeds, int> rows[] = {{readersim::Speeds::SlowOnly, 9600},
+                                                    {readersim::Speeds::FastOnly, 57600}};
+  for (const auto& [speeds, want] : rows) {
+    SCOPED_TRACE(want);
+    sim->setSpeeds(speeds);
+    orvix_reader* r = nullptr;
+    for (int i = 0; i < (want == 9600 ? 30 : 5); ++i) {
+      close(r);
+      ASSERT_EQ(open(server->url("rfc2217").c_str(), nullptr, &r), 0) << i;
+      EXPECT_EQ(baud(r), want);
+    }
+    for (int i = 0; i < 20; ++i) {
+      EXPECT_EQ(relink(r), 0) << i;
+      EXPECT_EQ(baud(r), want);
+    }
+    EXPECT_EQ(close(r), 0);
+  }
+  sim->setSpeeds(readersim::Speeds::SlowOnly);
+  orvix_reader* r = nullptr;
+  EXPECT_EQ(open(server->url("tcp").c_str(), nullptr, &r), ORVIX_SPEED_NOT_SETTABLE);
+}
+
 // The server goes away while the reader is busy: a link error within the
 // allowances; once it is back, the next Mifare call relinks and succeeds.
-TEST_F(NetRoad, ServerStoppedMidExchangeThenRelinked) {
+TEST_F(NetRoad, ServerStoppedMidExchangeThenRelinkedTiming) {
   for (const char* scheme : kSchemes) {
     SCOPED_TRACE(scheme);
     e2e::mapPorts(server->url(scheme));
     ASSERT_EQ(fn<int(int)>("LinkCom")(0), 0);
     fault("delay ms=800");
     std::thread stopper([&] {
-      usleep(300'000);
+      while (sim->pendingFaults() != 0) std::this_thread::yield();  // the reader is busy
       server->stop();
     });
     const auto t0 = Clock::now();
@@ -213,6 +244,7 @@ TEST_F(NetRoad, CancelEndsNetworkWaitsTiming) {
   auto* open = fn<int(const char*, const orvix_options*, orvix_reader**)>("orvix_open");
   auto* read = fn<int(orvix_reader*, int, unsigned char*, size_t)>("orvix_mifare_read");
   auto* cancel = fn<int(orvix_reader*)>("orvix_cancel");
+  auto* onExchange = fn<int(orvix_reader*, orvix_trace_callback, void*)>("orvix_set_trace_callback");
   int port = 0, hole = -1, held[8];
   auto blackHole = [&] {  // a listener whose queue is full: connects get no answer
     server->stop();
@@ -222,30 +254,42 @@ TEST_F(NetRoad, CancelEndsNetworkWaitsTiming) {
       h = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0),
       connect(h, reinterpret_cast<const sockaddr*>(&a), sizeof a);
   };
-  const std::pair<const char*, std::function<void()>> rows[] = {
-      {"waiting for a silent reader", [&] { fault("silent count=all"); }},
-      {"reconnecting to a server that never answers", blackHole},
+  const struct {
+    const char* stage;
+    const char* scheme;
+    std::function<void()> stall;
+  } rows[] = {
+      {"waiting for a silent reader", "tcp", [&] { fault("silent count=all"); }},
+      {"waiting for a silent reader", "rfc2217", [&] { fault("silent count=all"); }},
+      {"a server that stopped answering", "rfc2217", [&] { server->freeze(true); }},
+      {"reconnecting to a server that never answers", "tcp", blackHole},
   };
-  for (const auto& [stage, stall] : rows) {
-    SCOPED_TRACE(stage);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.stage) + " over " + row.scheme);
     orvix_reader* r = nullptr;
-    ASSERT_EQ(open(server->url("tcp").c_str(), nullptr, &r), 0);
-    stall();
+    ASSERT_EQ(open(server->url(row.scheme).c_str(), nullptr, &r), 0);
+    std::atomic<int> failed{0};  // exchanges that failed: the call is in its relinks
+    onExchange(
+        r, [](void* n, const orvix_exchange*) { ++*static_cast<std::atomic<int>*>(n); }, &failed);
+    row.stall();
     int result = 0;
-    Clock::time_point cancelledAt{};
     std::thread call([&] {
       unsigned char block[16];
       result = read(r, 4, block, sizeof block);
     });
-    usleep(300'000);
-    cancelledAt = Clock::now();
+    while (failed == 0) std::this_thread::yield();
+    const Clock::time_point cancelledAt = Clock::now();
     cancel(r);
     call.join();
     EXPECT_EQ(result, ORVIX_CANCELLED);
     EXPECT_LT(msSince(cancelledAt), 50);
-    fn<int(orvix_reader*)>("orvix_close")(r);
+    server->freeze(false);
     control({"faults", "clear"});
-    usleep(600'000);  // ser2net lets the device go
+    if (hole < 0) {  // the reader stays usable (and leaves no frame half sent)
+      unsigned char v[8];
+      EXPECT_EQ(fn<int(orvix_reader*, unsigned char*, size_t)>("orvix_device_version")(r, v, 8), 0);
+    }
+    fn<int(orvix_reader*)>("orvix_close")(r);
   }
   const auto t0 = Clock::now();
   orvix_reader* r = nullptr;
@@ -336,7 +380,7 @@ class Hostile {
   std::thread thread_;
 };
 
-TEST_F(NetRoad, HostileServersNeverHoldUpTheCaller) {
+TEST_F(NetRoad, HostileServersNeverHoldUpTheCallerTiming) {
   struct Case {
     const char* name;
     Hostile::Mode mode;
@@ -366,6 +410,33 @@ TEST_F(NetRoad, HostileServersNeverHoldUpTheCaller) {
   }
   e2e::mapPorts("");  // the next open drops a lost connection UnLinkCom had to keep
   fn<int(int)>("LinkCom")(0);
+}
+
+// Each way a network port fails to open gives its own code.
+TEST_F(NetRoad, EachNetworkOpenFailureSaysWhy) {
+  auto* open = fn<int(const char*, const orvix_options*, orvix_reader**)>("orvix_open");
+  Hostile mute(Hostile::Mute);  // accepts, and never answers port control
+  int nobody = 0;
+  close(listenOn(0, nobody));
+  // A client that holds the device: ser2net turns others away.
+  const int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_in a = loopback(server->raw);
+  ASSERT_EQ(connect(holder, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
+  const std::string loop = "127.0.0.1:";
+  const std::pair<std::string, int> rows[] = {
+      {"tcp://" + loop + std::to_string(nobody), ORVIX_CONNECTION_REFUSED},
+      {"TCP://" + loop + std::to_string(nobody), ORVIX_CONNECTION_REFUSED},
+      {"rfc2217://" + loop + std::to_string(mute.port), ORVIX_NOT_RFC2217},
+      {server->url("tcp"), ORVIX_SERVER_BUSY},
+      {"tcp://127.0.0.1", ORVIX_BAD_ARGUMENT},
+      {"tcp://127.0.0.1:0", ORVIX_BAD_ARGUMENT},
+  };
+  for (const auto& [url, want] : rows) {
+    orvix_reader* r = nullptr;
+    EXPECT_EQ(open(url.c_str(), nullptr, &r), want) << url;
+    EXPECT_EQ(r, nullptr);
+  }
+  close(holder);
 }
 
 }  // namespace

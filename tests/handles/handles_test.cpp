@@ -139,6 +139,14 @@ TEST_F(Handles, TransactionsKeepTwoThreadsSequencesWhole) {
   EXPECT_EQ(orvix_end(h), ORVIX_NOT_HELD);
 }
 
+// Waits (within 5 s) until pred holds; false if it never does.
+bool eventually(const std::function<bool()>& pred) {
+  for (const auto until = Clock::now() + std::chrono::seconds(5); Clock::now() < until;
+       std::this_thread::yield())
+    if (pred()) return true;
+  return pred();
+}
+
 orvix_reader* alarmReader = nullptr;
 std::atomic<long long> cancelledAtNs{0};
 
@@ -152,18 +160,17 @@ TEST_F(Handles, CancelStopsTheCallAtEachStageAndTheReaderStaysUsable) {
   struct Row {
     const char* stage;
     const char* fault;  // stalls the call at that stage
-    int afterMs;        // when the cancel comes
     bool mifare;        // a retrying Mifare call, else DEVVER
     bool bySignal;      // from a SIGALRM handler, else from another thread
   };
   const Row rows[] = {
-      {"waiting for the sync answer", "silent", 30, false, false},
-      {"waiting for the acknowledge", "noack cmd=22", 30, false, false},
-      {"waiting for the status byte", "nostatus cmd=22", 30, false, false},
-      {"waiting for the data", "shortdata cmd=22", 30, false, false},
-      {"a Mifare call relinking", "silent count=all", 300, true, false},
-      {"from a signal handler, waiting for the acknowledge", "noack cmd=22", 30, false, true},
-      {"from a signal handler, waiting for the sync answer", "silent", 30, false, true},
+      {"waiting for the sync answer", "silent", false, false},
+      {"waiting for the acknowledge", "noack cmd=22", false, false},
+      {"waiting for the status byte", "nostatus cmd=22", false, false},
+      {"waiting for the data", "shortdata cmd=22", false, false},
+      {"a Mifare call relinking", "silent count=all", true, false},
+      {"from a signal handler, waiting for the acknowledge", "noack cmd=22", false, true},
+      {"from a signal handler, waiting for the sync answer", "silent", false, true},
   };
   struct sigaction action {
   }, saved{};
@@ -185,15 +192,19 @@ TEST_F(Handles, CancelStopsTheCallAtEachStageAndTheReaderStaysUsable) {
         sigemptyset(&alarm);
         sigaddset(&alarm, SIGALRM);
         pthread_sigmask(SIG_UNBLOCK, &alarm, nullptr);
-        itimerval t{{0, 0}, {0, row.afterMs * 1000}};
-        setitimer(ITIMER_REAL, &t, nullptr);
       }
       unsigned char buf[16];
       result = row.mifare ? reader.mifare_read(4, buf) : reader.device_version({buf, 8});
       returnedNs = nowNs();
     });
-    if (!row.bySignal) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(row.afterMs));
+    // The call is at the stage once the reader took the fault (a relinking
+    // call: once it probes at 9600).
+    ASSERT_TRUE(eventually([&] {
+      return row.mifare ? sims[0]->hostSpeed() == 9600 : sims[0]->pendingFaults() == 0;
+    }));
+    if (row.bySignal) {
+      pthread_kill(call.native_handle(), SIGALRM);
+    } else {
       cancelledAtNs = nowNs();
       EXPECT_FALSE(reader.cancel());
     }
@@ -416,14 +427,6 @@ TEST_F(Handles, ComTenOpensItsMappingAndAFailedOpenReleasesThePort) {
   control(0, "faults clear");
   ASSERT_EQ(orvix_open("COM1", nullptr, &r), 0);
   EXPECT_EQ(orvix_close(r), 0);
-}
-
-// Waits (within 5 s) until pred holds; false if it never does.
-bool eventually(const std::function<bool()>& pred) {
-  for (const auto until = Clock::now() + std::chrono::seconds(5); Clock::now() < until;
-       std::this_thread::yield())
-    if (pred()) return true;
-  return pred();
 }
 
 // A failed or cancelled call says whether the card may have been changed:
