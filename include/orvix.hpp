@@ -68,7 +68,11 @@ class Category final : public std::error_category {
         {ORVIX_PORT_BUSY, std::errc::device_or_resource_busy},
         {ORVIX_PERMISSION_DENIED, std::errc::permission_denied},
         {ORVIX_NOT_HELD, std::errc::operation_not_permitted},
-        {ORVIX_INTERNAL_ERROR, std::errc::not_enough_memory}};
+        {ORVIX_INTERNAL_ERROR, std::errc::not_enough_memory},
+        {ORVIX_CONNECTION_REFUSED, std::errc::connection_refused},
+        {ORVIX_CONNECT_TIMED_OUT, std::errc::timed_out},
+        {ORVIX_SERVER_BUSY, std::errc::device_or_resource_busy},
+        {ORVIX_READER_HELD, std::errc::device_or_resource_busy}};
     for (const auto& [ours, portable] : kPortable)
       if (code == ours) return portable;
     return {code, *this};

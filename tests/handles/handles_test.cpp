@@ -4,7 +4,10 @@
 // must not reach it.
 #include <dlfcn.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
+#include <unistd.h>
 #include <sys/wait.h>
 #include <time.h>
 
@@ -12,6 +15,9 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <set>
 #include <thread>
 
@@ -145,6 +151,13 @@ bool eventually(const std::function<bool()>& pred) {
        std::this_thread::yield())
     if (pred()) return true;
   return pred();
+}
+
+// Whether the thread is blocked on a lock (in the futex system call).
+bool waitsOnALock(pid_t tid) {
+  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+  long call = -1;
+  return in >> call && call == SYS_futex;
 }
 
 orvix_reader* alarmReader = nullptr;
@@ -481,6 +494,97 @@ TEST_F(Handles, FailedCallsSayWhetherTheCardMayHaveChanged) {
       EXPECT_TRUE(row.changed || row.want == 0) << purse;
     }
   }
+}
+
+// Close in every order: a transaction left by a thread that has gone, a
+// thread waiting while the holder closes, and C++ Transactions that outlive
+// or meet their Reader's close. (Run under AddressSanitizer too.)
+TEST_F(Handles, CloseIsSafeInEveryOrder) {
+  orvix_reader* r = nullptr;
+  ASSERT_EQ(orvix_open("COM1", nullptr, &r), 0);
+  std::thread([r] { EXPECT_EQ(orvix_begin(r), 0); }).join();  // gone, never ended
+  EXPECT_EQ(orvix_close(r), ORVIX_READER_HELD);              // at once, not for ever
+  unsigned char v[8];
+  ASSERT_EQ(orvix_open("COM2", nullptr, &r), 0);
+  ASSERT_EQ(orvix_begin(r), 0);
+  std::atomic<int> waited{-1};
+  std::atomic<pid_t> tid{0};
+  std::thread waiter([&] {
+    tid = static_cast<pid_t>(syscall(SYS_gettid));
+    waited = orvix_device_version(r, v, 8);
+  });
+  ASSERT_TRUE(eventually([&] { return tid != 0 && waitsOnALock(tid); }));
+  EXPECT_EQ(orvix_close(r), 0);  // this thread's own transaction ends with it
+  waiter.join();
+  EXPECT_EQ(waited, ORVIX_READER_CLOSED);
+  ASSERT_EQ(orvix_open("COM2", nullptr, &r), 0);  // the port was let go
+  EXPECT_EQ(orvix_close(r), 0);
+  // C++: the Transaction keeps the port until it ends, whatever became of
+  // its Reader; the Reader refuses to close under it.
+  const std::function<void(orvix::Reader&)> orders[] = {
+      [](orvix::Reader& a) { orvix::Reader other = std::move(a); },
+      [](orvix::Reader& a) { EXPECT_EQ(a.close().value(), ORVIX_READER_HELD); },
+      [](orvix::Reader& a) { a = orvix::Reader(); },
+  };
+  for (const auto& order : orders) {
+    auto reader = std::make_unique<orvix::Reader>("COM2");
+    {
+      orvix::Transaction hold(*reader);
+      order(*reader);
+      reader.reset();
+      EXPECT_EQ(orvix::Reader::open("COM2").second, std::errc::device_or_resource_busy);
+    }
+    EXPECT_FALSE(orvix::Reader::open("COM2").second);  // closed with the Transaction
+  }
+}
+
+// Queries give their value, never a result code, whatever a cancelling
+// thread does; after a silent spell the link is back at its best speed.
+TEST_F(Handles, QueriesAndTheSpeedAfterASilentSpell) {
+  orvix::Reader reader("COM1");
+  std::atomic<bool> stop{false};
+  std::thread canceller([&] {
+    while (!stop) reader.cancel();
+  });
+  std::set<int> seen;
+  for (int i = 0; i < 300; ++i) {
+    seen.insert(reader.baud_rate());
+    seen.insert(reader.cpu_protocol());
+    unsigned char v[8];
+    (void)reader.device_version(v);
+  }
+  stop = true;
+  canceller.join();
+  const std::set<int> values = {0, 1, 57600};
+  EXPECT_TRUE(std::includes(values.begin(), values.end(), seen.begin(), seen.end()));
+  control(0, "fault silent count=all");
+  EXPECT_EQ(reader.relink().value(), 102);
+  EXPECT_EQ(reader.baud_rate(), 0);
+  control(0, "faults clear");
+  unsigned char v[8];
+  EXPECT_FALSE(reader.device_version(v));
+  EXPECT_EQ(reader.baud_rate(), 57600);
+  EXPECT_EQ(sims[0]->hostSpeed(), 57600);
+}
+
+// A port that is no serial device, and a trace that cannot be opened, say so.
+TEST_F(Handles, OpenAndTraceFailuresSayWhy) {
+  char dir[] = "/tmp/orvix-handles-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string file = std::string(dir) + "/file", fifo = std::string(dir) + "/fifo";
+  std::ofstream(file) << "x";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(symlink(file.c_str(), (std::string(dir) + "/link").c_str()), 0);
+  const std::pair<std::string, int> opens[] = {
+      {"/dev/null", ORVIX_NOT_SERIAL}, {file, ORVIX_NOT_SERIAL},  {fifo, ORVIX_NOT_SERIAL},
+      {dir, ORVIX_NOT_SERIAL},         {"/nonexistent/x", ORVIX_NO_PORT},
+  };
+  for (const auto& [port, want] : opens)
+    EXPECT_EQ(orvix::Reader::open(port).second.value(), want) << port;
+  orvix::Reader reader("COM1");
+  for (const std::string& trace : {std::string(dir) + "/none/t", std::string(dir) + "/link"})
+    EXPECT_EQ(reader.trace_to(trace.c_str()).value(), ORVIX_TRACE_NOT_OPENED) << trace;
+  std::filesystem::remove_all(dir);
 }
 
 // A process forked from the opener that closes the reader (as a child's
