@@ -85,7 +85,9 @@ double cancelLatency(readersim::Simulator& sim, const std::string& port) {
     returnedAt = now();
   });
   // The call is waiting on the silent reader once the sync byte went out.
-  struct timespec pause {0, 50'000'000};  // the stimulus: a call well into its wait
+  struct timespec pause {
+    0, 50'000'000
+  };  // the stimulus: a call well into its wait
   nanosleep(&pause, nullptr);
   cancelledAt = now();
   orvix_cancel(r);

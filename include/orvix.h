@@ -162,11 +162,10 @@ ORVIX32_API int ORVIX32_CALL orvix_close(orvix_reader* reader);
  * from a signal handler (it only sets a flag and writes one byte to a pipe).
  * That call returns ORVIX_CANCELLED within 10 ms (ORVIX_CARD_MAY_HAVE_CHANGED
  * for a Mifare write or value step whose frame had gone out), on every
- * transport; the line is purged and the reader stays usable. A reader interrupted inside a frame abandons it once
- * the line has been quiet for a while: the next call on the reader first
- * waits until 350 ms have passed since the cancel, then purges the line
- * again. With no call in progress nothing happens: a later call is not
- * affected. Calls waiting for the reader are not cancelled.
+ * transport; the line is purged and the reader stays usable. A reader interrupted inside a frame
+ * abandons it once the line has been quiet for a while: the next call on the reader first waits
+ * until 350 ms have passed since the cancel, then purges the line again. With no call in progress
+ * nothing happens: a later call is not affected. Calls waiting for the reader are not cancelled.
  * Returns 0, or 4 for a null reader. */
 ORVIX32_API int ORVIX32_CALL orvix_cancel(orvix_reader* reader);
 

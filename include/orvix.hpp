@@ -21,7 +21,8 @@
  *   orvix::Reader reader("COM1");                     // throws std::system_error
  *   std::array<unsigned char, 16> block{};
  *   std::error_code ec = reader.mifare_read(4, block);
- *   ec = reader.call<orvix_rf5550_wake, ORVIX_FAMILY_RF5550>(std::span<const unsigned char>(password));
+ *   ec = reader.call<orvix_rf5550_wake, ORVIX_FAMILY_RF5550>(std::span<const unsigned
+ * char>(password));
  *
  *   auto [other, error] = orvix::Reader::open("/dev/ttyUSB0");  // no exception
  *   {
@@ -84,8 +85,9 @@ class Category final : public std::error_category {
 
 inline const Category& familyCategory(int family) noexcept {
   static const Category instances[] = {
-      Category(ORVIX_FAMILY_READER), Category(ORVIX_FAMILY_MIFARE), Category(ORVIX_FAMILY_RF5550),
-      Category(ORVIX_FAMILY_MEMORY), Category(ORVIX_FAMILY_CPU),    Category(ORVIX_FAMILY_ATTENDANCE)};
+      Category(ORVIX_FAMILY_READER), Category(ORVIX_FAMILY_MIFARE),
+      Category(ORVIX_FAMILY_RF5550), Category(ORVIX_FAMILY_MEMORY),
+      Category(ORVIX_FAMILY_CPU),    Category(ORVIX_FAMILY_ATTENDANCE)};
   return instances[family >= ORVIX_FAMILY_READER && family <= ORVIX_FAMILY_ATTENDANCE ? family : 0];
 }
 
@@ -132,7 +134,8 @@ class Reader {
   /// Opens the port as orvix_open ("COM1" … "COM10" or a device path);
   /// throws std::system_error with the code when it fails.
   explicit Reader(const std::string& port, const orvix_options* options = nullptr) {
-    if (std::error_code ec = adopt(port, options)) throw std::system_error(ec, "orvix_open " + port);
+    if (std::error_code ec = adopt(port, options))
+      throw std::system_error(ec, "orvix_open " + port);
   }
 
   /// Opens the port as orvix_open, without exceptions: the reader (empty on
@@ -193,7 +196,8 @@ class Reader {
       return ec;
     }
     auto holder = std::make_unique<std::function<void(const orvix_exchange&)>>(std::move(callback));
-    std::error_code ec = make_error_code(orvix_set_trace_callback(handle(), &deliver, holder.get()));
+    std::error_code ec =
+        make_error_code(orvix_set_trace_callback(handle(), &deliver, holder.get()));
     if (!ec) owner_->trace = std::move(holder);
     return ec;
   }
@@ -218,12 +222,18 @@ class Reader {
   }
 
   // ----- Mifare cards -----
-  std::error_code mifare_module(Bytes info) const { return call<orvix_mifare_module, ORVIX_FAMILY_MIFARE>(info); }
+  std::error_code mifare_module(Bytes info) const {
+    return call<orvix_mifare_module, ORVIX_FAMILY_MIFARE>(info);
+  }
   std::error_code mifare_trans_key(int sector, ConstBytes key) const {
     return call<orvix_mifare_trans_key, ORVIX_FAMILY_MIFARE>(sector, key);
   }
-  std::error_code mifare_auth_mode(int mode) const { return call<orvix_mifare_auth_mode, ORVIX_FAMILY_MIFARE>(mode); }
-  std::error_code mifare_get_type(Bytes type) const { return call<orvix_mifare_get_type, ORVIX_FAMILY_MIFARE>(type); }
+  std::error_code mifare_auth_mode(int mode) const {
+    return call<orvix_mifare_auth_mode, ORVIX_FAMILY_MIFARE>(mode);
+  }
+  std::error_code mifare_get_type(Bytes type) const {
+    return call<orvix_mifare_get_type, ORVIX_FAMILY_MIFARE>(type);
+  }
   std::error_code mifare_get_serial(Bytes serial) const {
     return call<orvix_mifare_get_serial, ORVIX_FAMILY_MIFARE>(serial);
   }
@@ -257,7 +267,9 @@ class Reader {
   std::error_code mifare_anticoll(Bytes serial) const {
     return call<orvix_mifare_anticoll, ORVIX_FAMILY_MIFARE>(serial);
   }
-  std::error_code mifare_select(int serial) const { return call<orvix_mifare_select, ORVIX_FAMILY_MIFARE>(serial); }
+  std::error_code mifare_select(int serial) const {
+    return call<orvix_mifare_select, ORVIX_FAMILY_MIFARE>(serial);
+  }
   std::error_code mifare_authenticate(int key_type, int sector, int block) const {
     return call<orvix_mifare_authenticate, ORVIX_FAMILY_MIFARE>(key_type, sector, block);
   }
@@ -278,7 +290,9 @@ class Reader {
   // ----- contact memory cards -----
   std::error_code power_on() const { return call<orvix_power_on, ORVIX_FAMILY_MEMORY>(); }
   std::error_code power_off() const { return call<orvix_power_off, ORVIX_FAMILY_MEMORY>(); }
-  std::error_code select_card(int type) const { return call<orvix_select_card, ORVIX_FAMILY_MEMORY>(type); }
+  std::error_code select_card(int type) const {
+    return call<orvix_select_card, ORVIX_FAMILY_MEMORY>(type);
+  }
   std::error_code read_card(int area, int page, int address, int length, Bytes buffer) const {
     return call<orvix_read_card, ORVIX_FAMILY_MEMORY>(area, page, address, length, buffer);
   }
@@ -325,9 +339,12 @@ class Reader {
   }
   std::error_code kq_read_record(int selector, int number, int count, Bytes buffer,
                                  std::size_t& received) const {
-    return call<orvix_kq_read_record, ORVIX_FAMILY_ATTENDANCE>(selector, number, count, buffer, &received);
+    return call<orvix_kq_read_record, ORVIX_FAMILY_ATTENDANCE>(selector, number, count, buffer,
+                                                               &received);
   }
-  std::error_code kq_end_trans() const { return call<orvix_kq_end_trans, ORVIX_FAMILY_ATTENDANCE>(); }
+  std::error_code kq_end_trans() const {
+    return call<orvix_kq_end_trans, ORVIX_FAMILY_ATTENDANCE>();
+  }
 
  private:
   friend class Transaction;

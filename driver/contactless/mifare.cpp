@@ -305,19 +305,20 @@ ORVIX32_API int ORVIX32_CALL orvix_mifare_get_serial(orvix_reader* r, unsigned c
 }
 ORVIX32_API int ORVIX32_CALL orvix_mifare_read_block(orvix_reader* r, int block, int serial,
                                                      unsigned char* data, size_t data_size) {
-  return handle<readBlock>(r, inRange(block, kLastBlock, outRoom(data, data_size, kBlockLen)), block,
-                           serial, data);
+  return handle<readBlock>(r, inRange(block, kLastBlock, outRoom(data, data_size, kBlockLen)),
+                           block, serial, data);
 }
 ORVIX32_API int ORVIX32_CALL orvix_mifare_write_block(orvix_reader* r, int block, int serial,
                                                       unsigned char* data, size_t data_size) {
-  return handle<writeBlock>(r, inRange(block, kLastBlock, room(true, inFits(data, data_size, kBlockLen))),
-                            block, serial, data);
+  return handle<writeBlock>(
+      r, inRange(block, kLastBlock, room(true, inFits(data, data_size, kBlockLen))), block, serial,
+      data);
 }
 ORVIX32_API int ORVIX32_CALL orvix_mifare_write_key(orvix_reader* r, int sector, int serial,
                                                     const unsigned char* key, size_t key_size,
                                                     int last) {
-  return handle<writeKey>(r, inRange(sector, kLastCardSector, keyRoom(key, key_size)), sector, serial,
-                          key, last);
+  return handle<writeKey>(r, inRange(sector, kLastCardSector, keyRoom(key, key_size)), sector,
+                          serial, key, last);
 }
 ORVIX32_API int ORVIX32_CALL orvix_mifare_read_value(orvix_reader* r, int block, int serial,
                                                      int* value) {
@@ -353,8 +354,8 @@ ORVIX32_API int ORVIX32_CALL orvix_mifare_select(orvix_reader* r, int serial) {
 }
 ORVIX32_API int ORVIX32_CALL orvix_mifare_authenticate(orvix_reader* r, int key_type, int sector,
                                                        int block) {
-  return handle<authentication>(
-      r, inRange(sector, kLastKeySector, inRange(block, kLastBlock)), key_type, sector, block);
+  return handle<authentication>(r, inRange(sector, kLastKeySector, inRange(block, kLastBlock)),
+                                key_type, sector, block);
 }
 ORVIX32_API int ORVIX32_CALL orvix_mifare_read(orvix_reader* r, int block, unsigned char* data,
                                                size_t data_size) {

@@ -34,7 +34,7 @@ struct LinkState {
   std::uint8_t Status = 0;
   std::uint8_t RecvLen = 0;
   std::array<std::uint8_t, 255> RecvData{};  // never cleared
-  bool FrameOut = false;  // the last exchange wrote its whole command frame
+  bool FrameOut = false;                     // the last exchange wrote its whole command frame
   // A Mifare command that changes the card went out and no answer of the
   // reader settled it (a link error after the frame, or a cancel): the card
   // may or may not have been changed. Cleared at each reader call.

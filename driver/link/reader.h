@@ -21,13 +21,13 @@ struct orvix_reader {
   std::mutex m;
   std::condition_variable cv;
   std::thread::id holder{};
-  int depth = 0;            // holds of the holder: calls and orvix_begin
-  int holdDepth = 0;        // orvix_begin nesting of the holder
-  int waiters = 0;          // threads waiting for the reader
-  bool closing = false;     // orvix_close has begun: waiters give up
-  std::atomic<int> running{0};  // calls in progress (what orvix_cancel stops)
+  int depth = 0;                       // holds of the holder: calls and orvix_begin
+  int holdDepth = 0;                   // orvix_begin nesting of the holder
+  int waiters = 0;                     // threads waiting for the reader
+  bool closing = false;                // orvix_close has begun: waiters give up
+  std::atomic<int> running{0};         // calls in progress (what orvix_cancel stops)
   std::atomic<int> mayHaveChanged{0};  // of the last call (orvix_may_have_changed)
-  bool purgeFirst = false;  // the last call was cancelled: settle before the next
+  bool purgeFirst = false;             // the last call was cancelled: settle before the next
   std::chrono::steady_clock::time_point cancelledAt{};
 };
 

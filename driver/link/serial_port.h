@@ -49,15 +49,15 @@ class CancelSignal {
 // Why a port could not be opened.
 enum class OpenError {
   None,
-  NoPort,      // no such device, or the console
-  Busy,        // held by another program
-  Permission,  // not for this user
-  NotSerial,   // not a serial device
-  Refused,     // network: the server refused the connection
-  NotResolved, // network: the host name was not found
-  TimedOut,    // network: no server accepted the connection in time
-  NotRfc2217,  // network: the server refused or ignored port control
-  ServerBusy,  // network: the server's port is held by another client
+  NoPort,       // no such device, or the console
+  Busy,         // held by another program
+  Permission,   // not for this user
+  NotSerial,    // not a serial device
+  Refused,      // network: the server refused the connection
+  NotResolved,  // network: the host name was not found
+  TimedOut,     // network: no server accepted the connection in time
+  NotRfc2217,   // network: the server refused or ignored port control
+  ServerBusy,   // network: the server's port is held by another client
 };
 
 // One open serial port. Every operation reports failure by its result and
@@ -106,7 +106,6 @@ class SerialPort {
   bool cancelled() const { return cancel_ && cancel_->raised(); }
   const CancelSignal* cancel_ = nullptr;
 };
-
 
 // What the link needs from the operating system besides an open port: opening
 // a port by index and pausing the calling thread. Unit tests substitute a

@@ -60,8 +60,8 @@ int openAppend(const char* name) {
   // 0600, as the lines hold every key sent; a symbolic link is refused
   // (O_NOFOLLOW), so a link planted at the name never points the keys
   // elsewhere.
-  return ::open(name, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW,
-                0600);
+  return ::open(
+      name, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW, 0600);
 }
 // Writes everything or fails. SIGPIPE (reader gone) and SIGXFSZ (past the
 // host's file-size limit) are blocked in the calling thread around the

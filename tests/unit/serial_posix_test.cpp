@@ -210,17 +210,4 @@ TEST_F(Pty, LowLatencyAskedForAtOpenPutBackAtCloseAndARefusalChangesNothing) {
   }
 }
 
-TEST(PortNames, EmptyVariablesMissingPathsPlainFilesAndTheConsoleAreNotOpened) {
-  char file[] = "/tmp/orvix32-notatty-XXXXXX";
-  ::close(mkstemp(file));
-  for (const char* path :
-       {"", "/nonexistent/orvix32-port", static_cast<const char*>(file), "/dev/console"}) {
-    setenv("ORVIX32_COM3", path, 1);
-    orvix::SerialPort* p = orvix::systemPorts().open(2);
-    EXPECT_EQ(p, nullptr) << path;
-    delete p;
-  }
-  unlink(file);
-}
-
 }  // namespace

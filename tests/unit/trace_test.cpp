@@ -33,12 +33,10 @@ TEST(TraceHost, AFailingTraceNeverHoldsUpKillsOrMisleadsTheHost) {
     const char* name;
     std::string trace;
     enum { None, ReaderLeaves, StderrReaderGone } host;
-  } cases[] = {
-      {"FIFO without a reader", fifo, Case::None},
-      {"FIFO whose reader goes away", fifo, Case::ReaderLeaves},
-      {"standard error whose reader went away", "-", Case::StderrReaderGone},
-      {"full disk", "/dev/full", Case::None},
-  };
+  } cases[] = {{"FIFO without a reader", fifo, Case::None},
+               {"FIFO whose reader goes away", fifo, Case::ReaderLeaves},
+               {"standard error whose reader went away", "-", Case::StderrReaderGone},
+               {"full disk", "/dev/full", Case::None}};
   for (const auto& c : cases) {
     const pid_t pid = fork();
     if (pid == 0) {
@@ -102,35 +100,25 @@ TEST(TraceFormat, HeaderOnEachPortOrSpeedChangeAndAnyPortNumberPrintsWhole) {
 // link (named directly or by ORVIX32_TRACE), and the rotation renames only
 // the regular file it opened.
 TEST(TraceFiles, PrivateAndNeverThroughALink) {
-  const std::string dir = tempDir();
-  const std::string file = dir + "/trace", target = dir + "/target", link = dir + "/link";
+  const std::string dir = tempDir(), file = dir + "/trace", target = dir + "/target";
   std::ofstream(target) << "kept\n";
-  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  ASSERT_EQ(symlink(target.c_str(), (dir + "/link").c_str()), 0);
   ASSERT_EQ(symlink((dir + "/nowhere").c_str(), (dir + "/dangling").c_str()), 0);
-  const struct {
-    std::string name;
-    bool byEnvironment, opens;
-  } rows[] = {
-      {file, false, true},          {link, false, false},        {link, true, false},
-      {dir + "/dangling", false, false}, {dir + "/dangling", true, false},
-  };
-  for (const auto& row : rows) {
+  for (const std::string name : {"/link", "/dangling"}) {
     orvix::Trace t;
-    setenv("ORVIX32_TRACE", row.name.c_str(), 1);
-    EXPECT_EQ(row.byEnvironment ? t.openFromEnvironment() : t.openFile(row.name.c_str()), row.opens)
-        << row.name;
+    setenv("ORVIX32_TRACE", (dir + name).c_str(), 1);
+    EXPECT_FALSE(t.openFromEnvironment() || t.openFile((dir + name).c_str())) << name;
   }
-  unsetenv("ORVIX32_TRACE");
-  struct stat st {};
-  ASSERT_EQ(stat(file.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-  EXPECT_EQ(std::filesystem::file_size(target), 5u);
   EXPECT_FALSE(std::filesystem::exists(dir + "/nowhere"));
-  // A link put in the file's place after the open is never renamed.
   setenv("ORVIX32_TRACE_MAX", "10", 1);
   orvix::Trace t;
   ASSERT_TRUE(t.openFile(file.c_str()));
   unsetenv("ORVIX32_TRACE_MAX");
+  unsetenv("ORVIX32_TRACE");
+  struct stat st {};
+  ASSERT_EQ(stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  // A link put in the file's place after the open is never renamed.
   orvix::Recording rec;
   rec.begin();
   t.end(rec, "COM1", 57600, 0x22, 0);

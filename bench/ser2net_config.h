@@ -14,7 +14,8 @@ inline std::string config(const std::string& device, int raw, int rfc2217) {
   all << in.rdbuf();
   std::string text = all.str();
   const std::pair<std::string, std::string> swaps[] = {
-      {"/dev/ttyUSB0", device}, {",3001\n", "," + std::to_string(raw) + "\n"},
+      {"/dev/ttyUSB0", device},
+      {",3001\n", "," + std::to_string(raw) + "\n"},
       {",2217\n", "," + std::to_string(rfc2217) + "\n"}};
   for (const auto& [from, to] : swaps)
     for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
