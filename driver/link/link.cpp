@@ -43,9 +43,11 @@ constexpr int kServerBusyRetryMs = 2000;
 constexpr int kServerBusyPauseMs = 50;
 
 // One try of one speed: open the port (or, over RFC 2217, change the speed
-// on the open connection) and probe. 0 = linked.
+// on the open connection: always for a reader, for the flat link's fall-back
+// to 9600 once LinkCom has opened the port anew) and probe. 0 = linked.
 int tryLink(LinkState& s, int port, int baud, bool settle, bool* probed) {
-  const bool inPlace = !s.Device.empty() && s.ComHandle && s.ComHandle->relinksInPlace();
+  const bool inPlace = s.ComHandle && s.ComHandle->relinksInPlace() &&
+                       (!s.Device.empty() || baud == kSlowBaud);
   if (!inPlace) unlinkComImpl(s, settle);
   if (s.SpeedPolicy != 0 && s.SpeedPolicy != baud) return 1;
   s.LastOpenError = OpenError::None;

@@ -121,7 +121,7 @@ def _interrupt_after(seconds):
     def send():
         sent.append(time.monotonic())
         signal.pthread_kill(main, signal.SIGINT)
-    threading.Timer(seconds, send).start()
+    threading.Timer(seconds, send).start()  # the stimulus: Ctrl-C while the call waits
     return sent
 
 

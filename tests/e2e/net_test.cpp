@@ -76,7 +76,7 @@ class Ser2net {
     // Each of these probes opens the device; ser2net takes a moment to let
     // it go and turns new connections away until then, which the library's
     // open waits out.
-    for (int i = 0; i < 300; ++i, usleep(10'000))
+    for (int i = 0; i < 300; ++i, usleep(10'000))  // polls until both ports accept
       if (accepting(raw) && accepting(rfc2217)) return true;
     return false;
   }

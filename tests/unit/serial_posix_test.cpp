@@ -125,7 +125,7 @@ TEST_F(PtyTiming, SilenceBetweenBytesEndsARead) {
   // Total allowance for 200 bytes is 100 + 400 ms; the 200 ms gap ends it first.
   std::thread reader([&] {
     ASSERT_EQ(write(master, "\xAA\xBB", 2), 2);
-    std::this_thread::sleep_for(std::chrono::milliseconds(330));
+    std::this_thread::sleep_for(std::chrono::milliseconds(330));  // the gap under test
     ASSERT_EQ(write(master, "\xCC", 1), 1);
   });
   std::uint8_t b[200] = {};
