@@ -502,8 +502,18 @@ TEST_F(Handles, FailedCallsSayWhetherTheCardMayHaveChanged) {
 TEST_F(Handles, CloseIsSafeInEveryOrder) {
   orvix_reader* r = nullptr;
   ASSERT_EQ(orvix_open("COM1", nullptr, &r), 0);
-  std::thread([r] { EXPECT_EQ(orvix_begin(r), 0); }).join();  // gone, never ended
-  EXPECT_EQ(orvix_close(r), ORVIX_READER_HELD);               // at once, not for ever
+  std::atomic<int> step{0};  // another thread's transaction (one that never ends is the same)
+  std::thread holder([&] {
+    EXPECT_EQ(orvix_begin(r), 0);
+    step = 1;
+    while (step != 2) std::this_thread::yield();
+    EXPECT_EQ(orvix_end(r), 0);
+  });
+  while (step != 1) std::this_thread::yield();
+  EXPECT_EQ(orvix_close(r), ORVIX_READER_HELD);  // at once, not for ever
+  step = 2;
+  holder.join();
+  EXPECT_EQ(orvix_close(r), 0);
   unsigned char v[8];
   ASSERT_EQ(orvix_open("COM2", nullptr, &r), 0);
   ASSERT_EQ(orvix_begin(r), 0);
