@@ -317,29 +317,24 @@ TEST_F(Handles, ABufferOneByteShortIsRefusedAndNothingIsSent) {
       {"kq_trans_cmd", kIn, [&] { return orvix_kq_trans_cmd(r, 0x40, 6, b, 4); }},
       {"kq_download_password kind 1", kIn, [&] { return orvix_kq_download_password(r, 1, b, 3); }},
       {"kq_download_password kind 2", kIn, [&] { return orvix_kq_download_password(r, 2, b, 5); }},
-      // Numbers the flat exports would cut to their low byte (0x103: block 3,
-      // a sector trailer).
-      {"mifare_write_block 0x103", kIn,
-       [&] { return orvix_mifare_write_block(r, 0x103, 0, b, 16); }},
-      {"mifare_read_block 256", kIn, [&] { return orvix_mifare_read_block(r, 256, 0, b, 16); }},
-      {"mifare_read_value -1", kIn, [&] { return orvix_mifare_read_value(r, -1, 0, clock); }},
-      {"mifare_write_value 256", kIn, [&] { return orvix_mifare_write_value(r, 256, 0, clock); }},
-      {"mifare_increment_value 0x104", kIn,
+      // Numbers the flat exports would cut to their low byte (0x103:
+      // block 3, a trailer).
+      {"write_block 0x103", kIn, [&] { return orvix_mifare_write_block(r, 0x103, 0, b, 16); }},
+      {"read_block 256", kIn, [&] { return orvix_mifare_read_block(r, 256, 0, b, 16); }},
+      {"read_value -1", kIn, [&] { return orvix_mifare_read_value(r, -1, 0, clock); }},
+      {"write_value 256", kIn, [&] { return orvix_mifare_write_value(r, 256, 0, clock); }},
+      {"increment_value 0x104", kIn,
        [&] { return orvix_mifare_increment_value(r, 0x104, 0, clock); }},
-      {"mifare_decrement_value 256", kIn,
-       [&] { return orvix_mifare_decrement_value(r, 256, 0, clock); }},
-      {"mifare_write 0x103", kIn, [&] { return orvix_mifare_write(r, 0x103, b, 16); }},
-      {"mifare_read 256", kIn, [&] { return orvix_mifare_read(r, 256, b, 16); }},
-      {"mifare_increment 256", kIn, [&] { return orvix_mifare_increment(r, 256, 1); }},
-      {"mifare_decrement -1", kIn, [&] { return orvix_mifare_decrement(r, -1, 1); }},
-      {"mifare_authenticate block 256", kIn,
-       [&] { return orvix_mifare_authenticate(r, 0, 0, 256); }},
-      {"mifare_authenticate sector 16", kIn,
-       [&] { return orvix_mifare_authenticate(r, 0, 16, 4); }},
-      {"mifare_load_key sector 16", kIn, [&] { return orvix_mifare_load_key(r, 0, 16, b, 6); }},
-      {"mifare_trans_key sector -1", kIn, [&] { return orvix_mifare_trans_key(r, -1, b, 6); }},
-      {"mifare_write_key sector 40", kIn,
-       [&] { return orvix_mifare_write_key(r, 40, 0, b, 6, 255); }}};
+      {"decrement_value 256", kIn, [&] { return orvix_mifare_decrement_value(r, 256, 0, clock); }},
+      {"write 0x103", kIn, [&] { return orvix_mifare_write(r, 0x103, b, 16); }},
+      {"read 256", kIn, [&] { return orvix_mifare_read(r, 256, b, 16); }},
+      {"increment 256", kIn, [&] { return orvix_mifare_increment(r, 256, 1); }},
+      {"decrement -1", kIn, [&] { return orvix_mifare_decrement(r, -1, 1); }},
+      {"authenticate block 256", kIn, [&] { return orvix_mifare_authenticate(r, 0, 0, 256); }},
+      {"authenticate sector 16", kIn, [&] { return orvix_mifare_authenticate(r, 0, 16, 4); }},
+      {"load_key sector 16", kIn, [&] { return orvix_mifare_load_key(r, 0, 16, b, 6); }},
+      {"trans_key sector -1", kIn, [&] { return orvix_mifare_trans_key(r, -1, b, 6); }},
+      {"write_key sector 40", kIn, [&] { return orvix_mifare_write_key(r, 40, 0, b, 6, 255); }}};
   for (const auto& row : rows) {
     std::memset(b, 0, sizeof b);
     EXPECT_EQ(row.run(), row.want) << row.call;

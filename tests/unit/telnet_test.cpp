@@ -3,9 +3,16 @@
 // one byte at a time (a TCP stream may split anywhere).
 #include "link/telnet.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <memory>
+#include <string>
 #include <vector>
+
+#include "link/serial_port.h"
 
 namespace {
 
@@ -126,6 +133,32 @@ TEST(Telnet, BytesForTheServer) {
             Bytes({F, SB, 44, 12, F, F, 0, 0, F, F, F, SE}));
   EXPECT_EQ(Bytes(out, out + greeting(true, out)),
             Bytes({F, WILL, 0, F, DO, 0, F, WILL, 3, F, DO, 3, F, WILL, 44}));
+}
+
+// A purge on a network port drops what the connection has already brought
+// in (here: the rest of one segment, taken in by a one-byte read).
+TEST(NetworkPort, PurgeDropsBytesAlreadyReceived) {
+  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), len), 0);
+  ASSERT_EQ(listen(listener, 1) | getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
+  const std::string url = "tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+  std::unique_ptr<orvix::SerialPort> port(orvix::openNetworkPort(url.c_str()));
+  ASSERT_NE(port, nullptr);
+  const int server = accept(listener, nullptr, nullptr);
+  ASSERT_EQ(send(server, "ABC", 3, 0), 3);
+  std::uint8_t b = 0;
+  ASSERT_EQ(port->read(&b, 1), 1u);
+  EXPECT_EQ(b, 'A');
+  EXPECT_TRUE(port->purge());
+  ASSERT_EQ(send(server, "Z", 1, 0), 1);
+  ASSERT_EQ(port->read(&b, 1), 1u);
+  EXPECT_EQ(b, 'Z');
+  close(server);
+  close(listener);
 }
 
 }  // namespace
