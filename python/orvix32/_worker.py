@@ -85,8 +85,10 @@ class Worker:
             # whose lock waits no signal interrupts, is still seen within 50 ms.
             while not job.done.acquire(True, 0.05):
                 pass
-        except KeyboardInterrupt:
+        except KeyboardInterrupt as e:
             self._stop(job, cancel, abandon)
+            if job.state == _FINISHED and job.error is None:
+                e.result = job.result  # what the cancelled call gave, for the caller to read
             raise
         if job.error is not None:
             raise job.error

@@ -142,6 +142,11 @@ class Reader(_Family):
                                                   lambda: lib.orvix_cancel(handle))
             except WorkerClosed:
                 raise self._closed(name) from None
+            except KeyboardInterrupt as e:  # Ctrl-C: say when the card may have changed
+                if getattr(e, "result", (0, False))[1]:
+                    e.card_may_have_changed = True
+                    e.add_note(f"{name}: {_library.strerror(Result.CARD_MAY_HAVE_CHANGED)}")
+                raise
             return (code, changed) if outcome else code
 
     def _open(self, name: str) -> int:

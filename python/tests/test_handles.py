@@ -143,6 +143,21 @@ def test_ctrl_c_stops_a_call(sim, reader, call):
     _in_transaction(reader)  # not left held
 
 
+def test_ctrl_c_after_a_value_step_went_out_says_the_card_may_have_changed(sim, reader,
+                                                                           fresh_card):
+    serial = reader.mifare.serial()
+    reader.mifare.load_key(1, FF6)
+    reader.mifare.write_value(4, serial, 100)
+    sim.fault("delay", cmd=0xB1, ms=400)  # the reader carries the step out after 0.4 s
+    sent = _interrupt_after(0.2)
+    with pytest.raises(KeyboardInterrupt) as e:
+        reader.mifare.increment_value(4, serial, 5)
+    assert time.monotonic() - sent[0] < 0.1 and e.value.card_may_have_changed
+    assert e.value.__notes__ == [
+        "RFMifare_IncrementValue: the card may have been changed; read the value back"]
+    assert reader.mifare.read_value(4, serial) == 105  # it was carried out
+
+
 def test_transactions_from_two_threads(reader, fresh_card):
     m = reader.mifare
     m.load_key(1, FF6)
