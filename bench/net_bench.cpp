@@ -123,15 +123,6 @@ int main(int argc, char** argv) {
   const std::string dir = sim.path().substr(0, sim.path().rfind('/'));
   const std::string conf = dir + "/ser2net.yaml";
   std::ofstream(conf) << ser2net::config(sim.path(), raw, rfc);
-  const pid_t server = fork();
-  if (server == 0) {
-    freopen("/dev/null", "w", stderr);
-    execlp("ser2net", "ser2net", "-n", "-c", conf.c_str(), "-P", (dir + "/pid").c_str(), nullptr);
-    _exit(127);
-  }
-  // Up once both ports take connections (each such probe holds the device a
-  // moment; the library's open waits for ser2net to let it go).
-  for (int i = 0; i < 500 && !(accepts(raw) && accepts(rfc)); ++i) usleep(10'000);
   for (int i = 2; i <= 10; ++i)
     setenv(("ORVIX32_COM" + std::to_string(i)).c_str(), "/nonexistent/net-bench", 1);
 
@@ -145,7 +136,22 @@ int main(int argc, char** argv) {
               "vs pty (ms/exch)");
   double ptyPer = 0;
   int status = 0;
+  // ser2net starts after the pty road: a connection makes it open the device,
+  // and it must not read the reader's bytes while the pty road runs.
+  pid_t server = 0;
+  auto startServer = [&] {
+    server = fork();
+    if (server == 0) {
+      freopen("/dev/null", "w", stderr);
+      execlp("ser2net", "ser2net", "-n", "-c", conf.c_str(), "-P", (dir + "/pid").c_str(), nullptr);
+      _exit(127);
+    }
+    // Up once both ports take connections (each such probe holds the device
+    // a moment; the library's open waits for ser2net to let it go).
+    for (int i = 0; i < 500 && !(accepts(raw) && accepts(rfc)); ++i) usleep(10'000);
+  };
   for (const auto& [name, port] : roads) {
+    if (!server && port != sim.path()) startServer();
     setenv("ORVIX32_COM1", port.c_str(), 1);
     if (LinkCom(0) != 0) {
       std::printf("  %-22s no link\n", name.c_str());
@@ -173,8 +179,10 @@ int main(int argc, char** argv) {
   for (const auto& [name, port] : roads)
     std::printf("  %s %.2f", name.c_str(), cancelLatency(sim, port));
   std::printf("\n");
-  kill(server, SIGTERM);
-  waitpid(server, nullptr, 0);
+  if (server > 0) {
+    kill(server, SIGTERM);
+    waitpid(server, nullptr, 0);
+  }
   sim.stop();
   return status;
 }
