@@ -1,0 +1,123 @@
+// The WebAssembly driver against readersim, through the Web Serial port table
+// and a pty stand-in for the browser's port: the same results as the native
+// driver gives on the same simulated reader.
+import assert from 'node:assert/strict';
+import { after, before, test } from 'node:test';
+import { api, code, openReader, startSim } from './harness.mjs';
+
+const hex = (b) => Buffer.from(b).toString('hex').toUpperCase();
+const KEY = 'FFFFFFFFFFFF';
+
+let sim;
+let reader;
+let port;
+before(async () => {
+  sim = await startSim();
+  ({ reader, port } = await openReader(sim));
+});
+after(async () => {
+  await reader?.close();
+  await sim?.stop();
+});
+
+test('links at 57600 and reads the identity', async () => {
+  assert.deepEqual(port.opens, [57600]);
+  assert.equal(await reader.baudRate(), 57600);
+  assert.equal(Buffer.from(await reader.deviceVersion()).toString('latin1'), 'TK61 2.1');
+  assert.equal((await reader.deviceNumber()).length, 8);
+  await reader.alarm(7, 30, 30, 3);
+});
+
+test('Mifare: read, write and value blocks of the card in the field', async () => {
+  const m = reader.mifare;
+  assert.equal(hex(await m.readBlock(0, { key: KEY })), '1234567808080400626364656667686' + '9');
+  const data = Uint8Array.from({ length: 16 }, (_, i) => 0xa0 + i);
+  assert.equal(hex(await m.writeBlock(4, data, { key: KEY })), hex(data));
+  assert.equal(hex(await m.readBlock(4, { key: KEY })), hex(data));
+  assert.equal(await m.writeValue(5, 100, { key: KEY }), 100);
+  assert.equal(await m.increment(5, 20, { key: KEY }), 120);
+  assert.equal(await m.decrement(5, 150, { key: KEY }), -30);
+  assert.equal(await m.readValue(5, { key: KEY }), -30);
+  // The single steps: request, anticollision, select, authenticate, read.
+  assert.equal(await m.request(1), 4);
+  const serial = await m.anticoll();
+  assert.equal(hex(serial), '12345678');
+  await m.select(serial);
+  await m.loadKey(0, 1, KEY);
+  await m.authenticate(0, 1);
+  assert.equal(hex(await m.read(4)), hex(data));
+});
+
+test('refusals and bad arguments come back as OrvixError with the driver text', async () => {
+  const m = reader.mifare;
+  const cases = [
+    // [what, call, code, text]
+    ['key of 5 bytes', () => m.readBlock(4, { key: 'FFFFFFFFFF' }), 4, 'bad argument'],
+    ['block of 15 bytes', () => m.write(4, new Uint8Array(15)), 4, 'bad argument'],
+    ['value out of range', () => m.writeValue(5, 2 ** 31, { key: KEY }), 4, 'bad argument'],
+    ['alarm select 8', () => reader.alarm(8, 0, 0, 0), 4, 'bad argument'],
+    ['wrong key', () => m.readBlock(8, { key: '000000000000' }), 0x22, 'reader status'],
+  ];
+  for (const [what, call, want, text] of cases) {
+    const err = await call().then(() => null, (e) => e);
+    assert.ok(err instanceof api.OrvixError, what);
+    assert.deepEqual([err.code, err.text], [want, text], what);
+  }
+});
+
+test('link faults give the native result codes', async () => {
+  // The non-retrying identity command: the fault's own link error. The codes
+  // are the native driver's for the same faults (tests/e2e).
+  const faults = [
+    ['silent', 102], ['wrongready', 103], ['noack cmd=22', 108], ['wrongack cmd=22', 109],
+    ['nostatus cmd=22', 111], ['nolength cmd=22', 112], ['shortdata cmd=22', 113],
+    ['nochecksum cmd=22', 114], ['badchecksum cmd=22', 115], ['status status=0x31 cmd=22', 0x31],
+  ];
+  for (const [fault, want] of faults) {
+    assert.match(await sim.control(`fault ${fault}`), /^fault queued/);
+    assert.equal(await code(reader.deviceVersion()), want, fault);
+    assert.equal(await code(reader.deviceVersion()), 0, `${fault}: the next call`);
+  }
+  // The Mifare family relinks after a link error and repeats the command.
+  await sim.control('fault badchecksum cmd=AA');
+  assert.equal(hex(new Uint8Array([await reader.mifare.request(1)])), '04');
+  await sim.control('fault nostatus cmd=B5');
+  assert.equal(await reader.mifare.request(1), 4);
+});
+
+test('unplugged: a link error, then the reader is back after a relink', async () => {
+  await sim.control('unplug');
+  const st = await code(reader.deviceVersion());
+  assert.ok(st >= 101 && st <= 115, `status ${st}`);
+  await sim.control('replug');
+  await reader.relink();
+  assert.equal(await code(reader.deviceVersion()), 0);
+});
+
+test('cancel ends a waiting call with 65537 and the reader stays usable', async () => {
+  await sim.control('fault delay ms=900 cmd=22');
+  const t0 = performance.now();
+  const call = code(reader.deviceVersion());
+  await new Promise((resolve) => setTimeout(resolve, 100));
+  const t1 = performance.now();
+  reader.cancel();
+  assert.equal(await call, 65537);
+  const ended = performance.now();
+  assert.ok(ended - t1 < 100, `cancel took ${ended - t1} ms`);
+  assert.ok(ended - t0 < 600);
+  assert.equal(await code(reader.deviceVersion()), 0);
+});
+
+test('a reader that answers only at 9600', async () => {
+  await sim.control('speeds slow');
+  const slow = await openReader(sim).catch((e) => e);
+  // The pty is held by the first reader's stand-in: a second open is refused.
+  assert.ok(slow instanceof api.OrvixError);
+  await reader.close();
+  const again = await openReader(sim);
+  assert.deepEqual(again.port.opens, [57600, 9600]);
+  assert.equal(await again.reader.baudRate(), 9600);
+  assert.equal(Buffer.from(await again.reader.deviceVersion()).toString('latin1'), 'TK61 2.1');
+  await sim.control('speeds both');
+  reader = again.reader;
+});
