@@ -186,7 +186,7 @@ class Mifare {
   halt() { return this.r.simple('orvix_mifare_halt'); }
 
   // keyType 0 = key A, 1 = key B.
-  loadKey(keyType, sector, key) {
+  async loadKey(keyType, sector, key) {
     const k = keyBytes(key);
     return this.r.op(async (mem, h) => this.r.driver.check(
       await this.r.driver.call('orvix_mifare_load_key', h, keyType * 4, sector, mem(k), 6)));
@@ -204,16 +204,18 @@ class Mifare {
     });
   }
 
-  write(block, data) {
+  async write(block, data) {
     const d = blockBytes(data);
     return this.r.op(async (mem, h) =>
       this.r.driver.check(await this.r.driver.call('orvix_mifare_write', h, block, mem(d), 16)));
   }
 
-  // The card in the field: request, anticollision; the key (when given) loaded
-  // for the block's sector. Returns the card's serial.
-  async card(block, { key, keyType = 0 } = {}) {
+  // The card in the field: request, anticollision (unless its serial is
+  // given); the key (when given) loaded for the block's sector. Returns the
+  // card's serial.
+  async card(block, { key, keyType = 0, serial } = {}) {
     if (key !== undefined) await this.loadKey(keyType, block >> 2, key);
+    if (serial !== undefined) return Uint8Array.from(serial);
     await this.request(1);
     return this.anticoll();
   }

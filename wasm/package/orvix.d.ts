@@ -16,6 +16,8 @@ export interface CardOptions {
   key?: Key;
   /** 0 = key A (default), 1 = key B. */
   keyType?: 0 | 1;
+  /** The card's serial (from anticoll()): the card is not requested again. */
+  serial?: Uint8Array;
 }
 
 export interface OpenOptions {
