@@ -1,0 +1,129 @@
+// The page in direct mode in headless Chromium: the "connect reader (USB
+// serial)" button, the driver in WebAssembly, and a stand-in navigator.serial
+// whose bytes reach readersim over a WebSocket bridge. Needs node's
+// --experimental-websocket (scripts/wasm-test gives it) for the DevTools
+// connection.
+import assert from 'node:assert/strict';
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import { after, before, test } from 'node:test';
+import { standInSource, startServer } from './bridge.mjs';
+import { BUILD, startSim } from './harness.mjs';
+
+const CHROMIUM = ['/usr/bin/chromium'].find((p) => fs.existsSync(p));
+const skip = !CHROMIUM || typeof WebSocket === 'undefined';
+
+let sim, server, browser, page, profile;
+
+const freePort = () => new Promise((resolve) => {
+  const s = net.createServer().listen(0, '127.0.0.1', () => { const { port } = s.address(); s.close(() => resolve(port)); });
+});
+
+// One DevTools connection to the page: send(method, params) gives the result.
+async function devtools(port) {
+  let targets;
+  for (let i = 0; i < 100 && !targets?.length; ++i) {
+    targets = await fetch(`http://127.0.0.1:${port}/json/list`).then((r) => r.json(), () => null)
+      .then((list) => list?.filter((t) => t.type === 'page'));
+    if (!targets?.length) await new Promise((resolve) => setTimeout(resolve, 100));
+  }
+  const ws = new WebSocket(targets[0].webSocketDebuggerUrl);
+  await new Promise((resolve, reject) => { ws.onopen = resolve; ws.onerror = reject; });
+  let id = 0;
+  const waiting = new Map();
+  ws.onmessage = (m) => {
+    const msg = JSON.parse(m.data);
+    if (msg.id && waiting.has(msg.id)) { waiting.get(msg.id)(msg); waiting.delete(msg.id); }
+  };
+  const send = (method, params = {}) => new Promise((resolve, reject) => {
+    waiting.set(++id, (msg) => (msg.error ? reject(new Error(msg.error.message)) : resolve(msg.result)));
+    ws.send(JSON.stringify({ id, method, params }));
+  });
+  return { ws, send };
+}
+
+// The value of an expression in the page.
+async function js(expression) {
+  const r = await page.send('Runtime.evaluate', { expression, awaitPromise: true, returnByValue: true });
+  if (r.exceptionDetails) throw new Error(r.exceptionDetails.exception?.description ?? expression);
+  return r.result.value;
+}
+
+// Waits until the expression is truthy in the page (at most 15 s).
+async function until(expression) {
+  for (let i = 0; i < 300; ++i) {
+    if (await js(expression)) return;
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+  throw new Error(`never true: ${expression}; held: ${await js("document.getElementById('held').textContent")}`);
+}
+
+const text = (id) => `document.getElementById('${id}').textContent`;
+const set = (id, v) => js(`document.getElementById('${id}').value = ${JSON.stringify(v)}`);
+const click = (id) => js(`document.getElementById('${id}').click()`);
+
+before(async () => {
+  if (skip) return;
+  sim = await startSim();
+  server = await startServer(path.resolve('web'), BUILD, sim.link);
+  const debugPort = await freePort();
+  profile = fs.mkdtempSync(path.join(os.tmpdir(), 'orvix-wasm-chromium-'));
+  browser = spawn(CHROMIUM, ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run',
+    '--window-size=1280,900', '--disable-background-networking', '--disable-component-update',
+    `--user-data-dir=${profile}`, `--remote-debugging-port=${debugPort}`, 'about:blank'],
+  { stdio: 'ignore' });
+  page = await devtools(debugPort);
+  await page.send('Page.enable');
+  await page.send('Page.addScriptToEvaluateOnNewDocument', { source: standInSource });
+  await page.send('Page.navigate', { url: `http://127.0.0.1:${server.address().port}/?lang=en` });
+  await until("document.readyState === 'complete'");
+});
+
+after(async () => {
+  if (skip) return;
+  page?.ws.close();
+  if (browser && browser.exitCode === null) {
+    browser.kill();
+    await new Promise((resolve) => browser.once('exit', resolve));
+  }
+  server?.close();
+  await sim?.stop();
+  if (profile) fs.rmSync(profile, { recursive: true, force: true, maxRetries: 5 });
+});
+
+test('the page in direct mode: connect, read, write, top up, card removal', { skip }, async () => {
+  await until("!document.getElementById('btn-direct').hidden");
+  await click('btn-direct');
+  await until(`${text('held')}.includes('57600')`);
+  await until(`${text('card-serial')} === '12345678'`);
+
+  await set('blk-no', '4');
+  await click('btn-read');
+  await until("document.getElementById('blk-data').value.length === 32");
+  const data = 'A0A1A2A3A4A5A6A7A8A9AAABACADAEAF';
+  await set('blk-data', data);
+  await click('btn-write');
+  await set('blk-data', '');
+  await click('btn-read');
+  await until(`document.getElementById('blk-data').value === '${data}'`);
+
+  await set('val-block', '5');
+  await set('val-amount', '100');
+  await click('btn-value-set');
+  await until(`${text('val-result')} === '100'`);
+  await set('val-amount', '20');
+  await click('btn-topup');
+  await until(`${text('val-result')} === '120'`);
+
+  const shot = await page.send('Page.captureScreenshot', { format: 'png' });
+  fs.writeFileSync(path.join(BUILD, 'web-serial.png'), Buffer.from(shot.data, 'base64'));
+
+  assert.match(await sim.control('mifare remove'), /^removed/);
+  await until(`${text('card-state')} === 'card removed'`);
+  await set('blk-no', '4');
+  await click('btn-read');
+  await until("[...document.querySelectorAll('#log li.bad')].some((li) => li.textContent.includes('error'))");
+});
