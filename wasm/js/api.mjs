@@ -59,7 +59,11 @@ class Driver {
   }
 
   // One driver function; a call that waits on the line resolves later.
-  call(name, ...args) {
+  // Arguments are 32-bit integers (a number that is not one is refused with 4
+  // rather than cut to one).
+  async call(name, ...args) {
+    if (!args.every((a) => Number.isInteger(a) && a >= -(2 ** 31) && a < 2 ** 32))
+      throw new OrvixError(4, this.text(4));
     return this.core.ccall(name, 'number', args.map(() => 'number'), args, { async: true });
   }
 
@@ -274,7 +278,14 @@ export const Orvix = {
   async connect(options = {}) {
     if (typeof navigator === 'undefined' || !navigator.serial)
       throw new OrvixError(65539, 'Web Serial is not available (a Chromium browser, https or localhost)');
-    const port = await navigator.serial.requestPort(options.filters ? { filters: options.filters } : {});
+    let port;
+    try {
+      port = await navigator.serial.requestPort(options.filters ? { filters: options.filters } : {});
+    } catch (e) {
+      // The user closed the chooser, or no port matched.
+      if (e?.name === 'NotFoundError') throw new OrvixError(65539, await Orvix.strerror(65539));
+      throw e;
+    }
     return Orvix.open(port, options);
   },
 

@@ -8,6 +8,7 @@ import { PtyPort } from './pty_port.mjs';
 
 export const BUILD = process.env.ORVIX_WASM_BUILD || path.resolve('build-wasm');
 export const READERSIM = process.env.READERSIM || path.resolve('build/sim/readersim');
+export const LIB = process.env.ORVIX32_LIB || path.resolve('build/driver/libORVIX32.so');
 export const api = await import(path.join(BUILD, 'orvix.mjs'));
 export const wasmBinary = fs.readFileSync(path.join(BUILD, 'orvix.wasm'));
 
@@ -51,4 +52,34 @@ export async function code(promise) {
     if (!(e instanceof api.OrvixError)) throw e;
     return e.code;
   }
+}
+
+// The native library on the simulator: for each fault, the result of the
+// reader's firmware version query (0x22) with the fault queued, and of the
+// next one. The pty must be free.
+export async function nativeCodes(sim, faults) {
+  const py = spawn('python3', ['-c', `
+import ctypes, sys
+lib = ctypes.CDLL(sys.argv[1])
+r = ctypes.c_void_p()
+print(lib.orvix_open(sys.argv[2].encode(), None, ctypes.byref(r)), flush=True)
+v = (ctypes.c_ubyte * 8)()
+for line in sys.stdin:
+    print(lib.orvix_device_version(r, v, ctypes.c_size_t(8)), flush=True)
+lib.orvix_close(r)
+`, LIB, sim.link], { stdio: ['pipe', 'pipe', 'inherit'] });
+  const lines = readline.createInterface({ input: py.stdout });
+  const waiting = [];
+  lines.on('line', (l) => waiting.shift()?.(Number(l)));
+  const next = () => new Promise((resolve) => waiting.push(resolve));
+  const ask = () => { const n = next(); py.stdin.write('\n'); return n; };
+  if ((await next()) !== 0) throw new Error('the native library did not link');
+  const codes = [];
+  for (const fault of faults) {
+    await sim.control(`fault ${fault}`);
+    codes.push([await ask(), await ask()]);
+  }
+  py.stdin.end();
+  await new Promise((resolve) => py.once('exit', resolve));
+  return codes;
 }

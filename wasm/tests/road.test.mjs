@@ -3,7 +3,7 @@
 // driver gives on the same simulated reader.
 import assert from 'node:assert/strict';
 import { after, before, test } from 'node:test';
-import { api, code, openReader, startSim } from './harness.mjs';
+import { api, code, nativeCodes, openReader, startSim } from './harness.mjs';
 
 const hex = (b) => Buffer.from(b).toString('hex').toUpperCase();
 const KEY = 'FFFFFFFFFFFF';
@@ -56,6 +56,9 @@ test('refusals and bad arguments come back as OrvixError with the driver text', 
     ['block of 15 bytes', () => m.write(4, new Uint8Array(15)), 4, 'bad argument'],
     ['value out of range', () => m.writeValue(5, 2 ** 31, { key: KEY }), 4, 'bad argument'],
     ['alarm select 8', () => reader.alarm(8, 0, 0, 0), 4, 'bad argument'],
+    ['block as text', () => m.read('4'), 4, 'bad argument'],
+    ['block 2^32', () => m.read(2 ** 32), 4, 'bad argument'],
+    ['serial of the wrong card', () => m.readBlock(4, { key: KEY, serial: [1, 2, 3, 4] }), 0x21, 'reader status'],
     ['wrong key', () => m.readBlock(8, { key: '000000000000' }), 0x24, 'reader status'],
   ];
   for (const [what, call, want, text] of cases) {
@@ -65,18 +68,28 @@ test('refusals and bad arguments come back as OrvixError with the driver text', 
   }
 });
 
+test('calls made at once run one after the other', async () => {
+  const m = reader.mifare;
+  const [a, b, c] = await Promise.all([m.readValue(5, { key: KEY }), reader.deviceVersion(),
+    m.readBlock(4, { key: KEY })]);
+  assert.deepEqual([a, b.length, c.length], [-30, 8, 16]);
+});
+
 test('link faults give the native result codes', async () => {
-  // The non-retrying identity command: the fault's own link error. The codes
-  // are the native driver's for the same faults (tests/e2e).
+  // The non-retrying firmware version query with a fault queued, then again.
   const faults = [
     ['silent', 102], ['wrongready', 103], ['noack cmd=22', 108], ['wrongack cmd=22', 109],
     ['nostatus cmd=22', 111], ['nolength cmd=22', 112], ['shortdata cmd=22', 113],
     ['nochecksum cmd=22', 114], ['badchecksum cmd=22', 115], ['status status=0x31 cmd=22', 0x31],
   ];
-  for (const [fault, want] of faults) {
+  await reader.close();
+  const native = await nativeCodes(sim, faults.map(([f]) => f));
+  ({ reader, port } = await openReader(sim));
+  for (const [i, [fault, want]] of faults.entries()) {
     assert.match(await sim.control(`fault ${fault}`), /^fault queued/);
-    assert.equal(await code(reader.deviceVersion()), want, fault);
-    assert.equal(await code(reader.deviceVersion()), 0, `${fault}: the next call`);
+    const got = [await code(reader.deviceVersion()), await code(reader.deviceVersion())];
+    assert.deepEqual(got, [want, 0], fault);
+    assert.deepEqual(got, native[i], `${fault}: as the native library`);
   }
   // The Mifare family relinks after a link error and repeats the command.
   await sim.control('fault badchecksum cmd=AA');
@@ -115,7 +128,9 @@ test('a reader that answers only at 9600', async () => {
   const slow = await openReader(sim).catch((e) => e);
   // The pty is held by the first reader's stand-in: a second open is refused.
   assert.ok(slow instanceof api.OrvixError);
-  await reader.close();
+  const closed = reader;
+  await closed.close();
+  assert.equal(await code(closed.deviceVersion()), 4);
   const again = await openReader(sim);
   assert.deepEqual(again.port.opens, [57600, 9600]);
   assert.equal(await again.reader.baudRate(), 9600);
