@@ -5,6 +5,7 @@
 // writes go to port.writable's writer without waiting unless it is full.
 
 const QUEUE_LIMIT = 4096; // bytes kept unread before the oldest are dropped
+const OPEN_SETTLE_MS = 20; // what a newly opened port delivers at once is old
 
 export class SerialTable {
   constructor() {
@@ -52,8 +53,11 @@ export class SerialTable {
     e.writer = e.port.writable.getWriter();
     e.writeError = false;
     e.writer.closed.catch(() => { e.writeError = true; });
-    this.purge(id);
     e.pump = this.pump(e);
+    // Bytes the device held from before the open (a reply to a frame that was
+    // abandoned) come in first; they are dropped with the purge that follows.
+    await new Promise((resolve) => setTimeout(resolve, OPEN_SETTLE_MS));
+    this.purge(id);
     return true;
   }
 

@@ -14,8 +14,13 @@ export const wasmBinary = fs.readFileSync(path.join(BUILD, 'orvix.wasm'));
 
 // readersim on a fresh pty; control(line) runs a control command and gives
 // its answer.
+// logged(re) waits for the next line of its exchange log that matches.
 export async function startSim(args = []) {
-  const proc = spawn(READERSIM, ['--stdin-control', ...args], { stdio: ['pipe', 'pipe', 'inherit'] });
+  const proc = spawn(READERSIM, ['--stdin-control', '--verbose', ...args], { stdio: ['pipe', 'pipe', 'pipe'] });
+  const watchers = new Set();
+  readline.createInterface({ input: proc.stderr }).on('line', (l) => {
+    for (const w of watchers) w(l);
+  });
   const lines = readline.createInterface({ input: proc.stdout });
   const waiting = [];
   lines.on('line', (l) => waiting.shift()?.(l));
@@ -28,6 +33,12 @@ export async function startSim(args = []) {
       const answer = next();
       proc.stdin.write(`${command}\n`);
       return answer;
+    },
+    logged(re) {
+      return new Promise((resolve) => {
+        const w = (l) => { if (re.test(l)) { watchers.delete(w); resolve(l); } };
+        watchers.add(w);
+      });
     },
     stop() {
       proc.stdin.end();

@@ -13,6 +13,13 @@ export class PtyPort {
     this.readable = null;
     this.writable = null;
     this.opens = []; // the baud rates asked, in order
+    this.sent = []; // every byte written, in order
+  }
+
+  // Resolves once the bytes written so far end with tail.
+  async wrote(tail) {
+    const ends = () => tail.every((b, i) => this.sent[this.sent.length - tail.length + i] === b);
+    while (!ends()) await new Promise((resolve) => setTimeout(resolve, 2));
   }
 
   async open({ baudRate, dataBits, stopBits, parity, flowControl }) {
@@ -42,8 +49,10 @@ export class PtyPort {
       cancel() { input.pause(); },
     });
     this.writable = new WritableStream({
-      write: (chunk) => new Promise((resolve, reject) =>
-        fs.write(fd, chunk, (err) => (err ? reject(err) : resolve()))),
+      write: (chunk) => new Promise((resolve, reject) => {
+        this.sent.push(...chunk);
+        fs.write(fd, chunk, (err) => (err ? reject(err) : resolve()));
+      }),
     });
   }
 

@@ -123,6 +123,18 @@ test('cancel ends a waiting call with 65537 and the reader stays usable', async 
   assert.equal(await code(reader.deviceVersion()), 0);
 });
 
+test('closed in the middle of a call: the reply that comes later is not taken for the next', async () => {
+  await sim.control('fault delay ms=100 cmd=22');
+  const call = code(reader.deviceVersion());
+  const abandoned = sim.logged(/exchange abandoned/);
+  await port.wrote([0x22, 0x00, 0x22]); // the frame is out; the acknowledge is late
+  await reader.close();
+  assert.equal(await call, 65537);
+  await abandoned; // the late acknowledge sits in the line meanwhile
+  ({ reader, port } = await openReader(sim));
+  assert.equal(Buffer.from(await reader.deviceVersion()).toString('latin1'), 'TK61 2.1');
+});
+
 test('a reader that answers only at 9600', async () => {
   await sim.control('speeds slow');
   const slow = await openReader(sim).catch((e) => e);
