@@ -41,7 +41,7 @@ class Driver {
       const mem = (init) => {
         const size = typeof init === 'number' ? init : init.length;
         const p = this.core._malloc(Math.max(size, 1));
-        if (!p) throw new OrvixError(65543, this.text(65543));
+        if (!p) throw new OrvixError(65543, this.text(65543)); // memory ran out
         blocks.push(p);
         this.core.HEAPU8.fill(0, p, p + size);
         if (typeof init !== 'number') this.core.HEAPU8.set(init, p);
@@ -77,6 +77,10 @@ class Driver {
 }
 
 let driverPromise = null;
+let loaded = null; // the driver once it has loaded
+
+// Argument refusals made here carry the driver's own code and text.
+const badArgument = () => new OrvixError(4, loaded.text(4));
 
 // Loads orvix.wasm (once). options.wasmBinary: the module's bytes, for
 // hosts that cannot fetch it beside this file.
@@ -85,7 +89,7 @@ export function loadDriver(options = {}) {
     const table = new SerialTable();
     const config = { orvixSerial: table };
     if (options.wasmBinary) config.wasmBinary = options.wasmBinary;
-    driverPromise = createOrvixCore(config).then((core) => new Driver(core, table));
+    driverPromise = createOrvixCore(config).then((core) => (loaded = new Driver(core, table)));
     driverPromise.catch(() => { driverPromise = null; });
   }
   return driverPromise;
@@ -93,22 +97,24 @@ export function loadDriver(options = {}) {
 
 const SPEEDS = { auto: 0, 57600: 57600, 9600: 9600 };
 
+// Bytes 0 … 255, exactly n of them.
+function byteArray(data, n) {
+  const list = data instanceof Uint8Array || Array.isArray(data) ? Array.from(data) : null;
+  if (!list || list.length !== n || !list.every((b) => Number.isInteger(b) && b >= 0 && b <= 255))
+    throw badArgument();
+  return Uint8Array.from(list);
+}
+
+// A key: 6 bytes, or 12 hexadecimal digits (blanks between them allowed).
 function keyBytes(key) {
-  const k = typeof key === 'string' ? key.replace(/\s+/g, '') : key;
-  const bytes = typeof k === 'string' && /^[0-9a-fA-F]{12}$/.test(k)
-    ? Uint8Array.from(k.match(/../g), (h) => parseInt(h, 16))
-    : k instanceof Uint8Array || Array.isArray(k) ? Uint8Array.from(k) : null;
-  if (!bytes || bytes.length !== 6) throw new OrvixError(4, 'bad argument');
-  return bytes;
+  if (typeof key !== 'string') return byteArray(key, 6);
+  const k = key.replace(/\s+/g, '');
+  if (!/^[0-9a-fA-F]{12}$/.test(k)) throw badArgument();
+  return Uint8Array.from(k.match(/../g), (h) => parseInt(h, 16));
 }
 
-function blockBytes(data) {
-  const bytes = Uint8Array.from(data);
-  if (bytes.length !== 16) throw new OrvixError(4, 'bad argument');
-  return bytes;
-}
-
-const asInt = (serial) => new DataView(Uint8Array.from(serial).buffer).getInt32(0, true);
+const blockBytes = (data) => byteArray(data, 16);
+const asInt = (serial) => new DataView(byteArray(serial, 4).buffer).getInt32(0, true);
 
 export class Reader {
   constructor(driver, handle, name) {
@@ -121,7 +127,7 @@ export class Reader {
   // Runs fn(mem, handle) on the open reader; a nonzero result is thrown.
   op(fn) {
     return this.driver.run(async (mem) => {
-      if (!this.handle) throw new OrvixError(4, 'bad argument');
+      if (!this.handle) throw badArgument();
       return fn(mem, this.handle);
     });
   }
@@ -262,7 +268,7 @@ class Mifare {
   // A value command on the card in the field; returns the block's value after it.
   async value(name, block, amount, options) {
     if (!Number.isInteger(amount) || amount < -2147483648 || amount > 2147483647)
-      throw new OrvixError(4, 'bad argument');
+      throw badArgument();
     const serial = await this.card(block, options);
     return this.r.op(async (mem, h) => {
       const p = mem(4);
@@ -276,8 +282,9 @@ class Mifare {
 export const Orvix = {
   // Asks the user for the reader's port (a click must lead here), then links.
   async connect(options = {}) {
+    // No Web Serial here (another browser, or a page that is not https or localhost).
     if (typeof navigator === 'undefined' || !navigator.serial)
-      throw new OrvixError(65539, 'Web Serial is not available (a Chromium browser, https or localhost)');
+      throw new OrvixError(65539, await Orvix.strerror(65539));
     let port;
     try {
       port = await navigator.serial.requestPort(options.filters ? { filters: options.filters } : {});
@@ -293,9 +300,9 @@ export const Orvix = {
   // getPorts(), or a stand-in with the same shape).
   // options.speed: 'auto' (57600, then 9600), 57600 or 9600.
   async open(port, options = {}) {
-    const speed = SPEEDS[options.speed ?? 'auto'];
-    if (speed === undefined) throw new OrvixError(4, 'bad argument');
     const driver = await loadDriver(options);
+    const speed = SPEEDS[options.speed ?? 'auto'];
+    if (speed === undefined) throw badArgument();
     const name = `serial${++driver.portCount}`;
     driver.table.add(name, port);
     try {

@@ -53,7 +53,11 @@ test('refusals and bad arguments come back as OrvixError with the driver text', 
   const cases = [
     // [what, call, code, text]
     ['key of 5 bytes', () => m.readBlock(4, { key: 'FFFFFFFFFF' }), 4, 'bad argument'],
+    ['key byte 300', () => m.readBlock(4, { key: [255, 255, 255, 255, 255, 300] }), 4, 'bad argument'],
+    ['key of 13 digits', () => m.loadKey(0, 1, 'FFFFFFFFFFFFF'), 4, 'bad argument'],
     ['block of 15 bytes', () => m.write(4, new Uint8Array(15)), 4, 'bad argument'],
+    ['block byte "x"', () => m.write(4, [...Array(15).fill(0), 'x']), 4, 'bad argument'],
+    ['serial of 3 bytes', () => m.readBlock(4, { key: KEY, serial: [1, 2, 3] }), 4, 'bad argument'],
     ['value out of range', () => m.writeValue(5, 2 ** 31, { key: KEY }), 4, 'bad argument'],
     ['alarm select 8', () => reader.alarm(8, 0, 0, 0), 4, 'bad argument'],
     ['block as text', () => m.read('4'), 4, 'bad argument'],
