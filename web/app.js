@@ -1,7 +1,6 @@
 // The operator's page: one WebSocket session with orvix serve, a reader
 // chosen and held, and the card's blocks, sectors, values and dumps.
 import { Client } from './client.js';
-import { SerialClient, directModeAvailable } from './serial-client.js';
 import { t, translate, switchLanguage } from './i18n.js';
 import { bits, dataRights, trailerRights, dumpFile, bytesToHex } from './mifare.js';
 
@@ -19,12 +18,11 @@ function log(kind, text, cls = '') {
   while ($('log').children.length > 500) $('log').lastChild.remove();
 }
 
-const listeners = {
+const client = new Client(`${location.protocol === 'https:' ? 'wss' : 'ws'}://${location.host}/ws`, {
   onLog: log,
   onState: (up) => { $('status').textContent = t(up ? 'connected' : 'disconnected'); $('status').className = `status ${up ? 'ok' : 'bad'}`; },
   onEvent: (e) => { if (e.event === 'card') showCard(e.present ? e : null, true); },
-};
-let client = new Client(`${location.protocol === 'https:' ? 'wss' : 'ws'}://${location.host}/ws`, listeners);
+});
 
 function showCard(card, fromEvent = false) {
   const was = state.card;
@@ -178,16 +176,3 @@ $('lang-switch').addEventListener('click', switchLanguage);
 translate();
 showCard(null);
 client.connect().then(listReaders).catch((e) => log('error', e.message, 'bad'));
-
-// Direct mode: the reader on this computer's USB serial port through the
-// browser (Web Serial) and the driver in WebAssembly, with no service.
-if (directModeAvailable()) {
-  $('btn-direct').hidden = false;
-  action('btn-direct', async () => {
-    client.close();
-    client = new SerialClient(new URL('wasm/orvix.mjs', location.href).href, listeners);
-    await client.connect();
-    await listReaders();
-    $('btn-open').click();
-  }, 'held');
-}

@@ -1,11 +1,15 @@
-// The page's direct mode: the same interface as client.js (connect, close,
-// call(op, args), the onEvent/onLog/onState listeners), answered by the
-// WebAssembly driver on a USB serial port the browser grants (Web Serial)
-// instead of by orvix serve. Results and refusals have the service's shapes.
-// The driver module (orvix.mjs with orvix.wasm) is loaded from moduleUrl.
+// The page's direct mode: a stand-in for client.js that exports the same
+// (Client, ServiceError; see client.js), answered by the driver in
+// WebAssembly on a USB serial port the browser grants (Web Serial) instead of
+// by orvix serve. Results and refusals have the service's shapes. The url
+// given to Client is the driver module's (orvix.mjs, with orvix.wasm beside
+// it); connect() loads it, the operation 'open' asks the user for the port.
 
-export class SerialError extends Error {
-  constructor(code, text) { super(text); this.code = code; }
+export class ServiceError extends Error {
+  constructor(error) {
+    super(error.text ?? '');
+    Object.assign(this, error);
+  }
 }
 
 const PORT = 'USB serial';
@@ -16,9 +20,9 @@ const bytes = (h) => Uint8Array.from((h || '').match(/../g) || [], (x) => parseI
 export const directModeAvailable = () =>
   typeof navigator !== 'undefined' && !!navigator.serial && globalThis.isSecureContext === true;
 
-export class SerialClient {
-  constructor(moduleUrl, { onEvent, onLog, onState }) {
-    this.moduleUrl = moduleUrl;
+export class Client {
+  constructor(url, { onEvent, onLog, onState }) {
+    this.url = url;
     this.onEvent = onEvent; this.onLog = onLog; this.onState = onState;
     this.reader = null;
     this.watching = false;
@@ -26,7 +30,11 @@ export class SerialClient {
   }
 
   async connect() {
-    this.orvix = await import(this.moduleUrl);
+    try {
+      this.orvix = await import(this.url);
+    } catch (e) {
+      throw new ServiceError({ code: -100, text: `the driver module did not load: ${e.message}` });
+    }
     this.onState(true);
   }
 
@@ -38,21 +46,30 @@ export class SerialClient {
     this.onState(false);
   }
 
-  async call(op, args = {}) {
+  // Operations run one after another, as the service runs a session's.
+  call(op, args = {}) {
+    const result = (this.queue ?? Promise.resolve()).then(() => this.logged(op, args));
+    this.queue = result.catch(() => {});
+    return result;
+  }
+
+  async logged(op, args) {
     this.onLog('out', JSON.stringify({ op, args }));
     try {
       const result = await this.run(op, args);
       this.onLog('in', JSON.stringify({ result }));
       return result;
     } catch (e) {
-      const err = e instanceof this.orvix.OrvixError ? new SerialError(e.code, e.message) : e;
+      const err = e instanceof ServiceError ? e
+        : e instanceof this.orvix.OrvixError ? new ServiceError({ code: e.code, text: e.text })
+          : new ServiceError({ code: -1, text: String(e?.message ?? e) });
       this.onLog('in', JSON.stringify({ error: { code: err.code, text: err.message } }), 'bad');
       throw err;
     }
   }
 
   held() {
-    if (!this.reader) throw new SerialError(-2, 'no reader open: connect the reader first');
+    if (!this.reader) throw new ServiceError({ code: -2, text: 'no reader open: open the reader first' });
     return this.reader;
   }
 
@@ -88,7 +105,7 @@ export class SerialClient {
         return { block: args.block, data: hex(await this.held().mifare.readBlock(args.block, this.key(args))) };
       case 'write_block': {
         if (args.block === 0 || args.block % 4 === 3)
-          throw new SerialError(-3, 'block 0 and the sector trailers are written through orvix serve');
+          throw new ServiceError({ code: -3, text: 'block 0 and the sector trailers are written through orvix serve' });
         const back = await this.held().mifare.writeBlock(args.block, bytes(args.data), this.key(args));
         return { block: args.block, data: hex(back) };
       }
@@ -101,7 +118,7 @@ export class SerialClient {
           topup: () => m.increment(args.block, args.amount, k),
           charge: () => m.decrement(args.block, args.amount, k),
         };
-        if (!calls[args.action]) throw new SerialError(-1, `value: no such action: ${args.action}`);
+        if (!calls[args.action]) throw new ServiceError({ code: -1, text: `value: no such action: ${args.action}` });
         return { block: args.block, value: await calls[args.action]() };
       }
       case 'watch':
@@ -110,7 +127,7 @@ export class SerialClient {
         if (this.watching) this.poll();
         return { on: this.watching };
       default:
-        throw new SerialError(-1, `${op} is not available in direct mode`);
+        throw new ServiceError({ code: -1, text: `${op} is not available in direct mode` });
     }
   }
 
@@ -119,7 +136,9 @@ export class SerialClient {
     clearTimeout(this.timer);
     if (!this.watching || !this.reader) return;
     let now = null;
-    try { now = await this.run('card', {}); } catch { now = null; }
+    const look = (this.queue ?? Promise.resolve()).then(() => this.run('card', {}));
+    this.queue = look.catch(() => {});
+    try { now = await look; } catch { now = null; }
     if (this.watching && now?.serial !== this.card?.serial) {
       this.card = now;
       this.onEvent({ event: 'card', port: PORT, present: !!now, ...(now || {}) });
