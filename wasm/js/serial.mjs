@@ -6,6 +6,12 @@
 
 const QUEUE_LIMIT = 4096; // bytes kept unread before the oldest are dropped
 const OPEN_SETTLE_MS = 20; // what a newly opened port delivers at once is old
+const CLOSE_DRAIN_MS = 100; // how long a close waits for written bytes to go out
+const LINE_ERRORS = new Set(['BreakError', 'FramingError', 'ParityError', 'BufferOverrunError']);
+
+// True when the promise fulfils within ms.
+const bounded = (promise, ms) => Promise.race([promise.then(() => true, () => false),
+  new Promise((resolve) => setTimeout(resolve, ms, false))]);
 
 export class SerialTable {
   constructor() {
@@ -61,28 +67,36 @@ export class SerialTable {
     return true;
   }
 
+  // Line errors (a framing error, a break, an overrun) end the port's
+  // readable stream but leave the port open with a new one: the bytes are
+  // lost and reading goes on, as the native ports discard such errors. Any
+  // other error means the device went away.
   async pump(e) {
-    const reader = e.port.readable.getReader();
-    e.reader = reader;
-    try {
-      for (;;) {
-        const { value, done } = await reader.read();
-        if (done) break;
-        if (value && value.length) {
-          e.chunks.push(value);
-          e.size += value.length;
-          while (e.size > QUEUE_LIMIT) e.size -= e.chunks.shift().length;
-          this.wakeAll();
+    while (e.open && !e.closing && e.port.readable) {
+      const reader = e.port.readable.getReader();
+      e.reader = reader;
+      let lineError = false;
+      try {
+        for (;;) {
+          const { value, done } = await reader.read();
+          if (done) break;
+          if (value && value.length) {
+            e.chunks.push(value);
+            e.size += value.length;
+            while (e.size > QUEUE_LIMIT) e.size -= e.chunks.shift().length;
+            this.wakeAll();
+          }
         }
+      } catch (err) {
+        lineError = LINE_ERRORS.has(err?.name);
+      } finally {
+        reader.releaseLock();
+        e.reader = null;
       }
-    } catch {
-      e.gone = true; // the device went away (unplugged) or the line failed
-    } finally {
-      reader.releaseLock();
-      e.reader = null;
-      if (e.open && !e.closing) e.gone = true;
-      this.wakeAll();
+      if (!lineError) break;
     }
+    if (e.open && !e.closing) e.gone = true;
+    this.wakeAll();
   }
 
   take(id, count) {
@@ -140,7 +154,8 @@ export class SerialTable {
     return ok;
   }
 
-  // Closes the port if it is open; false when its close failed.
+  // Closes the port if it is open; false when its close failed. No step
+  // waits for ever on a port whose write queue does not drain.
   async shut(e) {
     if (!e.open) return true;
     e.open = false;
@@ -149,9 +164,10 @@ export class SerialTable {
     try {
       if (e.reader) await e.reader.cancel().catch(() => {});
       await e.pump;
-      await e.writer.close().catch(() => {});
+      // What was written goes out first, unless the queue does not drain.
+      if (!(await bounded(e.writer.close(), CLOSE_DRAIN_MS))) e.writer.abort().catch(() => {});
       e.writer.releaseLock();
-      await e.port.close();
+      ok = await bounded(e.port.close(), CLOSE_DRAIN_MS);
     } catch {
       ok = false;
     }
