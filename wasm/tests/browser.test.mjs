@@ -74,7 +74,7 @@ before(async () => {
   browser = spawn(CHROMIUM, ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run',
     '--window-size=1280,900', '--disable-background-networking', '--disable-component-update',
     `--user-data-dir=${profile}`, `--remote-debugging-port=${debugPort}`, 'about:blank'],
-  { stdio: 'ignore' });
+  { stdio: 'ignore', detached: true }); // its own process group, helpers and all
   page = await devtools(debugPort);
   await page.send('Page.enable');
   await page.send('Page.addScriptToEvaluateOnNewDocument', { source: standInSource });
@@ -86,12 +86,14 @@ after(async () => {
   if (skip) return;
   page?.ws.close();
   if (browser && browser.exitCode === null) {
-    browser.kill();
-    await new Promise((resolve) => browser.once('exit', resolve));
+    const exited = new Promise((resolve) => browser.once('exit', resolve));
+    process.kill(-browser.pid, 'SIGTERM');
+    await exited;
   }
   server?.close();
   await sim?.stop();
-  if (profile) fs.rmSync(profile, { recursive: true, force: true, maxRetries: 5 });
+  // A helper process may still be writing its last files there.
+  if (profile) fs.rmSync(profile, { recursive: true, force: true, maxRetries: 10, retryDelay: 100 });
 });
 
 test('in the browser: the API and the page client on the stand-in port', { skip }, async () => {
