@@ -165,7 +165,11 @@ class WebSerialPorts final : public PortSystem {
 
 // No network ports in a page: every port is one the page was granted.
 bool isNetworkPortName(const char*) { return false; }
-SerialPort* openNetworkPort(const char*, const CancelSignal*) { return nullptr; }
+bool isNetworkPortUrl(const char*) { return false; }
+SerialPort* openNetworkPort(const char*, const CancelSignal*, OpenError* why) {
+  if (why) *why = OpenError::NoPort;
+  return nullptr;
+}
 
 // The page runs one thread: the flag alone is the signal, and raising it
 // ends the wait in progress.

@@ -303,7 +303,7 @@ export const Orvix = {
     const driver = await loadDriver(options);
     const speed = SPEEDS[options.speed ?? 'auto'];
     if (speed === undefined) throw badArgument();
-    const name = `serial${++driver.portCount}`;
+    const name = `webserial/${++driver.portCount}`; // a path to the driver: it opens it by name
     driver.table.add(name, port);
     try {
       const handle = await driver.run(async (mem) => {
