@@ -1,5 +1,5 @@
-// Mifare 1 file formats, as pure functions: the dump files other tools read
-// and write, key files. The card rules themselves live in orvix/ops.
+// Mifare 1 dump files and key files, as pure functions: the formats other
+// tools read and write, and which of them can hold a partial dump.
 #pragma once
 
 #include <array>
@@ -8,26 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "common.h"
 #include "orvix/ops/mifare_rules.h"
 
-namespace orvix::mifare {
-
-using ops::Block;
-using ops::Conditions;
-using ops::dataRights;
-using ops::decodeAccess;
-using ops::decodeValue;
-using ops::encodeAccess;
-using ops::encodeValue;
-using ops::isTrailer;
-using ops::kBlocks;
-using ops::Key;
-using ops::kSectors;
-using ops::locksKeysForever;
-using ops::trailerOf;
-using ops::trailerRights;
-using ops::Value;
+namespace orvix::ops {
 
 // A card's content as far as it is known.
 struct Dump {
@@ -41,10 +24,15 @@ enum class Format { Raw, Eml, Json, Mct };
 std::optional<Format> formatFor(const std::string& path);
 std::optional<Format> formatNamed(const std::string& name);  // mfd|bin|eml|json|mct
 
-// The file's bytes. Trailers carry the keys found; blocks not read are zeros
-// (raw, emulator), null (JSON) or dashes (sector text).
+// Empty when the format can mark blocks not read (JSON, sector text); else
+// why a partial dump cannot be written in it, naming a format that can.
+std::string partialRefusal(Format f);
+
+// The file's bytes. Trailers carry the keys found; blocks not read are null
+// (JSON) or dashes (sector text). Raw and emulator files hold whole dumps
+// only (see partialRefusal); a block not read there would be zeros.
 std::string writeDump(const Dump& d, Format f);
-// Any of the formats; a Failure (exit 4) naming the fault otherwise.
+// Any of the formats; an Error (Fault::Data) naming the fault otherwise.
 Dump readDump(const std::string& bytes, Format f, const std::string& name);
 
 // Key lists (one 12-digit key a line, # comments) or binary key files (16
@@ -60,4 +48,4 @@ std::string writeKeys(const Dump& d, bool binary);
 // The well-known keys tried when no key file is given.
 std::vector<Key> defaultKeys();
 
-}  // namespace orvix::mifare
+}  // namespace orvix::ops

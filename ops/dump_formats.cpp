@@ -1,9 +1,15 @@
-#include "mifare_format.h"
+#include "orvix/ops/dump_formats.h"
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
-namespace orvix::mifare {
+#include "orvix/ops/error.h"
+#include "orvix/ops/text.h"
+
+namespace orvix::ops {
+
+using nlohmann::json;
 
 namespace {
 
@@ -107,9 +113,17 @@ std::optional<Format> formatFor(const std::string& path) {
   return formatNamed(ext);
 }
 
+std::string partialRefusal(Format f) {
+  if (f == Format::Json || f == Format::Mct) return {};
+  return std::string(f == Format::Raw ? "a raw" : "an emulator") +
+         " dump cannot mark the blocks not read; a partial dump is written as json or mct";
+}
+
 std::string writeDump(const Dump& d, Format f) {
   std::string out;
   if (f == Format::Raw || f == Format::Eml) {
+    for (const auto& b : d.blocks)
+      if (!b) badData(partialRefusal(f));
     for (int b = 0; b < kBlocks; ++b) {
       const Block blk = fileBlock(d, b).value_or(Block{});
       if (f == Format::Raw)
@@ -174,7 +188,7 @@ Dump readDump(const std::string& bytes, Format f, const std::string& name) {
   Dump d;
   if (f == Format::Raw) {
     if (bytes.size() != kBlocks * 16)
-      failData(name + ": a raw dump is 1024 bytes, this one is " + std::to_string(bytes.size()));
+      badData(name + ": a raw dump is 1024 bytes, this one is " + std::to_string(bytes.size()));
     for (int b = 0; b < kBlocks; ++b) {
       Block blk;
       std::copy_n(bytes.begin() + b * 16, 16, blk.begin());
@@ -188,11 +202,11 @@ Dump readDump(const std::string& bytes, Format f, const std::string& name) {
     auto ls = lines(bytes);
     while (!ls.empty() && trim(ls.back()).empty()) ls.pop_back();
     if (ls.size() != kBlocks)
-      failData(name + ": an emulator dump has 64 block lines, this one " +
-               std::to_string(ls.size()));
+      badData(name + ": an emulator dump has 64 block lines, this one " +
+              std::to_string(ls.size()));
     for (int b = 0; b < kBlocks; ++b)
       if (!(d.blocks[b] = blockFromHex(trim(ls[b]))))
-        failData(name + " line " + std::to_string(b + 1) + ": not 32 hexadecimal digits");
+        badData(name + " line " + std::to_string(b + 1) + ": not 32 hexadecimal digits");
     keysFromTrailers(d);
     dropUnreadSectors(d);
     return d;
@@ -206,11 +220,11 @@ Dump readDump(const std::string& bytes, Format f, const std::string& name) {
       if (l.empty()) continue;
       if (l.rfind("+Sector:", 0) == 0) {
         sector = indexOf(trim(l.substr(8)), kSectors).value_or(-1);
-        if (sector < 0) failData(where + ": sector 0-15 expected");
+        if (sector < 0) badData(where + ": sector 0-15 expected");
         row = 0;
         continue;
       }
-      if (sector < 0 || row >= 4) failData(where + ": a block line outside a sector's four");
+      if (sector < 0 || row >= 4) badData(where + ": a block line outside a sector's four");
       const int b = sector * 4 + row++;
       if (l == std::string(32, '-')) continue;
       std::string digits = l;
@@ -220,7 +234,7 @@ Dump readDump(const std::string& bytes, Format f, const std::string& name) {
       if (noA) digits.replace(0, 12, 12, '0');
       if (noB) digits.replace(20, 12, 12, '0');
       auto blk = blockFromHex(digits);
-      if (!blk) failData(where + ": not 32 hexadecimal digits");
+      if (!blk) badData(where + ": not 32 hexadecimal digits");
       d.blocks[b] = blk;
       if (isTrailer(b)) {
         Key k;
@@ -233,19 +247,19 @@ Dump readDump(const std::string& bytes, Format f, const std::string& name) {
   json doc = json::parse(bytes, nullptr, false);
   if (doc.is_discarded() || !doc.is_object() || !doc.contains("blocks") ||
       !doc["blocks"].is_object())
-    failData(name + ": not a JSON card dump (no \"blocks\" object)");
+    badData(name + ": not a JSON card dump (no \"blocks\" object)");
   for (const auto& [index, value] : doc["blocks"].items()) {
     const int b = indexOf(index, kBlocks).value_or(-1);
-    if (b < 0) failData(name + ": block \"" + index + "\" is not 0-63");
+    if (b < 0) badData(name + ": block \"" + index + "\" is not 0-63");
     if (value.is_null()) continue;
     if (!value.is_string() || !(d.blocks[b] = blockFromHex(value.get<std::string>())))
-      failData(name + ": block " + index + " is not 32 hexadecimal digits");
+      badData(name + ": block " + index + " is not 32 hexadecimal digits");
   }
   keysFromTrailers(d);
   if (doc.contains("SectorKeys") && doc["SectorKeys"].is_object())
     for (const auto& [index, k] : doc["SectorKeys"].items()) {
       const int s = indexOf(index, kSectors).value_or(-1);
-      if (s < 0 || !k.is_object()) failData(name + ": sector \"" + index + "\" is not 0-15");
+      if (s < 0 || !k.is_object()) badData(name + ": sector \"" + index + "\" is not 0-15");
       // A sector listed here has the keys named here: a key left out is
       // unknown, whatever its trailer bytes hold.
       d.keyA[s].reset();
@@ -253,7 +267,7 @@ Dump readDump(const std::string& bytes, Format f, const std::string& name) {
       for (auto [field, slot] : {std::pair{"KeyA", &d.keyA}, std::pair{"KeyB", &d.keyB}})
         if (k.contains(field) && k[field].is_string()) {
           auto key = keyFromHex(k[field].get<std::string>());
-          if (!key) failData(name + ": sector " + index + " " + field + " is not 12 hex digits");
+          if (!key) badData(name + ": sector " + index + " " + field + " is not 12 hex digits");
           (*slot)[s] = key;
         }
     }
@@ -270,8 +284,8 @@ KeyFile readKeys(const std::string& bytes, const std::string& name) {
   // 192 bytes on one line are a binary file whose keys happen to be printable.
   if (!text || (bytes.size() == 192 && bytes.find('\n') == std::string::npos)) {
     if (bytes.size() != 192)
-      failData(name + ": a binary key file is 192 bytes, this one is " +
-               std::to_string(bytes.size()));
+      badData(name + ": a binary key file is 192 bytes, this one is " +
+              std::to_string(bytes.size()));
     for (int i = 0; i < 32; ++i) {
       Key k;
       std::copy_n(bytes.begin() + i * 6, 6, k.begin());
@@ -286,7 +300,7 @@ KeyFile readKeys(const std::string& bytes, const std::string& name) {
     if (l.empty()) continue;
     const std::string token = l.substr(0, l.find_first_of(" \t"));
     auto k = keyFromHex(token);
-    if (!k) failData(name + " line " + std::to_string(lineNo) + ": not a 12-digit key");
+    if (!k) badData(name + " line " + std::to_string(lineNo) + ": not a 12-digit key");
     if (std::find(kf.any.begin(), kf.any.end(), *k) == kf.any.end()) kf.any.push_back(*k);
   }
   return kf;
@@ -321,4 +335,4 @@ std::vector<Key> defaultKeys() {
   return out;
 }
 
-}  // namespace orvix::mifare
+}  // namespace orvix::ops
