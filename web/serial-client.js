@@ -14,7 +14,6 @@ export class ServiceError extends Error {
 
 const PORT = 'USB serial';
 const hex = (b) => Array.from(b, (x) => x.toString(16).padStart(2, '0')).join('').toUpperCase();
-const bytes = (h) => Uint8Array.from((h || '').match(/../g) || [], (x) => parseInt(x, 16));
 
 // Direct mode needs Web Serial, which browsers give to secure pages only.
 export const directModeAvailable = () =>
@@ -61,7 +60,7 @@ export class Client {
       return result;
     } catch (e) {
       const err = e instanceof ServiceError ? e
-        : e instanceof this.orvix.OrvixError ? new ServiceError({ code: e.code, text: e.text })
+        : e instanceof this.orvix.OrvixError ? new ServiceError({ code: e.code, text: e.message, arg: e.argument, step: e.step })
           : new ServiceError({ code: -1, text: String(e?.message ?? e) });
       this.onLog('in', JSON.stringify({ error: { code: err.code, text: err.message } }), 'bad');
       throw err;
@@ -71,10 +70,6 @@ export class Client {
   held() {
     if (!this.reader) throw new ServiceError({ code: -2, text: 'no reader open: open the reader first' });
     return this.reader;
-  }
-
-  key(args) {
-    return { key: args.key || 'FFFFFFFFFFFF', keyType: args.key_type === 'B' || args.key_type === 1 ? 1 : 0 };
   }
 
   async run(op, args) {
@@ -101,25 +96,26 @@ export class Client {
         const type = await m.request(1);
         return { type: hex([type & 255, type >> 8]), serial: hex(await m.anticoll()) };
       }
-      case 'read_block':
-        return { block: args.block, data: hex(await this.held().mifare.readBlock(args.block, this.key(args))) };
+      // The card operations run in the operations library, as the service's do.
+      case 'read_block': {
+        const r = await this.held().run('mifare.read', { block: args.block, keys: args.key });
+        return { block: r.block, data: r.data };
+      }
       case 'write_block': {
-        if (args.block === 0 || args.block % 4 === 3)
-          throw new ServiceError({ code: -3, text: 'block 0 and the sector trailers are written through orvix serve' });
-        const back = await this.held().mifare.writeBlock(args.block, bytes(args.data), this.key(args));
-        return { block: args.block, data: hex(back) };
+        const r = await this.held().run('mifare.write', { block: args.block, data: args.data, keys: args.key, force: args.force });
+        return { block: r.block, data: r.data ?? args.data };
       }
       case 'value': {
-        const m = this.held().mifare;
-        const k = this.key(args);
-        const calls = {
-          read: () => m.readValue(args.block, k),
-          set: () => m.writeValue(args.block, args.amount, k),
-          topup: () => m.increment(args.block, args.amount, k),
-          charge: () => m.decrement(args.block, args.amount, k),
-        };
-        if (!calls[args.action]) throw new ServiceError({ code: -1, text: `value: no such action: ${args.action}` });
-        return { block: args.block, value: await calls[args.action]() };
+        const steps = { read: 'get', set: 'set', topup: 'add', charge: 'sub' };
+        if (!steps[args.action]) throw new ServiceError({ code: 4, text: `action: read, set, topup or charge, not ${args.action}` });
+        const r = await this.held().run(`mifare.value.${steps[args.action]}`, {
+          block: args.block, amount: args.action === 'read' ? undefined : args.amount, keys: args.key, allow_negative: args.allow_negative,
+        });
+        return { block: r.block, value: r.value };
+      }
+      case 'dump': {
+        const r = await this.held().dump({ format: 'json', keys: args.keys ?? [] });
+        return { document: r.file, sectors_read: r.sectorsRead, keys_found: r.keysFound, unread: r.unreadBlocks };
       }
       case 'watch':
         this.watching = !!args.on;

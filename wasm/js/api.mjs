@@ -67,6 +67,10 @@ class Driver {
     return this.core.ccall(name, 'number', args.map(() => 'number'), args, { async: true });
   }
 
+  cString(text) {
+    return new TextEncoder().encode(`${text}\0`);
+  }
+
   bytes(p, n) {
     return this.core.HEAPU8.slice(p, p + n);
   }
@@ -96,6 +100,8 @@ export function loadDriver(options = {}) {
 }
 
 const SPEEDS = { auto: 0, 57600: 57600, 9600: 9600 };
+// The result code of an operation's failure that no library result caused.
+const OPS_FAULT_CODES = { argument: 4, data: 4, cancelled: 65537 };
 
 // Bytes 0 … 255, exactly n of them.
 function byteArray(data, n) {
@@ -152,6 +158,38 @@ export class Reader {
   }
 
   alarm(select, a, b, c) { return this.simple('orvix_alarm', select, a, b, c); }
+
+  // An operation of the operations library by name ('mifare.read',
+  // 'mifare.value.add', 'mifare.dump', …), with its arguments as the service
+  // takes them; resolves to its result fields and text. Its failure is an
+  // OrvixError with the operation's own text, and fault, step and argument.
+  run(name, args = {}) {
+    const texts = Object.fromEntries(Object.entries(args).filter(([, v]) => v !== undefined && v !== false)
+      .map(([k, v]) => [k, v === true ? '1' : String(v)]));
+    return this.op(async (mem, h) => {
+      const d = this.driver;
+      const out = mem(4);
+      const rc = await d.call('orvix_ops_run', h, mem(d.cString(name)), mem(d.cString(JSON.stringify(texts))), out);
+      const p = d.int32(out);
+      const outcome = p ? JSON.parse(d.core.UTF8ToString(p)) : null;
+      if (p) d.core._free(p);
+      if (rc === 0) return { ...outcome.fields, text: outcome.text };
+      if (rc !== 1) d.check(rc);
+      const code = outcome.code || OPS_FAULT_CODES[outcome.fault] || 0;
+      throw Object.assign(new OrvixError(code, outcome.text), {
+        fault: outcome.fault, step: outcome.step, argument: outcome.argument,
+      });
+    });
+  }
+
+  // The whole card in a dump file's format: 'json' (default), 'mfd' or
+  // 'bin' (the 1024 bytes, as a Uint8Array), 'eml' or 'mct' (texts), the
+  // bytes orvix mifare dump writes. keys: keys to try first.
+  async dump({ format = 'json', keys = [], partial = false } = {}) {
+    const r = await this.run('mifare.dump', { format, keys: [].concat(keys).join(' ') || undefined, partial });
+    if (format === 'mfd' || format === 'bin') r.file = Uint8Array.from(r.file.match(/../g) || [], (h) => parseInt(h, 16));
+    return r;
+  }
   relink() { return this.simple('orvix_relink'); }
 
   // Stops the call in progress (it fails with code 65537, cancelled).
@@ -307,7 +345,7 @@ export const Orvix = {
     driver.table.add(name, port);
     try {
       const handle = await driver.run(async (mem) => {
-        const pName = mem(new TextEncoder().encode(`${name}\0`));
+        const pName = mem(driver.cString(name));
         const opts = mem(8);
         new DataView(driver.core.HEAPU8.buffer).setInt32(opts, speed, true);
         new DataView(driver.core.HEAPU8.buffer).setInt32(opts + 4, 1, true);

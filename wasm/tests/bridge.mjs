@@ -43,8 +43,9 @@ function frame(opcode, payload) {
   return Buffer.concat([head, payload]);
 }
 
-// Text messages steer the port ({"open": baud}, {"close": true}) and are
-// answered ({"opened": ok}, {"closed": true}); binary messages are line bytes.
+// Text messages steer the port ({"open": baud}, {"close": true}, {"ping":
+// true}) and are answered ({"opened": ok}, {"closed": true}, {"pong": true});
+// binary messages are line bytes.
 function bridge(socket, port) {
   let pending = Buffer.alloc(0);
   const send = (opcode, data) => socket.writable && socket.write(frame(opcode, data));
@@ -67,6 +68,8 @@ function bridge(socket, port) {
         } catch { reply({ lost: true }); }
       })();
       reply({ opened: true });
+    } else if (msg.ping) {
+      reply({ pong: true });
     } else if (msg.close) {
       writer = null;
       await port.close().catch(() => {});

@@ -9,6 +9,7 @@ import { PtyPort } from './pty_port.mjs';
 export const BUILD = process.env.ORVIX_WASM_BUILD || path.resolve('build-wasm');
 export const READERSIM = process.env.READERSIM || path.resolve('build/sim/readersim');
 export const LIB = process.env.ORVIX32_LIB || path.resolve('build/driver/libORVIX32.so');
+export const ORVIX = process.env.ORVIX || path.resolve('build/tools/orvix/orvix');
 export const api = await import(path.join(BUILD, 'orvix.mjs'));
 export const wasmBinary = fs.readFileSync(path.join(BUILD, 'orvix.wasm'));
 

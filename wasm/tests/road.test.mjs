@@ -2,8 +2,12 @@
 // and a pty stand-in for the browser's port: the same results as the native
 // driver gives on the same simulated reader.
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
 import { after, before, test } from 'node:test';
-import { api, code, nativeCodes, openReader, startSim } from './harness.mjs';
+import { ORVIX, api, code, nativeCodes, openReader, startSim } from './harness.mjs';
 
 const hex = (b) => Buffer.from(b).toString('hex').toUpperCase();
 const KEY = 'FFFFFFFFFFFF';
@@ -46,6 +50,34 @@ test('Mifare: read, write and value blocks of the card in the field', async () =
   await m.loadKey(0, 1, KEY);
   await m.authenticate(0, 1);
   assert.equal(hex(await m.read(4)), hex(data));
+});
+
+test('dumps: the bytes orvix mifare dump writes, in each format', async () => {
+  // A card with some blocks written, a sector whose key A is not the default,
+  // and a value block.
+  await reader.mifare.writeBlock(9, Uint8Array.from({ length: 16 }, (_, i) => i * 7), { key: KEY });
+  await reader.mifare.writeValue(10, 1234, { key: KEY });
+  await reader.run('mifare.write', { block: 11, data: `A0A1A2A3A4A5${'FF078069'}FFFFFFFFFFFF`, keys: KEY });
+  const formats = ['json', 'mfd', 'eml', 'mct'];
+  const ours = {};
+  for (const format of formats) ours[format] = (await reader.dump({ format, keys: ['A0A1A2A3A4A5'] })).file;
+  await reader.close();
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'orvix-wasm-dump-'));
+  try {
+    for (const format of formats) {
+      const file = path.join(dir, `card.${format}`);
+      execFileSync(ORVIX, ['--port', sim.link, 'mifare', 'dump', '-o', file, '--format', format,
+        '--key', 'A0A1A2A3A4A5'], { stdio: ['ignore', 'ignore', 'inherit'] });
+      const native = fs.readFileSync(file);
+      const got = typeof ours[format] === 'string' ? Buffer.from(ours[format]) : Buffer.from(ours[format]);
+      assert.ok(native.equals(got), `${format}: ${got.length} bytes, native ${native.length}`);
+    }
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
+    ({ reader, port } = await openReader(sim));
+  }
+  const err = await reader.run('mifare.read', { block: '64' }).catch((e) => e);
+  assert.deepEqual([err.code, err.fault, err.argument, err.message], [4, 'argument', 'block', 'block: 0-63, not 64 (4)']);
 });
 
 test('refusals and bad arguments come back as OrvixError with the driver text', async () => {
