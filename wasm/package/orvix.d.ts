@@ -6,6 +6,22 @@
 export class OrvixError extends Error {
   readonly code: number;
   readonly text: string;
+  /** Failures of reader.run() and reader.dump(): 'argument', 'link',
+   * 'refused', 'data' or 'cancelled', the step that failed ("read block 4")
+   * and the argument at fault. */
+  readonly fault?: string;
+  readonly step?: string;
+  readonly argument?: string;
+}
+
+export interface DumpResult {
+  serial: string;
+  sectorsRead: number;
+  keysFound: number;
+  unreadBlocks: number[];
+  /** The file's bytes: a Uint8Array for 'mfd' and 'bin', else its text. */
+  file: Uint8Array | string;
+  text: string;
 }
 
 /** A key: 6 bytes, or 12 hexadecimal digits. */
@@ -69,6 +85,16 @@ export class Reader {
   deviceNumber(): Promise<Uint8Array>;
   deviceVersion(): Promise<Uint8Array>;
   alarm(select: number, a: number, b: number, c: number): Promise<void>;
+  /** An operation of the operations library by name ('mifare.read',
+   * 'mifare.write', 'mifare.value.get' / 'set' / 'add' / 'sub', 'mifare.dump',
+   * 'mifare.acl.decode', 'mifare.acl.encode'), its arguments as the service
+   * takes them ({block: 4, keys: 'FFFFFFFFFFFF'}); resolves to its result
+   * fields and their text. */
+  run(name: string, args?: Record<string, string | number | boolean | undefined>):
+    Promise<Record<string, unknown> & { text: string }>;
+  /** The whole card, in the bytes orvix mifare dump writes. */
+  dump(options?: { format?: 'json' | 'mfd' | 'bin' | 'eml' | 'mct'; keys?: string | string[];
+                   partial?: boolean }): Promise<DumpResult>;
   relink(): Promise<void>;
   /** Stops the call in progress: it fails with code 65537 (cancelled). */
   cancel(): void;
