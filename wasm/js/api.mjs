@@ -176,8 +176,9 @@ export class Reader {
       if (rc === 0) return { ...outcome.fields, text: outcome.text };
       if (rc !== 1) d.check(rc);
       const code = outcome.code || OPS_FAULT_CODES[outcome.fault] || 0;
+      // The operation's text already names the result code where there is one.
       throw Object.assign(new OrvixError(code, outcome.text), {
-        fault: outcome.fault, step: outcome.step, argument: outcome.argument,
+        message: outcome.text, fault: outcome.fault, step: outcome.step, argument: outcome.argument,
       });
     });
   }

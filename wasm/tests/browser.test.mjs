@@ -120,7 +120,10 @@ test('in the browser: the API and the page client on the stand-in port', { skip 
   if (await bridgeTooSlow(t)) return;
   const result = await js(`(async () => {
     const { Orvix } = await import('/wasm/orvix.mjs');
-    const reader = await Orvix.connect();
+    const reader = await Orvix.connect().catch((e) => e);
+    // The probes found no reader: the round trips took longer than the
+    // reader's time-outs allow (a link error; another failure is the test's).
+    if (reader.code >= 101 && reader.code <= 115) return { tooSlow: reader.code };
     const out = { baud: await reader.baudRate(), block0: [...await reader.mifare.readBlock(0, { key: 'FFFFFFFFFFFF' })] };
     await reader.close();
     const { Client } = await import('/serial-client.js');
@@ -135,6 +138,10 @@ test('in the browser: the API and the page client on the stand-in port', { skip 
     await c.call('close');
     return out;
   })()`);
+  if (result.tooSlow) {
+    t.skip(`the machine is too busy for the bridge: link error ${result.tooSlow} at the probes`);
+    return;
+  }
   // The speed is not asked here: on a busy machine the bridge's round trips
   // may miss the fast probe's short window, and the driver then links at 9600.
   for (const r of [result, result.open]) r.baud = [57600, 9600].includes(r.baud);

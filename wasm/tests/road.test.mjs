@@ -2,10 +2,11 @@
 // and a pty stand-in for the browser's port: the same results as the native
 // driver gives on the same simulated reader.
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
+import { execFile } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
+import { promisify } from 'node:util';
 import { after, before, test } from 'node:test';
 import { ORVIX, api, code, nativeCodes, openReader, startSim } from './harness.mjs';
 
@@ -60,14 +61,16 @@ test('dumps: the bytes orvix mifare dump writes, in each format', async () => {
   await reader.run('mifare.write', { block: 11, data: `A0A1A2A3A4A5${'FF078069'}FFFFFFFFFFFF`, keys: KEY });
   const formats = ['json', 'mfd', 'eml', 'mct'];
   const ours = {};
-  for (const format of formats) ours[format] = (await reader.dump({ format, keys: ['A0A1A2A3A4A5'] })).file;
+  const keys = [KEY, 'A0A1A2A3A4A5'];
+  for (const format of formats) ours[format] = (await reader.dump({ format, keys })).file;
   await reader.close();
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'orvix-wasm-dump-'));
   try {
     for (const format of formats) {
       const file = path.join(dir, `card.${format}`);
-      execFileSync(ORVIX, ['--port', sim.link, 'mifare', 'dump', '-o', file, '--format', format,
-        '--key', 'A0A1A2A3A4A5'], { stdio: ['ignore', 'ignore', 'inherit'] });
+      // (Not a blocking call: readersim's log must be read meanwhile.)
+      await promisify(execFile)(ORVIX, ['--port', sim.link, 'mifare', 'dump', '-o', file,
+        '--format', format, ...keys.flatMap((k) => ['--key', k])]);
       const native = fs.readFileSync(file);
       const got = typeof ours[format] === 'string' ? Buffer.from(ours[format]) : Buffer.from(ours[format]);
       assert.ok(native.equals(got), `${format}: ${got.length} bytes, native ${native.length}`);
@@ -77,7 +80,7 @@ test('dumps: the bytes orvix mifare dump writes, in each format', async () => {
     ({ reader, port } = await openReader(sim));
   }
   const err = await reader.run('mifare.read', { block: '64' }).catch((e) => e);
-  assert.deepEqual([err.code, err.fault, err.argument, err.message], [4, 'argument', 'block', 'block: 0-63, not 64 (4)']);
+  assert.deepEqual([err.code, err.fault, err.argument, err.message], [4, 'argument', 'block', 'block: 0-63, not 64']);
 });
 
 test('refusals and bad arguments come back as OrvixError with the driver text', async () => {
