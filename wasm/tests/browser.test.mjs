@@ -188,7 +188,7 @@ test('the page in direct mode: connect, read, write, top up, card removal', { sk
   fs.writeFileSync(path.join(BUILD, 'web-serial.png'), Buffer.from(shot.data, 'base64'));
 
   assert.match(await sim.control('mifare remove'), /^removed/);
-  await until(`${text('card-state')} === 'card removed'`);
+  await until(`${text('card-serial')} === '—'`);
   await set('blk-no', '4');
   await click('btn-read');
   await until("[...document.querySelectorAll('#log li.bad')].some((li) => li.textContent.includes('error'))");
