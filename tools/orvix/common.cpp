@@ -155,6 +155,7 @@ void emit(const Context& ctx, const json& doc, const std::string& text) {
   auto& out = ctx.stdoutTaken ? std::cerr : std::cout;
   out << text;
   out.flush();
+  if (!out.good()) throw Failure(kExitData, "standard output: the result could not be written");
 }
 
 Progress::Progress(std::string label, std::size_t total)

@@ -56,10 +56,10 @@ void dump(Context& ctx, const MifareArgs& a) {
   if (!a.keysOut.empty() && files::sameTarget(a.file, a.keysOut))
     throw Failure(kExitUsage, "--keys-out: not the dump file " + a.file);
   ctx.link();
-  const StopOnInterrupt stopBetweenBlocks;
   Card card(reader());
   DumpResult r;
   try {
+    const StopOnInterrupt stopBetweenBlocks;
     Progress progress("dumping sectors", kSectors);
     r = dumpCard(card, {kf, a.partial}, interruptible(progress));
   } catch (const Error& e) {  // the old file stays as it was
@@ -123,6 +123,7 @@ void runOperation(Context& ctx, const std::string& name, const Args& args, const
   std::string keys;
   for (const auto& k : kf.any) keys += hex(k.data(), 6) + " ";
   if (!keys.empty()) all["keys"] = keys;
+  checkArgs(op, all);
   if (op.needsReader) ctx.link();
   const Result r = op.run(op.needsReader ? reader() : nullptr, all, {});
   json doc = json::object();
@@ -196,7 +197,8 @@ void addMifare(CLI::App& app, Context& ctx) {
       c->add_flag("--allow-negative", a->allowNegative, "let the value go below zero");
     keyOptions(c);
     c->callback([&ctx, a, op] {
-      Args args{{"block", std::to_string(a->block)}, {"amount", a->amount}};
+      Args args{{"block", std::to_string(a->block)}};
+      if (std::string(op) != "get") args["amount"] = a->amount;
       if (a->allowNegative) args["allow_negative"] = "1";
       runOperation(ctx, std::string("mifare.value.") + op, args, *a);
     });
