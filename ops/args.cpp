@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "orvix.h"
 #include "orvix/ops/error.h"
 #include "orvix/ops/text.h"
 
@@ -118,20 +119,17 @@ std::array<int, 6> parseClock(std::string_view text, const std::string& name) {
 bool isNetworkPort(std::string_view port) { return port.find("://") != std::string_view::npos; }
 
 std::string parsePort(std::string_view text, const std::string& name) {
-  const std::string expected = "0-9, COM1-COM10, auto, a device path or a URL, not " + quoted(text);
   if (text == "auto") return "auto";
-  if (text.size() > 3 && (text[0] | 0x20) == 'c' && (text[1] | 0x20) == 'o' &&
-      (text[2] | 0x20) == 'm') {
-    if (!plainNumber(text.substr(3), 1, 10)) badArgument(name, expected);
-    return "COM" + std::string(text.substr(3));
-  }
-  if (text.empty()) badArgument(name, expected);
-  if (text.find_first_not_of("0123456789") == std::string_view::npos) {
-    const auto n = plainNumber(text, 0, 9);
-    if (!n) badArgument(name, expected);
-    return "COM" + std::to_string(*n + 1);
-  }
-  return std::string(text);
+  const std::string port(text);
+  char device[4096];
+  // The library's own reading of port names: COMn, an index, a path, a URL.
+  if (orvix_port_device(port.c_str(), device, sizeof device) == ORVIX_BAD_ARGUMENT)
+    badArgument(name, "0-9, COM1-COM10, auto, a device path or a URL, not " + port);
+  const auto index = plainNumber(text, 0, 9);
+  if (index) return "COM" + std::to_string(*index + 1);
+  if (text.size() > 3 && port.find_first_of("/\\") == std::string::npos && !isNetworkPort(text))
+    return "COM" + port.substr(3);
+  return port;
 }
 
 }  // namespace orvix::ops

@@ -252,11 +252,12 @@ void handleProbe(Port& p) {
 std::vector<PortReport> examinePorts(const PortProbe& probe, const PortProbe& known,
                                      const std::vector<std::string>& extra) {
   std::vector<Port> ports;
-  for (int i = 0; i < 10; ++i)
-    ports.push_back({"COM" + std::to_string(i + 1),
-                     env(("ORVIX32_COM" + std::to_string(i + 1)).c_str(),
-                         ("/dev/ttyS" + std::to_string(i)).c_str()),
-                     "", ""});
+  for (int i = 0; i < 10; ++i) {
+    const std::string name = "COM" + std::to_string(i + 1);
+    char device[4096] = "";
+    orvix_port_device(name.c_str(), device, sizeof device);  // "" when mapped to nothing
+    ports.push_back({name, device, "", ""});
+  }
   std::istringstream globs(
       env("ORVIX_PORTS_SCAN", "/dev/ttyUSB* /dev/ttyACM* /dev/serial/by-id/*"));
   for (std::string pattern; globs >> pattern;) {
