@@ -45,10 +45,10 @@ def sim(sims):
     return sims()
 
 
-def orvix(*args, sim=None, env=None, stdin=None):
+def orvix(*args, sim=None, env=None, stdin=None, program=ORVIX):
     e = {k: v for k, v in os.environ.items() if not k.startswith("ORVIX")}
     e.update(NOWHERE, **({"ORVIX32_COM1": sim.path} if sim else {}), **(env or {}))
-    return subprocess.run([ORVIX, *map(str, args)], env=e, input=stdin, capture_output=True,
+    return subprocess.run([program, *map(str, args)], env=e, input=stdin, capture_output=True,
                           text=True, errors="replace", timeout=120)
 
 
@@ -491,6 +491,22 @@ def test_output_targets(sims, tmp_path, target, setup, code, message):
         assert len(r.stdout.splitlines()) == 64 and "16 of 16 sectors read" in r.stderr
     if target == "new":
         assert [os.stat(p).st_mode & 0o777 for p in (path, keys)] == [0o600, 0o600]
+
+
+@pytest.mark.parametrize("kind", ["/dev/null", "/dev/zero", "fifo"])
+@pytest.mark.parametrize("how", ["--port", "ORVIX32_COM1", "ports"])
+def test_no_port_that_is_no_serial_device_is_opened(tmp_path, kind, how):
+    path = kind if kind != "fifo" else str(tmp_path / "fifo")
+    if kind == "fifo":
+        os.mkfifo(path)
+    args = ["--port", path, "info"] if how == "--port" else ["ports"] if how == "ports" else ["info"]
+    env = {"ORVIX_PORTS_SCAN": ""} if how == "ports" else {}
+    if how != "--port":
+        env["ORVIX32_COM1"] = path
+    log = tmp_path / "strace"
+    r = orvix("-o", log, "-f", "-e", "trace=openat", ORVIX, *args, env=env, program="strace")
+    assert r.returncode == 2, r.stderr  # no reader on any port
+    assert f'"{path}"' not in log.read_text()  # stat()ed at most, never opened
 
 
 def test_port_names_and_release(sim, tmp_path):
