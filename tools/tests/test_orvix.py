@@ -399,6 +399,13 @@ def test_memcard_write_then_read_across_pages(sims, tmp_path):
     ([], ["--port", "12", "info"], 1,
      "--port: 0-9, COM1-COM10, auto, a device path or a URL, not 12"),
     ([], ["mifare", "write", 0, "00" * 16], 4, "block 0 holds the serial"),
+    ([], ["attendance", "clock", "--set", "2023-02-29 10:00"], 1,
+     '--set: "YYYY-MM-DD HH:MM[:SS]", not 2023-02-29 10:00'),  # no such day
+    ([], ["attendance", "clock", "--set", "2024-02-29 10:00:"], 1, '--set: "YYYY-MM-DD HH:MM[:SS]"'),
+    ([], ["attendance", "export", "-o", OUT, "--from", "2024-13-01"], 1,
+     "--from: a date YYYY-MM-DD, not 2024-13-01"),
+    ([], ["mifare", "read", 1, "--key", "FFFFFFFFFFF"], 1,
+     "--key: 12 hexadecimal digits, not FFFFFFFFFFF"),
     ([], ["mifare", "restore", DATA / "keys.dic", "--format", "bin"], 4,
      "a raw dump is 1024 bytes, this one is 98"),
     ([], ["mifare", "restore", DATA / "script.apdu", "--format", "eml"], 4,
