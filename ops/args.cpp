@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "orvix.h"
 #include "orvix/ops/error.h"
 #include "orvix/ops/text.h"
 
@@ -83,55 +84,67 @@ std::int64_t parseAmount(std::string_view text, std::int64_t min, std::int64_t m
 }
 
 std::array<int, 3> parseDate(std::string_view text, const std::string& name) {
-  const auto part = [&](std::size_t at, std::size_t n) {
-    return at + n <= text.size() ? parseNumber(text.substr(at, n), 0, 9999) : std::nullopt;
+  // Year in four digits, month and day in one or two.
+  const auto d1 = text.find('-'), d2 = text.find('-', d1 == text.npos ? d1 : d1 + 1);
+  const auto part = [&](std::size_t from, std::size_t to, std::size_t minDigits,
+                        std::size_t maxDigits) -> std::optional<long long> {
+    if (from == text.npos || to == from || to - from < minDigits || to - from > maxDigits)
+      return std::nullopt;
+    return parseNumber(text.substr(from, to - from), 0, 9999);
   };
-  const auto y = part(0, 4), m = part(5, 2), d = part(8, 2);
-  if (text.size() != 10 || text[4] != '-' || text[7] != '-' || !y || !m || !d ||
-      !realDay(static_cast<int>(*y), static_cast<int>(*m), static_cast<int>(*d)))
+  const auto y = part(0, d1, 4, 4), m = d1 == text.npos ? std::nullopt : part(d1 + 1, d2, 1, 2),
+             d = d2 == text.npos ? std::nullopt : part(d2 + 1, text.size(), 1, 2);
+  if (!y || !m || !d || !realDay(static_cast<int>(*y), static_cast<int>(*m), static_cast<int>(*d)))
     badArgument(name, "a date YYYY-MM-DD, not " + quoted(text));
   return {static_cast<int>(*y), static_cast<int>(*m), static_cast<int>(*d)};
 }
 
 std::array<int, 6> parseClock(std::string_view text, const std::string& name) {
   const std::string expected = "\"YYYY-MM-DD HH:MM[:SS]\", not " + quoted(text);
-  if (text.size() < 16) badArgument(name, expected);
+  const auto space = text.find(' ');
+  if (space == text.npos) badArgument(name, expected);
   std::array<int, 3> date;
   try {
-    date = parseDate(text.substr(0, 10), name);
+    date = parseDate(text.substr(0, space), name);
   } catch (const Error&) {
     badArgument(name, expected);
   }
-  const std::string_view time = text.substr(11);
-  const auto two = [&](std::size_t at, long long max) {
-    return at + 2 <= time.size() ? parseNumber(time.substr(at, 2), 0, max) : std::nullopt;
-  };
-  const auto h = two(0, 23), mi = two(3, 59);
-  const auto s = time.size() == 8 ? two(6, 59) : std::optional<long long>(0);
-  if (text[10] != ' ' || (time.size() != 5 && time.size() != 8) || time[2] != ':' ||
-      (time.size() == 8 && time[5] != ':') || !h || !mi || !s)
-    badArgument(name, expected);
-  return {
-      date[0], date[1], date[2], static_cast<int>(*h), static_cast<int>(*mi), static_cast<int>(*s)};
+  // Hours in one or two digits, minutes and seconds in two.
+  std::string_view time = text.substr(space + 1);
+  if (time.empty() || time.back() == ':') badArgument(name, expected);
+  std::array<long long, 3> hms{0, 0, 0};
+  const long long most[] = {23, 59, 59};
+  std::size_t fields = 0;
+  for (; fields < 3 && !time.empty(); ++fields) {
+    const auto colon = std::min(time.find(':'), time.size());
+    const auto n = parseNumber(time.substr(0, colon), 0, most[fields]);
+    if (!n || colon > 2 || (fields > 0 && colon != 2)) badArgument(name, expected);
+    hms[fields] = *n;
+    time = colon < time.size() ? time.substr(colon + 1) : std::string_view();
+  }
+  if (fields < 2 || !time.empty()) badArgument(name, expected);
+  return {date[0],
+          date[1],
+          date[2],
+          static_cast<int>(hms[0]),
+          static_cast<int>(hms[1]),
+          static_cast<int>(hms[2])};
 }
 
 bool isNetworkPort(std::string_view port) { return port.find("://") != std::string_view::npos; }
 
 std::string parsePort(std::string_view text, const std::string& name) {
-  const std::string expected = "0-9, COM1-COM10, auto, a device path or a URL, not " + quoted(text);
   if (text == "auto") return "auto";
-  if (text.size() > 3 && (text[0] | 0x20) == 'c' && (text[1] | 0x20) == 'o' &&
-      (text[2] | 0x20) == 'm') {
-    if (!plainNumber(text.substr(3), 1, 10)) badArgument(name, expected);
-    return "COM" + std::string(text.substr(3));
-  }
-  if (text.empty()) badArgument(name, expected);
-  if (text.find_first_not_of("0123456789") == std::string_view::npos) {
-    const auto n = plainNumber(text, 0, 9);
-    if (!n) badArgument(name, expected);
-    return "COM" + std::to_string(*n + 1);
-  }
-  return std::string(text);
+  const std::string port(text);
+  char device[4096];
+  // The library's own reading of port names: COMn, an index, a path, a URL.
+  if (orvix_port_device(port.c_str(), device, sizeof device) == ORVIX_BAD_ARGUMENT)
+    badArgument(name, "0-9, COM1-COM10, auto, a device path or a URL, not " + port);
+  const auto index = plainNumber(text, 0, 9);
+  if (index) return "COM" + std::to_string(*index + 1);
+  if (text.size() > 3 && port.find_first_of("/\\") == std::string::npos && !isNetworkPort(text))
+    return "COM" + port.substr(3);
+  return port;
 }
 
 }  // namespace orvix::ops

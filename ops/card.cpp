@@ -102,12 +102,14 @@ int Card::step(int block, std::int32_t amount, bool increment) {
                           : orvix_mifare_decrement(reader_, block, amount);
   const std::string what =
       (increment ? "increment block " : "decrement block ") + std::to_string(block);
-  // After the frame went out (108 … 115) the library does not send it again:
-  // the reader may have carried it out.
-  if (r >= 108 && r <= 115)
+  // After the frame went out the library does not send it again: the reader
+  // may have carried it out.
+  if (r != 0 && orvix_may_have_changed(reader_))
     throw Error(Fault::Link,
                 what + ": result " + resultText(r) +
-                    "; the card may have been changed; read the value back",
+                    (r == ORVIX_CARD_MAY_HAVE_CHANGED
+                         ? std::string()
+                         : std::string("; ") + orvix_strerror(ORVIX_CARD_MAY_HAVE_CHANGED)),
                 r, what);
   return guard(r, what);
 }

@@ -93,6 +93,7 @@ DumpResult dumpCard(Card& card, const DumpOptions& o, const Control& control) {
       r.sectorsRead += all;
       control.report(static_cast<std::size_t>(s + 1), kSectors);
     }
+    if (control.stop()) throw Error(Fault::Cancelled, "interrupted after block 63");
     // The card must still be the one the dump began with.
     card.wake();
   } catch (const Error& e) {

@@ -1,5 +1,8 @@
 #include "orvix/ops/registry.h"
 
+#include <algorithm>
+#include <climits>
+
 #include "orvix/ops/args.h"
 #include "orvix/ops/dump.h"
 #include "orvix/ops/mifare_ops.h"
@@ -198,6 +201,55 @@ std::vector<Operation> makeOperations() {
 const std::vector<Operation>& operations() {
   static const std::vector<Operation> all = makeOperations();
   return all;
+}
+
+void checkArgs(const Operation& op, const Args& args) {
+  for (const auto& [name, value] : args)
+    if (std::none_of(op.args.begin(), op.args.end(), [&](auto& a) { return a.name == name; }))
+      badArgument(name, "not an argument of " + op.name);
+  for (const auto& spec : op.args) {
+    const auto it = args.find(spec.name);
+    if (it == args.end()) {
+      if (spec.required) badArgument(spec.name, "missing");
+      continue;
+    }
+    const std::string& v = it->second;
+    switch (spec.kind) {
+      case ArgKind::BlockNumber:
+        parseBlock(v, spec.name);
+        break;
+      case ArgKind::SectorList:
+        parseSectors(v, spec.name);
+        break;
+      case ArgKind::KeyText:
+        parseKey(v, spec.name);
+        break;
+      case ArgKind::KeyList:
+        keysOf(args);
+        break;
+      case ArgKind::BlockData:
+        parseBlockData(v, spec.name);
+        break;
+      case ArgKind::Amount:
+        parseAmount(v, 0, INT32_MAX, spec.name);
+        break;
+      case ArgKind::SignedAmount:
+        parseAmount(v, INT32_MIN, INT32_MAX, spec.name);
+        break;
+      case ArgKind::FormatName:
+        formatArg(args);
+        break;
+      case ArgKind::Date:
+        parseDate(v, spec.name);
+        break;
+      case ArgKind::Clock:
+        parseClock(v, spec.name);
+        break;
+      case ArgKind::Flag:
+      case ArgKind::Text:
+        break;
+    }
+  }
 }
 
 const Operation* findOperation(const std::string& name) {

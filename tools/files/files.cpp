@@ -214,7 +214,11 @@ void cleanUpOnSignals() {
   sa.sa_handler = onSignal;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESTART;
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaction(sig, &sa, nullptr);
+  // Every signal whose default ends the program (SIGXFSZ: a write past the
+  // file size limit).
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGXFSZ, SIGXCPU, SIGALRM, SIGUSR1,
+                  SIGUSR2, SIGVTALRM, SIGPROF})
+    sigaction(sig, &sa, nullptr);
 }
 
 }  // namespace files

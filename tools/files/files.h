@@ -34,7 +34,8 @@ bool sameTarget(const std::string& a, const std::string& b);
 bool writeAll(const std::vector<Output>& outputs, std::string& error);
 
 // Removes the temporary files of a write in progress and ends the program on
-// SIGINT, SIGTERM, SIGHUP and SIGPIPE.
+// every signal that ends it by default (SIGINT, SIGTERM, SIGHUP, SIGPIPE,
+// SIGXFSZ, …).
 void cleanUpOnSignals();
 
 }  // namespace files

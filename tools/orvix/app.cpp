@@ -1,5 +1,6 @@
 // The command line: global options, the command families, exit codes.
 #include <iostream>
+#include <string_view>
 
 #include "commands.h"
 #include "files.h"
@@ -77,12 +78,25 @@ int run(int argc, const char* const* argv) {
       if (!error.empty()) doc.update({{"error", error}, {"exit", code}});
       std::cout << doc.dump(2, ' ', false, json::error_handler_t::replace) << std::endl;
     }
+    std::cout.flush();
+    if (!std::cout.good()) {  // a full disk or a closed pipe: the result is lost
+      if (error.empty()) std::cerr << "orvix: standard output: the result could not be written\n";
+      return code ? code : kExitData;
+    }
     return code;
   };
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     closeReader();
+    // --json asks for one document, for a command line's error too.
+    bool asJson = false;
+    for (int i = 1; i < argc; ++i) asJson = asJson || std::string_view(argv[i]) == "--json";
+    if (asJson && e.get_exit_code() != 0) {
+      ctx.json = true;
+      ctx.document = json::object();
+      return finish(kExitUsage, std::string(e.what()) + " (--help for usage)");
+    }
     const int code = app.exit(e);
     return code == 0 ? kExitOk : kExitUsage;
   } catch (const Failure& f) {

@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "orvix.h"
+#include "orvix/ops/args.h"
 
 namespace orvix {
 
@@ -19,13 +20,9 @@ struct AttArgs {
   std::string from, to, output, set;
 };
 
-// "YYYY-MM-DD" as a comparable number yyyymmdd; a usage Failure otherwise.
+// "YYYY-MM-DD" as a comparable number yyyymmdd.
 int dateKey(const std::string& text, const char* option) {
-  int y = 0, m = 0, d = 0;
-  char tail = 0;
-  if (std::sscanf(text.c_str(), "%d-%d-%d%c", &y, &m, &d, &tail) != 3 || m < 1 || m > 12 || d < 1 ||
-      d > 31)
-    throw Failure(kExitUsage, std::string(option) + ": a date YYYY-MM-DD, not " + text);
+  const auto [y, m, d] = ops::parseDate(text, option);
   return y * 10000 + m * 100 + d;
 }
 
@@ -74,18 +71,16 @@ void clock(Context& ctx, const AttArgs& a) {
     if (a.set == "now") {
       const std::time_t now = std::time(nullptr);
       localtime_r(&now, &tm);
-    } else {
-      char tail = 0;
-      const int got = std::sscanf(a.set.c_str(), "%d-%d-%d %d:%d:%d%c", &tm.tm_year, &tm.tm_mon,
-                                  &tm.tm_mday, &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &tail);
-      if (got != 5 && got != 6)
-        throw Failure(kExitUsage, "--set: now or \"YYYY-MM-DD HH:MM[:SS]\", not " + a.set);
-      tm.tm_year -= 1900;
-      tm.tm_mon -= 1;
+    } else {  // a real calendar day and time; seconds 0 when left out
+      const auto c = ops::parseClock(a.set, "--set");
+      tm.tm_year = c[0] - 1900;
+      tm.tm_mon = c[1] - 1;
+      tm.tm_mday = c[2];
+      tm.tm_hour = c[3];
+      tm.tm_min = c[4];
+      tm.tm_sec = c[5];
       std::tm check = tm;
-      if (timegm(&check) == -1 || check.tm_mday != tm.tm_mday || check.tm_hour != tm.tm_hour ||
-          check.tm_min != tm.tm_min || check.tm_sec != tm.tm_sec)
-        throw Failure(kExitUsage, "--set: no such date and time: " + a.set);
+      timegm(&check);
       tm.tm_wday = check.tm_wday;
     }
     const int year = tm.tm_year + 1900 - kYearBase;

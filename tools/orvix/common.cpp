@@ -10,6 +10,7 @@
 
 #include "commands.h"
 #include "orvix.h"
+#include "orvix/ops/args.h"
 
 namespace orvix {
 
@@ -63,19 +64,6 @@ void onInterrupt(int sig) {
   if (gInterrupted == 2 && gReader) orvix_cancel(gReader);
 }
 
-// "COM1" … "COM10" for a port index or a COM name in any case; "" otherwise.
-std::string comName(const std::string& port) {
-  std::string digits = port;
-  if (port.size() > 3 && (port[0] | 0x20) == 'c' && (port[1] | 0x20) == 'o' &&
-      (port[2] | 0x20) == 'm') {
-    digits = port.substr(3);
-    const auto n = parseNumber(digits, 1, 10);
-    return n && std::to_string(*n) == digits ? "COM" + digits : "";
-  }
-  const auto n = parseNumber(digits, 0, 9);
-  return n && std::to_string(*n) == digits ? "COM" + std::to_string(*n + 1) : "";
-}
-
 }  // namespace
 
 orvix_reader* reader() { return gReader; }
@@ -99,25 +87,16 @@ StopOnInterrupt::~StopOnInterrupt() { sigaction(SIGINT, &gPrevious, nullptr); }
 bool interrupted() { return gInterrupted != 0; }
 
 std::string Context::portLabel(const std::string& port) {
-  if (port.size() < 4 || port.compare(0, 3, "COM") != 0) return port;
-  const char* p = std::getenv(("ORVIX32_" + port).c_str());
-  return port + " (" +
-         (p && *p ? std::string(p) : "/dev/ttyS" + std::to_string(std::stoi(port.substr(3)) - 1)) +
-         ")";
+  char device[4096];
+  if (orvix_port_device(port.c_str(), device, sizeof device) != 0 || port == device) return port;
+  return port + " (" + device + ")";
 }
 
 void Context::link() {
   if (gReader) return;
-  std::vector<std::string> tries;
-  if (port == "auto") {
-    tries = {"COM1", "COM2"};
-  } else if (const std::string com = comName(port); !com.empty()) {
-    tries = {com};
-  } else if (!port.empty() && port.find_first_not_of("0123456789") != std::string::npos) {
-    tries = {port};  // a device path or a URL
-  } else {
-    throw Failure(kExitUsage, "--port: 0-9, COM1-COM10, auto, a device path or a URL, not " + port);
-  }
+  const std::string named = ops::parsePort(port, "--port");
+  const std::vector<std::string> tries =
+      named == "auto" ? std::vector<std::string>{"COM1", "COM2"} : std::vector{named};
   int result = 0;
   for (const auto& t : tries) {
     orvix_reader* r = nullptr;
@@ -134,8 +113,9 @@ void Context::link() {
                                  "); `orvix ports` tells why");
   const std::string label = portLabel(tries[0]);
   if (result == ORVIX_PORT_BUSY || result == ORVIX_PERMISSION_DENIED || result == ORVIX_NO_PORT) {
-    const char* mapped = std::getenv(("ORVIX32_" + tries[0]).c_str());
-    const std::string path = comName(port).empty() ? port : mapped && *mapped ? mapped : "";
+    char device[4096] = "";
+    orvix_port_device(tries[0].c_str(), device, sizeof device);
+    const std::string path = device;
     struct stat st {};
     if (!path.empty() && stat(path.c_str(), &st) == 0)
       if (const std::string trouble = portTrouble(path); !trouble.empty())
@@ -155,6 +135,7 @@ void emit(const Context& ctx, const json& doc, const std::string& text) {
   auto& out = ctx.stdoutTaken ? std::cerr : std::cout;
   out << text;
   out.flush();
+  if (!out.good()) throw Failure(kExitData, "standard output: the result could not be written");
 }
 
 Progress::Progress(std::string label, std::size_t total)

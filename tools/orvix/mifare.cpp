@@ -16,9 +16,8 @@ using namespace ops;
 namespace {
 
 struct MifareArgs {
-  std::string file, keys, keysOut, format, sectors, hex, acl, amount;
+  std::string file, keys, keysOut, format, sectors, hex, acl, amount, block;
   std::vector<std::string> key;
-  int block = -1;
   bool withTrailers = false, force = false, partial = false, allowNegative = false;
 };
 
@@ -56,10 +55,10 @@ void dump(Context& ctx, const MifareArgs& a) {
   if (!a.keysOut.empty() && files::sameTarget(a.file, a.keysOut))
     throw Failure(kExitUsage, "--keys-out: not the dump file " + a.file);
   ctx.link();
-  const StopOnInterrupt stopBetweenBlocks;
   Card card(reader());
   DumpResult r;
   try {
+    const StopOnInterrupt stopBetweenBlocks;
     Progress progress("dumping sectors", kSectors);
     r = dumpCard(card, {kf, a.partial}, interruptible(progress));
   } catch (const Error& e) {  // the old file stays as it was
@@ -123,6 +122,7 @@ void runOperation(Context& ctx, const std::string& name, const Args& args, const
   std::string keys;
   for (const auto& k : kf.any) keys += hex(k.data(), 6) + " ";
   if (!keys.empty()) all["keys"] = keys;
+  checkArgs(op, all);
   if (op.needsReader) ctx.link();
   const Result r = op.run(op.needsReader ? reader() : nullptr, all, {});
   json doc = json::object();
@@ -168,19 +168,17 @@ void addMifare(CLI::App& app, Context& ctx) {
   r->callback([&ctx, a] { restore(ctx, *a); });
 
   auto* rd = m->add_subcommand("read", "read one block");
-  rd->add_option("block", a->block, "block 0-63")->check(decimal())->required();
+  rd->add_option("block", a->block, "block 0-63")->required();
   keyOptions(rd);
-  rd->callback([&ctx, a] {
-    runOperation(ctx, "mifare.read", {{"block", std::to_string(a->block)}}, *a);
-  });
+  rd->callback([&ctx, a] { runOperation(ctx, "mifare.read", {{"block", a->block}}, *a); });
 
   auto* w = m->add_subcommand("write", "write one block and read it back");
-  w->add_option("block", a->block, "block 1-63")->check(decimal())->required();
+  w->add_option("block", a->block, "block 1-63")->required();
   w->add_option("data", a->hex, "16 bytes, 32 hex digits")->required();
   w->add_flag("--force", a->force, "write a trailer that would fix the keys for ever");
   keyOptions(w);
   w->callback([&ctx, a] {
-    Args args{{"block", std::to_string(a->block)}, {"data", a->hex}};
+    Args args{{"block", a->block}, {"data", a->hex}};
     if (a->force) args["force"] = "1";
     runOperation(ctx, "mifare.write", args, *a);
   });
@@ -189,14 +187,14 @@ void addMifare(CLI::App& app, Context& ctx) {
   v->require_subcommand(1);
   for (const char* op : {"get", "set", "add", "sub"}) {
     auto* c = v->add_subcommand(op, std::string(op) + " a value block's amount");
-    c->add_option("block", a->block, "the value block")->check(decimal())->required();
-    if (std::string(op) != "get")
-      c->add_option("amount", a->amount, "the amount")->check(decimal())->required();
+    c->add_option("block", a->block, "the value block")->required();
+    if (std::string(op) != "get") c->add_option("amount", a->amount, "the amount")->required();
     if (std::string(op) == "sub")
       c->add_flag("--allow-negative", a->allowNegative, "let the value go below zero");
     keyOptions(c);
     c->callback([&ctx, a, op] {
-      Args args{{"block", std::to_string(a->block)}, {"amount", a->amount}};
+      Args args{{"block", a->block}};
+      if (std::string(op) != "get") args["amount"] = a->amount;
       if (a->allowNegative) args["allow_negative"] = "1";
       runOperation(ctx, std::string("mifare.value.") + op, args, *a);
     });

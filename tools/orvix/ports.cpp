@@ -159,10 +159,26 @@ std::string permissionDetail(const struct stat& st) {
   return "owned by group " + name + ": sudo usermod -aG " + name + " \"$USER\", then log in again";
 }
 
+// False for a character device whose kernel class is not tty: the library
+// never opens such a device (opening some acts, as a watchdog does), so
+// neither does the doctor. A device the system does not describe (a
+// pseudo-terminal) may be a port.
+bool ttyClass(const struct stat& st) {
+  char link[64], target[512];
+  std::snprintf(link, sizeof link, "/sys/dev/char/%u:%u/subsystem", major(st.st_rdev),
+                minor(st.st_rdev));
+  const ssize_t n = readlink(link, target, sizeof target - 1);
+  if (n <= 0) return true;
+  target[n] = '\0';
+  const char* base = std::strrchr(target, '/');
+  return std::strcmp(base ? base + 1 : target, "tty") == 0;
+}
+
 // Opens the device without writing to it, to tell a port held by someone
 // else from one that does not answer. Returns the verdict or empty when the
-// port is free.
+// port is free. A device that is no serial port is not opened.
 std::string precheck(Port& p, const struct stat& st) {
+  if (!ttyClass(st)) return p.detail = "not a serial device (never opened)", "missing";
   const int fd = ::open(p.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     if (errno == EACCES || errno == EPERM) return p.detail = permissionDetail(st), "no permission";
@@ -236,11 +252,12 @@ void handleProbe(Port& p) {
 std::vector<PortReport> examinePorts(const PortProbe& probe, const PortProbe& known,
                                      const std::vector<std::string>& extra) {
   std::vector<Port> ports;
-  for (int i = 0; i < 10; ++i)
-    ports.push_back({"COM" + std::to_string(i + 1),
-                     env(("ORVIX32_COM" + std::to_string(i + 1)).c_str(),
-                         ("/dev/ttyS" + std::to_string(i)).c_str()),
-                     "", ""});
+  for (int i = 0; i < 10; ++i) {
+    const std::string name = "COM" + std::to_string(i + 1);
+    char device[4096] = "";
+    orvix_port_device(name.c_str(), device, sizeof device);  // "" when mapped to nothing
+    ports.push_back({name, device, "", ""});
+  }
   std::istringstream globs(
       env("ORVIX_PORTS_SCAN", "/dev/ttyUSB* /dev/ttyACM* /dev/serial/by-id/*"));
   for (std::string pattern; globs >> pattern;) {

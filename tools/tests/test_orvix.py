@@ -45,10 +45,10 @@ def sim(sims):
     return sims()
 
 
-def orvix(*args, sim=None, env=None, stdin=None):
+def orvix(*args, sim=None, env=None, stdin=None, program=ORVIX):
     e = {k: v for k, v in os.environ.items() if not k.startswith("ORVIX")}
     e.update(NOWHERE, **({"ORVIX32_COM1": sim.path} if sim else {}), **(env or {}))
-    return subprocess.run([ORVIX, *map(str, args)], env=e, input=stdin, capture_output=True,
+    return subprocess.run([program, *map(str, args)], env=e, input=stdin, capture_output=True,
                           text=True, errors="replace", timeout=120)
 
 
@@ -126,6 +126,78 @@ def test_dump_goes_on_after_a_sector_whose_key_search_failed(sims, tmp_path):
     assert (r.returncode, r.stdout.splitlines()[:2]) == (0, [
         "not read: authenticate sector 3 with key A: result 32 (reader status 0x20: no card)",
         "blocks not read: 12 13 14 15"])
+
+
+def wait_for(predicate, what, tries=2000):
+    """Polls something observable (a file, a simulator's answer) until it holds."""
+    import select
+    for _ in range(tries):
+        if predicate():
+            return
+        select.select([], [], [], 0.005)  # a short pause between polls, not a synchronisation
+    raise AssertionError(f"never saw {what}")
+
+
+SECRET_B = "6F0699" + "00" + "0000000000BB"  # block 4 read by key B only, key B unknown
+
+
+@pytest.mark.parametrize("case, at, code, message", [
+    ("ctrl-c", 1, 130, "interrupted at block 2; blocks read: 0-1; "),
+    ("ctrl-c", 17, 130, "interrupted at block 18; blocks read: 0-17; "),
+    ("ctrl-c", 63, 130, "interrupted after block 63; blocks read: 0-63; "),
+    ("remove", 21, 3, "card 12345678 left the field; blocks read: 0-20; "),
+    ("swap", 21, 3, "another card (87654321) answered in place of card 12345678; blocks read: 0-20; "),
+    ("status", 5, 3, "blocks not read: 5-6; the dump is not whole"),
+    ("secret B", 4, 3, "blocks not read: 4; the dump is not whole"),
+    ("ulimit", None, -25, ""),  # SIGXFSZ: the file size limit stops the write
+])
+def test_dump_interrupted_leaves_the_old_file(sims, tmp_path, case, at, code, message):
+    sim = sims(*(["--fault", "status cmd=B9 status=36 skip=5 count=2"] if case == "status" else []))
+    if case == "secret B":
+        img = bytearray(sim.image(tmp_path))
+        img[16 * 7:16 * 8] = bytes.fromhex("FFFFFFFFFFFF" + SECRET_B)
+        (tmp_path / "c.mfd").write_bytes(img)
+        sim("mifare remove")
+        sim(f"mifare load {tmp_path}/c.mfd")
+    if case in ("ctrl-c", "remove", "swap"):  # the read of block `at` waits a second
+        sim(f"fault delay ms=1000 cmd=B9 skip={at}")
+    old = tmp_path / "good.json"
+    old.write_bytes(b'{"kept": true}\n')
+    trace = tmp_path / "trace"
+    e = {k: v for k, v in os.environ.items() if not k.startswith("ORVIX")}
+    e.update(NOWHERE, ORVIX32_COM1=sim.path)
+    cmd = [ORVIX, "--trace", str(trace), "mifare", "dump", "-o", str(old)]
+    if case == "ulimit":
+        cmd = ["bash", "-c", 'ulimit -f 1; exec "$@"', "-", *cmd]
+    p = subprocess.Popen(cmd, env=e, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    if at is not None and case in ("ctrl-c", "remove", "swap"):
+        seen = f"cmd B9 > 23 B9 01 {at - 1:02X} "  # the block before has been read
+        wait_for(lambda: trace.exists() and seen in trace.read_text(), seen)
+        if case == "ctrl-c":
+            p.send_signal(2)
+        else:
+            sim("mifare remove")
+            if case == "swap":
+                sim("mifare insert classic 87654321")
+    out, err = p.communicate(timeout=60)
+    assert p.returncode == code and message in err, err
+    assert err == "" or err.endswith(f"; {old} not written\n")
+    assert old.read_bytes() == b'{"kept": true}\n'
+    assert [f.name for f in tmp_path.iterdir() if f.name.startswith(".")] == []
+
+
+@pytest.mark.parametrize("fmt", ["json", "mct"])
+def test_partial_dump_round_trips_and_restores_only_what_it_read(sims, tmp_path, fmt):
+    sim = sims("--fault", "status cmd=B9 status=36 skip=5 count=2")
+    dump = tmp_path / f"d.{fmt}"
+    r = orvix("mifare", "dump", "-o", dump, "--partial", sim=sim)
+    assert r.returncode == 0 and "blocks not read: 5 6\n" in r.stdout, r.stderr
+    got = blocks(fmt, dump)
+    assert got[5:7] == [None, None] and got[4] == "00" * 16
+    assert orvix("mifare", "write", 5, "55" * 16, sim=sim).returncode == 0
+    r = orvix("mifare", "restore", dump, sim=sim)
+    assert r.returncode == 0 and "left as they were: 5 6\n" in r.stdout, r.stdout
+    assert sim.image(tmp_path)[80:96] == b"\x55" * 16  # block 5 as it was, not zeros
 
 
 @pytest.mark.parametrize("name, block6", [
@@ -318,7 +390,7 @@ def test_memcard_write_then_read_across_pages(sims, tmp_path):
     (["--do", "mifare remove"], ["mifare", "read", 1], 3,
      "result 32 (reader status 0x20: no card)"),
     ([], ["mifare", "read", 64], 1, "block: 0-63, not 64"),
-    ([], ["mifare", "read", "010"], 1, "block: a whole number in decimal digits, not 010"),
+    ([], ["mifare", "read", "010"], 1, "block: 0-63, not 010"),
     ([], ["mifare", "dump", "-o", OUT + ".mfd", "--keys-out", "/tmp/.." + OUT + ".mfd"], 1,
      "--keys-out: not the dump file " + OUT + ".mfd"),
     (["--fault", "shortdata cmd=24 count=3"], ["memcard", "read", "--type", 22, "--length", 9,
@@ -327,6 +399,13 @@ def test_memcard_write_then_read_across_pages(sims, tmp_path):
     ([], ["--port", "12", "info"], 1,
      "--port: 0-9, COM1-COM10, auto, a device path or a URL, not 12"),
     ([], ["mifare", "write", 0, "00" * 16], 4, "block 0 holds the serial"),
+    ([], ["attendance", "clock", "--set", "2023-02-29 10:00"], 1,
+     '--set: "YYYY-MM-DD HH:MM[:SS]", not 2023-02-29 10:00'),  # no such day
+    ([], ["attendance", "clock", "--set", "2024-02-29 10:00:"], 1, '--set: "YYYY-MM-DD HH:MM[:SS]"'),
+    ([], ["attendance", "export", "-o", OUT, "--from", "2024-13-01"], 1,
+     "--from: a date YYYY-MM-DD, not 2024-13-01"),
+    ([], ["mifare", "read", 1, "--key", "FFFFFFFFFFF"], 1,
+     "--key: 12 hexadecimal digits, not FFFFFFFFFFF"),
     ([], ["mifare", "restore", DATA / "keys.dic", "--format", "bin"], 4,
      "a raw dump is 1024 bytes, this one is 98"),
     ([], ["mifare", "restore", DATA / "script.apdu", "--format", "eml"], 4,
@@ -337,7 +416,8 @@ def test_memcard_write_then_read_across_pages(sims, tmp_path):
     (None, ["--port", "auto", "info"], 2, "or COM2 (/nonexistent/orvix-test-com2) (result 65539 "
                                           "(no such port)); `orvix ports` tells why"),
     (None, ["--port", "tcp://127.0.0.1:1", "info"], 2, "no reader answered on tcp://127.0.0.1:1 at "
-                                                       "57600 or 9600 bit/s: result 65539"),
+                                                       "57600 or 9600 bit/s: result 65545 "
+                                                       "(connection refused)"),
     ([], ["mifare", "restore", "-", "--format", "mfd", "--sectors", "-"], 1, "--sectors: a list"),
     ([], ["mifare", "restore", "-", "--format", "mfd", "--sectors", "5x"], 1, "--sectors: a list"),
     ([], ["mifare", "restore", "-", "--format", "json"], 4, 'block "01" is not 0-63'),
@@ -420,6 +500,22 @@ def test_output_targets(sims, tmp_path, target, setup, code, message):
         assert [os.stat(p).st_mode & 0o777 for p in (path, keys)] == [0o600, 0o600]
 
 
+@pytest.mark.parametrize("kind", ["/dev/null", "/dev/zero", "fifo"])
+@pytest.mark.parametrize("how", ["--port", "ORVIX32_COM1", "ports"])
+def test_no_port_that_is_no_serial_device_is_opened(tmp_path, kind, how):
+    path = kind if kind != "fifo" else str(tmp_path / "fifo")
+    if kind == "fifo":
+        os.mkfifo(path)
+    args = ["--port", path, "info"] if how == "--port" else ["ports"] if how == "ports" else ["info"]
+    env = {"ORVIX_PORTS_SCAN": ""} if how == "ports" else {}
+    if how != "--port":
+        env["ORVIX32_COM1"] = path
+    log = tmp_path / "strace"
+    r = orvix("-o", log, "-f", "-e", "trace=openat", ORVIX, *args, env=env, program="strace")
+    assert r.returncode == 2, r.stderr  # no reader on any port
+    assert f'"{path}"' not in log.read_text()  # stat()ed at most, never opened
+
+
 def test_port_names_and_release(sim, tmp_path):
     """--port takes a COM name, an index or the device itself; each run closes
     the port, so the next run (and the port doctor) finds it free at once."""
@@ -437,10 +533,10 @@ def test_ctrl_c_stops_a_restore_between_blocks(sim, tmp_path):
     sim("fault delay ms=400 cmd=BA count=all")
     e = {k: v for k, v in os.environ.items() if not k.startswith("ORVIX")}
     e.update(NOWHERE, ORVIX32_COM1=sim.path)
-    p = subprocess.Popen([ORVIX, "mifare", "restore", str(DATA / "hand.eml")], env=e,
-                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    import time
-    time.sleep(1.5)
+    trace = tmp_path / "trace"
+    p = subprocess.Popen([ORVIX, "--trace", str(trace), "mifare", "restore", str(DATA / "hand.eml")],
+                         env=e, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    wait_for(lambda: trace.exists() and " cmd BA > " in trace.read_text(), "a block written")
     p.send_signal(2)
     out, err = p.communicate(timeout=20)
     assert p.returncode == 130 and re.fullmatch(

@@ -60,6 +60,9 @@ struct Operation {
 };
 
 const std::vector<Operation>& operations();
+// Checks every argument of the operation by its kind, before any reader is
+// touched: a Fault::Argument Error for one missing, unknown or malformed.
+void checkArgs(const Operation& op, const Args& args);
 // The operation of that name, or null.
 const Operation* findOperation(const std::string& name);
 
