@@ -201,10 +201,9 @@ void writeCmd(Context& ctx, const MifareArgs& a) {
   checkBlock(a.block);
   auto bytes = parseHex(a.hex);
   if (!bytes || bytes->size() != 16) throw Failure(kExitUsage, "data: 32 hexadecimal digits");
-  if (a.block == 0) failData("block 0 holds the serial and the maker's data; it is never written");
   Block data;
   std::copy(bytes->begin(), bytes->end(), data.begin());
-  if (isTrailer(a.block)) checkTrailer(data, a.block / 4, a.force);
+  if (auto why = ops::writeRefusal(a.block, data, a.force); !why.empty()) failData(why);
   const KeyFile kf = loadKeys(a);
   ctx.link();
   Card card;

@@ -134,8 +134,7 @@ Dump dumpCard(Card& card, const KeyFile& kf, Progress& progress, DumpReport& rep
         readWith(0, *d.keyA[s]);
         // Key B reads back through key A where the access conditions allow it.
         if (const auto& t = d.blocks[trailerOf(s)])
-          if (auto c = decodeAccess(t->data() + 6);
-              c && ((*c)[3] == 0 || (*c)[3] == 1 || (*c)[3] == 2)) {
+          if (auto c = decodeAccess(t->data() + 6); c && ops::keyBReadable((*c)[3])) {
             Key b;
             std::copy_n(t->begin() + 10, 6, b.begin());
             d.keyB[s] = b;
@@ -168,17 +167,7 @@ Dump dumpCard(Card& card, const KeyFile& kf, Progress& progress, DumpReport& rep
 }
 
 void checkTrailer(const Block& t, int sector, bool force) {
-  const std::string where = "sector " + std::to_string(sector) + " trailer (access bytes " +
-                            hex(t.data() + 6, 3, true) + ")";
-  const auto c = decodeAccess(t.data() + 6);
-  if (!c)
-    failData(where +
-             ": an inverted copy does not match, the card would lock the sector; never "
-             "written");
-  if (!force && locksKeysForever((*c)[3]))
-    failData(where +
-             ": the keys and access bits could never be changed again; not written "
-             "(--force writes it)");
+  if (auto why = ops::writeRefusal(trailerOf(sector), t, force); !why.empty()) failData(why);
 }
 
 namespace {

@@ -7,21 +7,6 @@ namespace orvix::mifare {
 
 namespace {
 
-constexpr const char* kWho[] = {"never", "A", "B", "A|B"};
-enum : std::uint8_t { N = 0, A = 1, B = 2, AB = 3 };
-
-// Data blocks by C1C2C3: read, write, increment, decrement/transfer/restore.
-constexpr std::uint8_t kData[8][4] = {
-    {AB, AB, AB, AB}, {AB, N, N, AB}, {AB, N, N, N},  {B, B, N, N},
-    {AB, B, N, N},    {B, N, N, N},   {AB, B, B, AB}, {N, N, N, N},
-};
-// Trailer by C1C2C3: key A write, access read, access write, key B read,
-// key B write (key A never reads back).
-constexpr std::uint8_t kTrailer[8][5] = {
-    {A, A, N, A, A},  {A, A, A, A, A},  {N, A, N, A, N},  {B, AB, B, N, B},
-    {B, AB, N, N, B}, {N, AB, B, N, N}, {N, AB, N, N, N}, {N, AB, N, N, N},
-};
-
 // Exactly N bytes written as 2N hexadecimal digits, nothing else.
 template <std::size_t N>
 std::optional<std::array<std::uint8_t, N>> fixedFromHex(std::string_view text) {
@@ -104,69 +89,6 @@ std::optional<int> indexOf(const std::string& text, int count) {
 }
 
 }  // namespace
-
-std::optional<Conditions> decodeAccess(const std::uint8_t* b) {
-  const unsigned notC1 = b[0] & 15u, notC2 = b[0] >> 4, c1 = b[1] >> 4, notC3 = b[1] & 15u,
-                 c3 = b[2] >> 4, c2 = b[2] & 15u;
-  if ((c1 ^ notC1) != 15 || (c2 ^ notC2) != 15 || (c3 ^ notC3) != 15) return std::nullopt;
-  Conditions out{};
-  for (unsigned n = 0; n < 4; ++n)
-    out[n] = static_cast<std::uint8_t>((c1 >> n & 1u) << 2 | (c2 >> n & 1u) << 1 | (c3 >> n & 1u));
-  return out;
-}
-
-std::array<std::uint8_t, 3> encodeAccess(const Conditions& c) {
-  unsigned c1 = 0, c2 = 0, c3 = 0;
-  for (unsigned n = 0; n < 4; ++n) {
-    c1 |= (c[n] >> 2 & 1u) << n;
-    c2 |= (c[n] >> 1 & 1u) << n;
-    c3 |= (c[n] & 1u) << n;
-  }
-  return {static_cast<std::uint8_t>((~c2 & 15u) << 4 | (~c1 & 15u)),
-          static_cast<std::uint8_t>(c1 << 4 | (~c3 & 15u)),
-          static_cast<std::uint8_t>(c3 << 4 | c2)};
-}
-
-std::string dataRights(std::uint8_t c) {
-  const auto* r = kData[c & 7];
-  return std::string("read ") + kWho[r[0]] + ", write " + kWho[r[1]] + ", increment " + kWho[r[2]] +
-         ", decrement " + kWho[r[3]];
-}
-
-std::string trailerRights(std::uint8_t c) {
-  const auto* r = kTrailer[c & 7];
-  return std::string("key A write ") + kWho[r[0]] + ", access bits read " + kWho[r[1]] + " write " +
-         kWho[r[2]] + ", key B read " + kWho[r[3]] + " write " + kWho[r[4]];
-}
-
-bool locksKeysForever(std::uint8_t c) {
-  const auto* r = kTrailer[c & 7];
-  return r[0] == N && r[2] == N && r[4] == N;
-}
-
-std::optional<Value> decodeValue(const Block& b) {
-  auto le = [&](int at) {
-    return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
-           static_cast<std::uint32_t>(b[at + 2]) << 16 |
-           static_cast<std::uint32_t>(b[at + 3]) << 24;
-  };
-  if (le(0) != le(8) || le(0) != ~le(4)) return std::nullopt;
-  if (b[12] != b[14] || b[13] != b[15] || b[12] != static_cast<std::uint8_t>(~b[13]))
-    return std::nullopt;
-  return Value{static_cast<std::int32_t>(le(0)), b[12]};
-}
-
-Block encodeValue(std::int32_t amount, std::uint8_t address) {
-  Block b{};
-  const auto v = static_cast<std::uint32_t>(amount);
-  for (int i = 0; i < 4; ++i) {
-    b[i] = b[8 + i] = static_cast<std::uint8_t>(v >> (8 * i));
-    b[4 + i] = static_cast<std::uint8_t>(~v >> (8 * i));
-  }
-  b[12] = b[14] = address;
-  b[13] = b[15] = static_cast<std::uint8_t>(~address);
-  return b;
-}
 
 std::optional<Format> formatNamed(const std::string& n) {
   if (n == "mfd" || n == "bin" || n == "dump") return Format::Raw;

@@ -1,5 +1,5 @@
-// Mifare 1 card rules and file formats, as pure functions: access bits,
-// value blocks, the dump files other tools read and write, key files.
+// Mifare 1 file formats, as pure functions: the dump files other tools read
+// and write, key files. The card rules themselves live in orvix/ops.
 #pragma once
 
 #include <array>
@@ -9,38 +9,25 @@
 #include <vector>
 
 #include "common.h"
+#include "orvix/ops/mifare_rules.h"
 
 namespace orvix::mifare {
 
-constexpr int kSectors = 16;
-constexpr int kBlocks = 64;
-using Block = std::array<std::uint8_t, 16>;
-using Key = std::array<std::uint8_t, 6>;
-// C1C2C3 of blocks 0, 1, 2 and the trailer, each as a 3-bit number (C1 high).
-using Conditions = std::array<std::uint8_t, 4>;
-
-// Access bytes 6 … 8 of a trailer; nullopt when an inverted copy does not
-// match (the card treats such a sector as locked).
-std::optional<Conditions> decodeAccess(const std::uint8_t* bytes);
-std::array<std::uint8_t, 3> encodeAccess(const Conditions& c);
-// In words: "read A|B, write A|B, increment A|B, decrement A|B".
-std::string dataRights(std::uint8_t condition);
-// In words: "key A write A, access bits read A write A, key B read A write A".
-std::string trailerRights(std::uint8_t condition);
-// True when the trailer condition leaves neither key nor the access bits
-// writable by any key: the sector's keys are fixed for ever.
-bool locksKeysForever(std::uint8_t trailerCondition);
-
-struct Value {
-  std::int32_t amount;
-  std::uint8_t address;
-};
-// A value block: amount, ~amount, amount, addr ~addr addr ~addr.
-std::optional<Value> decodeValue(const Block& b);
-Block encodeValue(std::int32_t amount, std::uint8_t address);
-
-inline int trailerOf(int sector) { return sector * 4 + 3; }
-inline bool isTrailer(int block) { return block % 4 == 3; }
+using ops::Block;
+using ops::Conditions;
+using ops::dataRights;
+using ops::decodeAccess;
+using ops::decodeValue;
+using ops::encodeAccess;
+using ops::encodeValue;
+using ops::isTrailer;
+using ops::kBlocks;
+using ops::Key;
+using ops::kSectors;
+using ops::locksKeysForever;
+using ops::trailerOf;
+using ops::trailerRights;
+using ops::Value;
 
 // A card's content as far as it is known.
 struct Dump {
