@@ -90,6 +90,12 @@ bool probe(Link& link, Kind kind) {
     const int st = orvix_inquire(link.reader, &type, &present, &power);
     if (dropOnLinkError(link, st)) return false;
     s.present = st == 0 && present != 0;
+    // A card PC/SC powered that the slot holds unpowered was taken out and
+    // one put in between two looks: it reads as removed once.
+    if (!s.present)
+      s.powered = false;
+    else if (s.powered && power == 0)
+      s.powered = s.present = false;
     return s.present;
   }
   if (s.powered) return s.present;
@@ -129,7 +135,8 @@ long contactTransmit(Link& link, Kind kind, const std::uint8_t* tx, std::size_t 
   if (!s.powered) return IFD_ICC_NOT_PRESENT;
   // Short APDUs only (cases 1 to 4): header, then Lc and data, or Le.
   if (txLength < 4) return IFD_COMMUNICATION_ERROR;
-  unsigned char command[4 + 1 + 255 + 1] = {};
+  // In/out: the library writes back the bytes it sent (a T=1 block: 4 more).
+  unsigned char command[10 + 255] = {};
   std::memcpy(command, tx, 4);
   std::size_t lc = 0, le = 0;
   if (txLength == 5) {
@@ -151,7 +158,7 @@ long contactTransmit(Link& link, Kind kind, const std::uint8_t* tx, std::size_t 
     return IFD_COMMUNICATION_ERROR;
   }
   unsigned char response[1 + kMaxData] = {};
-  const int result = orvix_cpu_packed(link.reader, librarySlot(kind), command, 6 + lc, response,
+  const int result = orvix_cpu_packed(link.reader, librarySlot(kind), command, sizeof command, response,
                                       sizeof response);
   if (dropOnLinkError(link, result)) return IFD_COMMUNICATION_ERROR;
   if (result < 0x100 || result > 0xFFFF) {

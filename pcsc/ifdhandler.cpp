@@ -1,8 +1,9 @@
 // The IFD handler entry points pcscd calls, and the links behind them.
 //
-// pcscd calls IFDHCreateChannelByName once per reader.conf.d entry, with
-// Lun = reader << 16 (slot 0); the other slots of a reader share that
-// channel and come with Lun = reader << 16 | slot. Every call takes the
+// pcscd calls IFDHCreateChannelByName per reader.conf.d entry with
+// Lun = reader << 16 (slot 0), and again for each further slot of that
+// reader (Lun = reader << 16 | slot); every slot of a reader shares the one
+// channel, which ends when each has been closed. Every call takes the
 // link's lock for its whole run, so the driver is thread safe and its slots
 // may be used from several threads at once. A reader that stops answering
 // (unplugged, silent, its server gone) is closed; its slots then read empty
@@ -32,6 +33,8 @@ const char* const kSlotWords[kKinds] = {"cpu", "sam1", "sam2", "sam3", "sam4", "
 struct Channel {
   std::shared_ptr<Link> link;
   std::vector<Kind> slots;  // PC/SC slot number -> the reader's slot
+  std::string name;         // DEVICENAME as pcscd gave it
+  int opens = 1;            // slots opened and not closed
 };
 
 std::mutex registryMu;
@@ -131,13 +134,19 @@ RESPONSECODE IFDHCreateChannelByName(DWORD Lun, LPSTR DeviceName) {
     std::shared_ptr<Link> link;
     {
       std::lock_guard<std::mutex> lk(registryMu);
-      if (channels().count(Lun >> 16)) return IFD_COMMUNICATION_ERROR;
+      // pcscd opens each further slot of a reader with the same name.
+      if (const auto it = channels().find(Lun >> 16); it != channels().end()) {
+        if (it->second.name != DeviceName || (Lun & 0xFFFF) >= it->second.slots.size())
+          return IFD_COMMUNICATION_ERROR;
+        ++it->second.opens;
+        return IFD_SUCCESS;
+      }
       link = links()[port].lock();
       if (!link) {
         link = std::make_shared<Link>(port);
         links()[port] = link;
       }
-      channels()[Lun >> 16] = Channel{link, slots};
+      channels()[Lun >> 16] = Channel{link, slots, DeviceName};
     }
     // A reader that does not answer yet is no reason to refuse the entry:
     // its slots read empty until it does.
@@ -161,6 +170,7 @@ RESPONSECODE IFDHCloseChannel(DWORD Lun) {
     std::lock_guard<std::mutex> lk(registryMu);
     const auto it = channels().find(Lun >> 16);
     if (it == channels().end()) return IFD_SUCCESS;
+    if (--it->second.opens > 0) return IFD_SUCCESS;
     link = it->second.link;
     channels().erase(it);
   }

@@ -22,10 +22,7 @@ extern "C" {
 #include <cstring>
 
 #include "ifd.h"
-#if __has_include("orvix/ops/mifare_rules.h")
 #include "orvix/ops/mifare_rules.h"
-#define ORVIX_IFD_TRAILER_GUARD 1
-#endif
 
 namespace orvix::ifd {
 
@@ -107,13 +104,9 @@ Bytes readBlock(Link& link, Slot& s, int block) {
 }
 
 Bytes writeBlock(Link& link, Slot& s, int block, const std::uint8_t* data) {
-  std::array<std::uint8_t, 16> d{};
+  orvix::ops::Block d{};
   std::copy_n(data, 16, d.begin());
-#ifdef ORVIX_IFD_TRAILER_GUARD
-  if (!orvix::ops::writeRefusal(block, d.data(), false).empty()) return sw(0x6985);
-#else
-  return sw(0x6A81);  // no write without the trailer guard
-#endif
+  if (!orvix::ops::writeRefusal(block, d, false).empty()) return sw(0x6985);
   const int st = orvix_mifare_write(link.reader, block, d.data(), d.size());
   if (dropOnLinkError(link, st)) return {};
   if (st != 0) return stillThere(link, s) ? sw(0x6982) : Bytes{};
@@ -214,6 +207,7 @@ long fieldPresence(Link& link) {
   const int st = orvix_mifare_get_serial(link.reader, serial, sizeof serial);
   if (dropOnLinkError(link, st)) return IFD_ICC_NOT_PRESENT;
   s.present = st == 0 && std::equal(serial, serial + 4, s.uid.begin());
+  s.powered = s.present;  // a card that left ends the session
   return s.present ? IFD_ICC_PRESENT : IFD_ICC_NOT_PRESENT;
 }
 

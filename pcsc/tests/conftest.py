@@ -68,13 +68,17 @@ class Pcscd:
         for f in RUN.iterdir():
             f.unlink()
         script = ('mount --make-rprivate / && mount -t tmpfs tmpfs /run && mkdir /run/pcscd && '
-                  f'mount --bind {RUN} /run/pcscd && exec pcscd -f -c {self.conf}')
+                  f'mount --bind {RUN} /run/pcscd && exec pcscd -f $PCSCD_FLAGS -c {self.conf}')
         unshare = ["unshare", "-m"] if os.geteuid() == 0 else ["unshare", "-rm"]
         env = {k: v for k, v in os.environ.items() if k != "PCSCLITE_CSOCK_NAME"}
         with open(self.log, "a") as log:
             self.proc = subprocess.Popen([*unshare, "sh", "-c", script], stdout=log,
                                          stderr=subprocess.STDOUT, env=env)
         wait_for(lambda: (RUN / "pcscd.comm").exists(), "pcscd's socket")
+        # pyscard lists readers through one context per process: a new one
+        # for the new daemon.
+        from smartcard.pcsc.PCSCContext import PCSCContext
+        wait_for(lambda: call_ok(PCSCContext.renewContext), "a context of the new pcscd")
 
     def alive(self):
         return self.proc.poll() is None
@@ -82,6 +86,14 @@ class Pcscd:
     def stop(self):
         self.proc.send_signal(signal.SIGTERM)
         self.proc.wait(10)
+
+
+def call_ok(f):
+    try:
+        f()
+        return True
+    except Exception:
+        return False
 
 
 def readers():
@@ -102,7 +114,7 @@ def sim():
 @pytest.fixture
 def pcscd(sim, tmp_path):
     """pcscd with one reader.conf.d entry per slot of the simulated reader."""
-    d = Pcscd(tmp_path, [(NAMES[s], f"{sim.path},{s}") for s in SLOTS])
+    d = Pcscd(tmp_path, [(NAMES[s], f"{s}:{sim.path}") for s in SLOTS])
     wait_for(lambda: len(readers()) == len(SLOTS), "the six readers")
     yield d
     if d.alive():
