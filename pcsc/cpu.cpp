@@ -158,8 +158,8 @@ long contactTransmit(Link& link, Kind kind, const std::uint8_t* tx, std::size_t 
     return IFD_COMMUNICATION_ERROR;
   }
   unsigned char response[1 + kMaxData] = {};
-  const int result = orvix_cpu_packed(link.reader, librarySlot(kind), command, sizeof command, response,
-                                      sizeof response);
+  const int result = orvix_cpu_packed(link.reader, librarySlot(kind), command, sizeof command,
+                                      response, sizeof response);
   if (dropOnLinkError(link, result)) return IFD_COMMUNICATION_ERROR;
   if (result < 0x100 || result > 0xFFFF) {
     // A reader status (no card, not powered) or a reply without status words:

@@ -249,8 +249,8 @@ RESPONSECODE IFDHPowerICC(DWORD Lun, DWORD Action, PUCHAR Atr, PDWORD AtrLength)
     const bool up = Action != IFD_POWER_DOWN;
     if (!linked(*link)) return up ? IFD_COMMUNICATION_ERROR : IFD_SUCCESS;
     Bytes atr;
-    const long rc = kind == Kind::Contactless ? fieldPower(*link, up, atr)
-                                              : contactPower(*link, kind, up, atr);
+    const long rc =
+        kind == Kind::Contactless ? fieldPower(*link, up, atr) : contactPower(*link, kind, up, atr);
     if (rc != IFD_SUCCESS || !up) return rc;
     if (!Atr || room < atr.size()) return IFD_ERROR_INSUFFICIENT_BUFFER;
     std::memcpy(Atr, atr.data(), atr.size());
@@ -265,8 +265,7 @@ RESPONSECODE IFDHTransmitToICC(DWORD Lun, SCARD_IO_HEADER, PUCHAR TxBuffer, DWOR
                                PUCHAR RxBuffer, PDWORD RxLength, PSCARD_IO_HEADER RecvPci) {
   std::shared_ptr<Link> link;
   Kind kind{};
-  if (!find(Lun, link, kind) || !TxBuffer || !RxBuffer || !RxLength)
-    return IFD_COMMUNICATION_ERROR;
+  if (!find(Lun, link, kind) || !TxBuffer || !RxBuffer || !RxLength) return IFD_COMMUNICATION_ERROR;
   std::size_t length = *RxLength;
   *RxLength = 0;
   try {

@@ -36,9 +36,7 @@ Bytes sw(std::uint16_t w) {
   return {static_cast<std::uint8_t>(w >> 8), static_cast<std::uint8_t>(w & 0xFF)};
 }
 
-int blocksOf(std::uint16_t type) {
-  return type == kClassic1k ? 64 : type == kClassic4k ? 256 : 0;
-}
+int blocksOf(std::uint16_t type) { return type == kClassic1k ? 64 : type == kClassic4k ? 256 : 0; }
 
 int sectorOf(int block) { return block < 128 ? block / 4 : 32 + (block - 128) / 16; }
 
@@ -89,6 +87,7 @@ bool stillThere(Link& link, Slot& s) {
   const int st = orvix_mifare_get_serial(link.reader, serial, sizeof serial);
   if (dropOnLinkError(link, st)) return false;
   s.present = st == 0 && std::equal(serial, serial + 4, s.uid.begin());
+  s.powered = s.present;
   return s.present;
 }
 

@@ -215,6 +215,19 @@ def test_a_reader_failing_mid_apdu(sim, pcscd, connect, fault, heal):
     wait_for(works, "a new connection that works", 15)
 
 
+def test_a_card_leaving_mid_session(sim, pcscd, connect):
+    c = connect("contactless")
+    send(c, KEY_FF)
+    assert authenticate(c, 4) == ("", "9000")
+    sim.do("mifare remove")
+    with pytest.raises(Exception):
+        send(c, "FF B0 00 04 10")
+    wait_for(lambda: not connected(connect, "contactless", 0x8F), "the card gone")
+    sim.do("mifare insert classic 0A0B0C0D")
+    c = wait_for(lambda: connected(connect, "contactless", 0x8F), "the next card")
+    assert send(c, "FF CA 00 00 00") == ("0A 0B 0C 0D", "9000")
+
+
 def test_two_clients_on_two_slots_200_apdus_each(pcscd, connect):
     clients = [(connect("cpu", SCARD_SHARE_EXCLUSIVE), "00 B0 00 10 04", "10 11 12 13"),
                (connect("sam1", SCARD_SHARE_SHARED), "00 B0 00 20 02", "20 21")]
