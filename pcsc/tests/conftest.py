@@ -46,9 +46,7 @@ class Sim:
         assert not answer.startswith("error"), (command, answer)
         return answer
 
-    def stop(self):
-        self.proc.send_signal(signal.SIGTERM)
-        self.proc.wait(10)
+    stop = lambda self: (self.proc.send_signal(signal.SIGTERM), self.proc.wait(10))
 
 
 class Pcscd:
@@ -80,28 +78,20 @@ class Pcscd:
         from smartcard.pcsc.PCSCContext import PCSCContext
         wait_for(lambda: call_ok(PCSCContext.renewContext), "a context of the new pcscd")
 
-    def alive(self):
-        return self.proc.poll() is None
-
-    def stop(self):
-        self.proc.send_signal(signal.SIGTERM)
-        self.proc.wait(10)
+    alive = lambda self: self.proc.poll() is None
+    stop = Sim.stop
 
 
-def call_ok(f):
+def call_ok(f, fallback=False):
     try:
-        f()
-        return True
+        return f()
     except Exception:
-        return False
+        return fallback
 
 
-def readers():
+def readers():  # [] while pcscd is still loading the driver
     from smartcard.System import readers as listed
-    try:
-        return [str(r) for r in listed()]
-    except Exception:  # no reader yet: pcscd is still loading the driver
-        return []
+    return call_ok(lambda: [str(r) for r in listed()], [])
 
 
 @pytest.fixture
@@ -121,10 +111,6 @@ def pcscd(sim, tmp_path):
         d.stop()
 
 
-def reader_named(slot):
-    return next(r for r in readers() if r.startswith(NAMES[slot] + " "))
-
-
 @pytest.fixture
 def connect():
     """Opens a pyscard connection to a slot; closed after the test."""
@@ -140,10 +126,7 @@ def connect():
 
     yield open_
     for c in opened:
-        try:
-            c.disconnect()
-        except Exception:
-            pass
+        call_ok(c.disconnect)
 
 
 def pytest_sessionfinish():

@@ -6,7 +6,7 @@ import subprocess
 import threading
 
 import pytest
-from conftest import NAMES, ORVIX, SLOTS, Pcscd, reader_named, readers, wait_for
+from conftest import NAMES, ORVIX, SLOTS, Pcscd, call_ok, readers, wait_for
 from smartcard.scard import SCARD_SHARE_EXCLUSIVE, SCARD_SHARE_SHARED
 
 ATR_1K = "3B 8F 80 01 80 4F 0C A0 00 00 03 06 03 00 01 00 00 00 00 6A"
@@ -28,13 +28,9 @@ def send(conn, apdu):
     return x(data), f"{sw1:02X}{sw2:02X}"
 
 
-def scan_output(seconds):
-    return subprocess.run(["pcsc_scan", "-n", "-t", str(seconds)], capture_output=True,
-                          text=True, timeout=seconds + 20).stdout
-
-
 def test_pcsc_scan_lists_every_slot_and_the_contactless_atr(pcscd):
-    out = scan_output(2)
+    out = subprocess.run(["pcsc_scan", "-n", "-t", "2"], capture_output=True, text=True,
+                         timeout=30).stdout
     for slot in SLOTS:
         assert re.search(rf"^\d: {NAMES[slot]} \d\d 00$", out, re.M), slot
     assert ATR_1K in out and ATR_T0 in out
@@ -90,11 +86,8 @@ def test_apdus_to_the_cpu_card_and_the_sams(sim, pcscd, connect, slot, setup, t1
 
 
 def connected(connect, slot, atr):
-    try:
-        c = connect(slot)
-        return c if c.getATR()[1] == atr else None
-    except Exception:
-        return None
+    c = call_ok(lambda: connect(slot), None)
+    return c if c and c.getATR()[1] == atr else None
 
 
 def test_slots_of_both_protocols_in_turn(sim, pcscd, connect):
@@ -207,11 +200,7 @@ def test_a_reader_failing_mid_apdu(sim, pcscd, connect, fault, heal):
     assert pcscd.alive()
     sim.do(heal)
 
-    def works():
-        try:
-            return send(connect("sam1"), "00 84 00 00 08")[1] == "9000"
-        except Exception:
-            return False
+    works = lambda: call_ok(lambda: send(connect("sam1"), "00 84 00 00 08")[1] == "9000")
     wait_for(works, "a new connection that works", 15)
 
 
