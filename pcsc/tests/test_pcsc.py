@@ -2,6 +2,7 @@
 storage-card commands, the tools and the faults."""
 import json
 import re
+import socket
 import subprocess
 import threading
 
@@ -202,6 +203,33 @@ def test_a_reader_failing_mid_apdu(sim, pcscd, connect, fault, heal):
 
     works = lambda: call_ok(lambda: send(connect("sam1"), "00 84 00 00 08")[1] == "9000")
     wait_for(works, "a new connection that works", 15)
+
+
+def test_a_reader_behind_ser2net_killed_and_restarted(sim, tmp_path, connect):
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+    (tmp_path / "ser2net.yaml").write_text(
+        f"connection: &r\n  accepter: telnet(rfc2217),tcp,127.0.0.1,{port}\n"
+        f"  connector: serialdev,{sim.path},57600n81,local\n")
+    server = lambda: subprocess.Popen(["ser2net", "-n", "-c", str(tmp_path / "ser2net.yaml"),
+                                       "-P", str(tmp_path / "pid")], stderr=subprocess.DEVNULL)
+    ser2net = server()
+    d = Pcscd(tmp_path, [(NAMES["sam1"], f"sam1:rfc2217://127.0.0.1:{port}")])
+    works = lambda: call_ok(lambda: send(connect("sam1"), "00 84 00 00 08")[1] == "9000")
+    try:
+        wait_for(works, "SAM 1 through ser2net", 15)
+        c = connect("sam1")
+        ser2net.terminate()
+        ser2net.wait()
+        with pytest.raises(Exception):
+            send(c, "00 84 00 00 08")
+        assert d.alive()
+        ser2net = server()
+        wait_for(works, "SAM 1 through the restarted ser2net", 15)
+    finally:
+        ser2net.terminate()
+        d.stop()
 
 
 def test_a_card_leaving_mid_session(sim, pcscd, connect):
