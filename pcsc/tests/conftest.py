@@ -96,8 +96,7 @@ def readers():  # [] while pcscd is still loading the driver
 
 @pytest.fixture
 def sim():
-    s = Sim()
-    yield s
+    yield (s := Sim())
     s.stop()
 
 
@@ -117,12 +116,15 @@ def connect():
     from smartcard.System import readers as listed
     opened = []
 
-    def open_(slot, mode=None):
-        reader = next(r for r in listed() if str(r).startswith(NAMES[slot] + " "))
-        c = reader.createConnection()
+    def attempt(slot, mode):
+        c = next(r for r in listed() if str(r).startswith(NAMES[slot] + " ")).createConnection()
         c.connect(mode=mode) if mode else c.connect()
-        opened.append(c)
         return c
+
+    def open_(slot, mode=None, wait=5):  # pcscd sees a card at its next look
+        c = wait_for(lambda: call_ok(lambda: attempt(slot, mode), None), slot, wait) if wait \
+            else attempt(slot, mode)
+        return opened.append(c) or c
 
     yield open_
     for c in opened:

@@ -16,16 +16,12 @@ AID = "00 A4 04 00 08 F0 4F 52 56 49 58 33 32"
 KEY_FF = "FF 82 00 00 06 FF FF FF FF FF FF"
 
 
-def h(text):
-    return [int(b, 16) for b in text.split()]
-
-
 def x(data):
     return " ".join(f"{b:02X}" for b in data)
 
 
-def send(conn, apdu):
-    data, sw1, sw2 = conn.transmit(h(apdu))
+def send(conn, apdu):  # APDU and answer as hexadecimal text
+    data, sw1, sw2 = conn.transmit([int(b, 16) for b in apdu.split()])
     return x(data), f"{sw1:02X}{sw2:02X}"
 
 
@@ -87,8 +83,7 @@ def test_apdus_to_the_cpu_card_and_the_sams(sim, pcscd, connect, slot, setup, t1
 
 
 def connected(connect, slot, atr):
-    c = call_ok(lambda: connect(slot), None)
-    return c if c and c.getATR()[1] == atr else None
+    return call_ok(lambda: (c := connect(slot, wait=0)).getATR()[1] == atr and c, None)
 
 
 def test_slots_of_both_protocols_in_turn(sim, pcscd, connect):
@@ -201,7 +196,7 @@ def test_a_reader_failing_mid_apdu(sim, pcscd, connect, fault, heal):
     assert pcscd.alive()
     sim.do(heal)
 
-    works = lambda: call_ok(lambda: send(connect("sam1"), "00 84 00 00 08")[1] == "9000")
+    works = lambda: call_ok(lambda: send(connect("sam1", wait=0), "00 84 00 00 08")[1] == "9000")
     wait_for(works, "a new connection that works", 15)
 
 
@@ -216,7 +211,7 @@ def test_a_reader_behind_ser2net_killed_and_restarted(sim, tmp_path, connect):
                                        "-P", str(tmp_path / "pid")], stderr=subprocess.DEVNULL)
     ser2net = server()
     d = Pcscd(tmp_path, [(NAMES["sam1"], f"sam1:rfc2217://127.0.0.1:{port}")])
-    works = lambda: call_ok(lambda: send(connect("sam1"), "00 84 00 00 08")[1] == "9000")
+    works = lambda: call_ok(lambda: send(connect("sam1", wait=0), "00 84 00 00 08")[1] == "9000")
     try:
         wait_for(works, "SAM 1 through ser2net", 15)
         c = connect("sam1")
@@ -248,20 +243,15 @@ def test_a_card_leaving_mid_session(sim, pcscd, connect):
 def test_two_clients_on_two_slots_200_apdus_each(pcscd, connect):
     clients = [(connect("cpu", SCARD_SHARE_EXCLUSIVE), "00 B0 00 10 04", "10 11 12 13"),
                (connect("sam1", SCARD_SHARE_SHARED), "00 B0 00 20 02", "20 21")]
-    failures = []
+    results = []
 
-    def run(conn, read, want):
-        assert send(conn, "00 A4 00 00 02 00 02") == ("", "9000")
-        for _ in range(200):
-            got = send(conn, read)
-            if got != (want, "9000"):
-                failures.append(got)
+    def run(conn, read, want):  # every answer right, or no result at all
+        got = [send(conn, "00 A4 00 00 02 00 02")] + [send(conn, read) for _ in range(200)]
+        results.append(got == [("", "9000")] + [(want, "9000")] * 200)
     threads = [threading.Thread(target=run, args=c) for c in clients]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join(120)
-    assert not failures
+    [t.start() for t in threads]
+    [t.join(120) for t in threads]
+    assert results == [True, True]
 
 
 def test_one_entry_for_the_whole_reader(sim, tmp_path):
