@@ -158,11 +158,9 @@ RESPONSECODE IFDHCreateChannelByName(DWORD Lun, LPSTR DeviceName) {
   }
 }
 
-RESPONSECODE IFDHCreateChannel(DWORD Lun, DWORD Channel) {
-  // Old-style entries give a channel number: n means COMn+1's mapping.
-  const std::string name = "COM" + std::to_string(Channel + 1);
-  return IFDHCreateChannelByName(Lun, const_cast<LPSTR>(name.c_str()));
-}
+// Entries without DEVICENAME (a CHANNELID alone) name no port this driver
+// can open.
+RESPONSECODE IFDHCreateChannel(DWORD, DWORD) { return IFD_COMMUNICATION_ERROR; }
 
 RESPONSECODE IFDHCloseChannel(DWORD Lun) {
   std::shared_ptr<Link> link;
