@@ -13,6 +13,7 @@ BASE_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgm
 # The browser tests of orvix serve's page: headless Chromium through WebDriver.
 BASE_PACKAGES+=(chromium chromium-driver python3-selenium)
 BASE_PACKAGES+=(emscripten) # the WebAssembly driver (scripts/wasm-test): emcc with Debian's LLVM, binaryen, node
+BASE_PACKAGES+=(pcscd libpcsclite-dev pcsc-tools python3-pyscard opensc) # PC/SC driver and its tests
 # What the install test needs besides: the manual pages, the API reference,
 # the Debian packages and their checks.
 INSTALL_PACKAGES=(help2man doxygen dpkg-dev fakeroot file lintian pkgconf binutils)

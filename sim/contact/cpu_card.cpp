@@ -8,6 +8,7 @@ namespace readersim::contact {
 namespace {
 
 constexpr std::uint16_t kMasterFile = 0x3F00;
+constexpr std::uint8_t kAid[] = {0xF0, 0x4F, 0x52, 0x56, 0x49, 0x58, 0x33, 0x32};  // F0 "ORVIX32"
 constexpr std::size_t kMaxResponse = 128;
 constexpr std::uint8_t kPcbChaining = 0x20;
 constexpr std::uint8_t kPcbNs = 0x40;
@@ -70,7 +71,13 @@ CpuCard::Bytes CpuCard::process(const Bytes& a) {
   }
   if (cla != 0x00) return sw(0x6E00);
   switch (ins) {
-    case 0xA4: {  // SELECT by file identifier
+    case 0xA4: {  // SELECT by file identifier, or the applet by its AID
+      if (p1 == 0x04 && (p2 == 0x00 || p2 == 0x0C)) {
+        if (!std::equal(data.begin(), data.end(), std::begin(kAid), std::end(kAid)))
+          return sw(0x6A82);
+        current_ = -1;
+        return sw(0x9000);
+      }
       if (p1 != 0 || p2 != 0) return sw(0x6A86);
       if (data.size() != 2) return sw(0x6700);
       const auto fid = static_cast<std::uint16_t>(data[0] << 8 | data[1]);

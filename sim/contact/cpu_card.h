@@ -8,7 +8,9 @@
 //
 // Files: the master file 3F00 and two transparent files, 0001 (16 bytes:
 // the card's serial) and 0002 (200 bytes 00 01 02 …). APDUs: SELECT by file
-// identifier (00 A4 00 00 02 FID), READ BINARY (00 B0 P1 P2 Le, at most 128
+// identifier (00 A4 00 00 02 FID), SELECT of the card's applet by its AID
+// (00 A4 04 00|0C 08 F0 4F 52 56 49 58 33 32, that is F0 "ORVIX32"; another
+// AID gives 6A82; the selection leaves no current file), READ BINARY (00 B0 P1 P2 Le, at most 128
 // bytes per command, 6282 when the file ends first), GET CHALLENGE
 // (00 84 00 00 04 or 08); status words 6700 wrong length, 6A82 file not
 // found, 6A86 wrong P1 P2, 6B00 offset beyond the file, 6986 no current

@@ -72,9 +72,11 @@ rm -rf "$BUILD/debs"
 rules="liborvix32-7 ^/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/libORVIX32\.so\.7(\.[0-9]+\.[0-9]+)?$
 liborvix32-dev ^/usr/(include/orvix(32\.h|\.h|\.hpp)|lib/[^/]+/(libORVIX32\.so|cmake/ORVIX32/.*\.cmake|pkgconfig/orvix32\.pc)|share/doc/liborvix32-dev/html/.*)$
 orvix32-tools ^/usr/(bin/(readersim|orvix)|share/man/man1/(readersim|orvix)\.1\.gz|lib/systemd/user/orvix-serve\.service|share/orvix32/web/[^/]+)$
+libifd-orvix ^/usr/(lib/pcsc/drivers/serial/libifd-orvix\.so|share/libifd-orvix/reader\.conf\.d/orvix)$
 cardbench ^/usr/(bin/cardbench|share/man/man1/cardbench\.1\.gz|share/applications/cardbench\.desktop|share/icons/hicolor/scalable/apps/cardbench\.svg)$"
 must="liborvix32-7:libORVIX32.so.7.4.0 liborvix32-dev:orvix32.pc liborvix32-dev:ORVIX32Config.cmake
-liborvix32-dev:ORVIX32ConfigVersion.cmake liborvix32-dev:html/index.html orvix32-tools:readersim.1.gz"
+liborvix32-dev:ORVIX32ConfigVersion.cmake liborvix32-dev:html/index.html orvix32-tools:readersim.1.gz
+libifd-orvix:libifd-orvix.so"
 mkdir -p "$WORK/root"
 for deb in "$BUILD"/debs/*.deb; do
   pkg=$(dpkg-deb -f "$deb" Package)

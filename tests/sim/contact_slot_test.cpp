@@ -131,7 +131,10 @@ TEST(ContactSlot, CpuCardAndSamsUnderT0AndT1) {
     {0x33, "00A40000020009", kOk, "6A82"}, {0x33, "00A40000020002", kOk, "9000"},
     {0x33, "00B0000204", kOk, "????????9000"}, {0x33, "00B0000202", kOk, "02039000"},
     {0x33, "00B000C604", kOk, "????6282"},  // 2 bytes left
-    {0x33, "00B000C901", kOk, "6B00"}, {0x33, "00A40400023F00", kOk, "6A86"}, {0x33, "00A40000033F00", kOk, "6700"},
+    {0x33, "00B000C901", kOk, "6B00"}, {0x33, "00A40100023F00", kOk, "6A86"}, {0x33, "00A40000033F00", kOk, "6700"},
+    // The applet by its AID (another AID is not found); no file is current after it.
+    {0x33, "00A40400023F00", kOk, "6A82"}, {0x33, "00A4040C08F04F525649583332", kOk, "9000"},
+    {0x33, "00B0000001", kOk, "6986"},
     {0x33, "00CA000000", kOk, "6D00"}, {0x33, "80B0000001", kOk, "6E00"},
     // T=1: the card's N(S) alternates; the host's may repeat (shared by the slots).
     {0x3C, "", kOk, "??16*"}, {0x46, "", kOk, "??86*"},  // SAM 1: T=0, SAM 2: T=1
