@@ -15,8 +15,17 @@ using namespace mifare;
 
 namespace {
 
-[[noreturn]] void bad(const std::string& text) { throw Refusal{kBadArgs, text, ""}; }
+// An argument refused: its name and why ("missing", "type", "range",
+// "length", "hex", "choice", "format") for the page, and the text.
+[[noreturn]] void bad(const std::string& arg, const char* reason, const std::string& text) {
+  throw Refusal{kBadArgs, arg + ": " + text, "", {{"arg", arg}, {"reason", reason}}};
+}
 [[noreturn]] void refuse(const std::string& text) { throw Refusal{kRefused, text, ""}; }
+
+std::string lowerCase(std::string s) {
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
 void library(int result, const std::string& what) {
   if (result != 0) throw Refusal{result, orvix_strerror(result), what};
 }
@@ -26,10 +35,11 @@ long long number(const json& args, const char* name, long long min, long long ma
   const auto it = args.find(name);
   if (it == args.end()) {
     if (fallback) return *fallback;
-    bad(std::string(name) + ": missing");
+    bad(name, "missing", "missing");
   }
-  if (!it->is_number_integer() || *it < min || *it > max)
-    bad(std::string(name) + ": a whole number " + std::to_string(min) + "-" + std::to_string(max));
+  const std::string want = "a whole number " + std::to_string(min) + "-" + std::to_string(max);
+  if (!it->is_number_integer()) bad(name, "type", want);
+  if (*it < min || *it > max) bad(name, "range", want);
   return it->get<long long>();
 }
 
@@ -37,27 +47,27 @@ std::string text(const json& args, const char* name, std::optional<std::string> 
   const auto it = args.find(name);
   if (it == args.end()) {
     if (fallback) return *fallback;
-    bad(std::string(name) + ": missing");
+    bad(name, "missing", "missing");
   }
-  if (!it->is_string()) bad(std::string(name) + ": a string");
+  if (!it->is_string()) bad(name, "type", "a string");
   return it->get<std::string>();
 }
 
 bool flag(const json& args, const char* name) {
   const auto it = args.find(name);
   if (it == args.end()) return false;
-  if (!it->is_boolean()) bad(std::string(name) + ": true or false");
+  if (!it->is_boolean()) bad(name, "type", "true or false");
   return it->get<bool>();
 }
 
 Bytes hexArg(const json& args, const char* name, std::size_t min, std::size_t max) {
   const std::string t = text(args, name);
   auto b = parseHex(t);
-  if (!b || t.find(' ') != std::string::npos || b->size() < min || b->size() > max)
-    bad(std::string(name) + ": " +
-        (min == max ? std::to_string(min * 2)
-                    : std::to_string(min * 2) + "-" + std::to_string(max * 2)) +
-        " hexadecimal digits");
+  const std::string want = (min == max ? std::to_string(min * 2)
+                                       : std::to_string(min * 2) + "-" + std::to_string(max * 2)) +
+                           " hexadecimal digits";
+  if (!b || t.find(' ') != std::string::npos) bad(name, "hex", want);
+  if (b->size() < min || b->size() > max) bad(name, "length", want);
   return *b;
 }
 
@@ -67,7 +77,7 @@ struct KeyArg {
 };
 KeyArg keyArg(const json& args) {
   const std::string kt = text(args, "key_type", "A");
-  if (kt != "A" && kt != "B") bad("key_type: \"A\" or \"B\"");
+  if (kt != "A" && kt != "B") bad("key_type", "choice", "\"A\" or \"B\"");
   KeyArg k{kt == "B", {}};
   if (args.contains("key")) {
     const Bytes b = hexArg(args, "key", 6, 6);
@@ -158,7 +168,7 @@ json valueOp(Card& card, const json& args) {
     library(card.step(block, static_cast<std::int32_t>(amount), action == "topup"),
             action + " block " + std::to_string(block));
   } else {
-    bad("action: read, topup, charge or set");
+    bad("action", "choice", "read, topup, charge or set");
   }
   const std::int32_t now = current();
   if (now != expect)
@@ -170,9 +180,10 @@ json valueOp(Card& card, const json& args) {
 KeyFile keyList(const json& args) {
   KeyFile kf;
   if (!args.contains("keys")) return kf;
-  if (!args["keys"].is_array() || args["keys"].size() > 1000) bad("keys: a list of 12-digit keys");
+  if (!args["keys"].is_array() || args["keys"].size() > 1000)
+    bad("keys", "type", "a list of 12-digit keys");
   for (const auto& k : args["keys"]) {
-    const Bytes b = hexArg({{"key", k}}, "key", 6, 6);
+    const Bytes b = hexArg({{"keys", k}}, "keys", 6, 6);
     Key key;
     std::copy(b.begin(), b.end(), key.begin());
     kf.any.push_back(key);
@@ -190,7 +201,8 @@ std::set<int> sectorList(const json& args) {
     const auto first = parseNumber(part.substr(0, dash), 0, kSectors - 1);
     const auto last =
         dash == std::string::npos ? first : parseNumber(part.substr(dash + 1), 0, kSectors - 1);
-    if (!first || !last || *last < *first) bad("sectors: a list like 1,3-5 of sectors 0-15");
+    if (!first || !last || *last < *first)
+      bad("sectors", "format", "a list like 1,3-5 of sectors 0-15");
     for (auto s = *first; s <= *last; ++s) out.insert(static_cast<int>(s));
     at = end + 1;
   }
@@ -210,13 +222,32 @@ int dateKey(const json& args, const char* name, int fallback) {
   char tail = 0;
   if (std::sscanf(text(args, name).c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) != 3 || m < 1 ||
       m > 12 || d < 1 || d > 31)
-    bad(std::string(name) + ": YYYY-MM-DD");
+    bad(name, "format", "YYYY-MM-DD");
   return y * 10000 + m * 100 + d;
 }
 
 }  // namespace
 
-std::optional<std::string> Registry::claim(const std::string& device, const std::string& holder) {
+std::string Holder::text() const {
+  char clock[16];
+  std::tm tm{};
+  localtime_r(&since, &tm);
+  std::strftime(clock, sizeof clock, "%H:%M:%S", &tm);
+  return session + (desk.empty() ? "" : " (" + desk + ")") + " from " + from + " since " + clock;
+}
+
+json Holder::fields(const void* viewer) const {
+  char iso[32];
+  std::tm tm{};
+  gmtime_r(&since, &tm);
+  std::strftime(iso, sizeof iso, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return {{"desk", desk.empty() ? json(nullptr) : json(desk)},
+          {"since", iso},
+          {"session", session},
+          {"own", owner == viewer}};
+}
+
+std::optional<Holder> Registry::claim(const std::string& device, const Holder& holder) {
   std::lock_guard lock(mutex_);
   const auto [it, added] = held_.emplace(device, holder);
   if (added) return std::nullopt;
@@ -228,7 +259,7 @@ void Registry::release(const std::string& device) {
   held_.erase(device);
 }
 
-std::optional<std::string> Registry::holder(const std::string& device) const {
+std::optional<Holder> Registry::holder(const std::string& device) const {
   std::lock_guard lock(mutex_);
   const auto it = held_.find(device);
   if (it == held_.end()) return std::nullopt;
@@ -237,18 +268,24 @@ std::optional<std::string> Registry::holder(const std::string& device) const {
 
 std::string deviceOf(const std::string& port) {
   std::string path = port;
-  if (port.size() > 3 && port.compare(0, 3, "COM") == 0)
+  // COM1 … COM10 in any case, as the library reads them; a variable set
+  // but empty names no port.
+  if (port.size() > 3 && lowerCase(port.substr(0, 3)) == "com" && port[3] != '0')
     if (const auto n = parseNumber(port.substr(3), 1, 10)) {
       const std::string var = "ORVIX32_COM" + std::to_string(*n);
       const char* mapped = std::getenv(var.c_str());
-      path = mapped && *mapped ? mapped : "/dev/ttyS" + std::to_string(*n - 1);
+      path = mapped ? mapped : "/dev/ttyS" + std::to_string(*n - 1);
+      if (path.empty()) return port;
     }
   char real[PATH_MAX];
   return realpath(path.c_str(), real) ? real : path;
 }
 
-Desk::Desk(Registry& registry, std::string description)
-    : registry_(registry), description_(std::move(description)) {}
+Desk::Desk(Registry& registry, std::string session, std::string from, bool networkPorts)
+    : registry_(registry),
+      session_(std::move(session)),
+      from_(std::move(from)),
+      networkPorts_(networkPorts) {}
 
 Desk::~Desk() { closeAll(); }
 
@@ -281,8 +318,25 @@ Desk::Held& Desk::pick(const json& args) {
 }
 
 json Desk::call(const std::string& op, const json& args) {
-  if (!args.is_object()) bad("args: an object");
-  return guarded([&] { return dispatch(op, args); });
+  if (!args.is_object()) bad("args", "type", "an object");
+  try {
+    return guarded([&] { return dispatch(op, args); });
+  } catch (Refusal& r) {
+    // A reader status means something only within its family of commands:
+    // the page words it by family and code.
+    static const std::map<std::string, const char*> kFamily = {
+        {"card", "mifare"},         {"read_block", "mifare"}, {"write_block", "mifare"},
+        {"sector", "mifare"},       {"value", "mifare"},      {"dump", "mifare"},
+        {"restore", "mifare"},      {"apdu", "cpu"},          {"memcard_read", "memory"},
+        {"memcard_write", "memory"}, {"clock", "attendance"}, {"records", "attendance"}};
+    const bool status = r.code > 0 && r.code != ORVIX_BAD_ARGUMENT && !isLinkError(r.code) &&
+                        r.code < ORVIX_NO_STATUS_WORD;
+    if (status && !r.fields.contains("family")) {
+      const auto f = kFamily.find(op);
+      r.fields["family"] = f == kFamily.end() ? "reader" : f->second;
+    }
+    throw;
+  }
 }
 
 json Desk::dispatch(const std::string& op, const json& args) {
@@ -293,8 +347,12 @@ json Desk::dispatch(const std::string& op, const json& args) {
   if (!kOps.count(op)) throw Refusal{kUnknownOp, "no such operation: " + op.substr(0, 64), ""};
   if (op == "readers") {
     // Ports this service holds are not probed: their holder is the verdict.
+    std::map<std::string, Holder> holders;
     auto known = [&](PortReport& p) {
-      if (auto who = registry_.holder(deviceOf(p.path))) p.verdict = "held", p.detail = *who;
+      if (auto who = registry_.holder(deviceOf(p.path))) {
+        p.verdict = "held", p.detail = who->text();
+        holders.emplace(p.path, *who);
+      }
     };
     auto probe = [](PortReport& p) {
       orvix_reader* r = nullptr;
@@ -309,26 +367,41 @@ json Desk::dispatch(const std::string& op, const json& args) {
       orvix_close(r);
     };
     json list = json::array();
-    for (const auto& p : examinePorts(probe, known))
+    for (const auto& p : examinePorts(probe, known)) {
+      const auto who = holders.find(p.path);
+      const bool held = who != holders.end();
       list.push_back({{"name", p.name},
                       {"path", p.path},
                       {"verdict", p.verdict},
                       {"detail", p.detail},
-                      {"held", p.verdict == "held" ? json(p.detail) : json(nullptr)}});
+                      {"held", held ? json(p.detail) : json(nullptr)},
+                      {"holder", held ? who->second.fields(this) : json(nullptr)}});
+    }
     return {{"ports", list}};
   }
   if (op == "open") {
     const std::string port = text(args, "port");
-    if (port.empty() || port.size() > 4096 || port.find('\0') != std::string::npos)
-      bad("port: a port name");
-    const std::string client = text(args, "client", "");
-    if (client.size() > 200) bad("client: at most 200 characters");
+    if (port.empty()) bad("port", "missing", "a port name");
+    if (port.size() > 4096 || port.find('\0') != std::string::npos)
+      bad("port", "format", "a port name");
+    // The desk's name shown to other sessions ("client" is its older name).
+    const char* const deskArg = args.contains("desk") ? "desk" : "client";
+    const std::string desk = text(args, deskArg, "");
+    if (desk.size() > 200) bad(deskArg, "length", "at most 200 characters");
+    if (std::any_of(desk.begin(), desk.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; }))
+      bad(deskArg, "format", "no control characters");
     const std::string device = deviceOf(port);
+    // Nothing but this computer's own ports unless the service was started
+    // to reach network ports: a page may not probe the network through it.
+    if (!networkPorts_ && device.find("://") != std::string::npos)
+      refuse(port + " is a network port; this service opens them only when started with "
+                    "--allow-network-ports");
     for (auto& h : readers_)
       if (h->device == device) return {{"port", h->port}, {"baud", orvix_baud_rate(h->reader)}};
-    const std::string who = description_ + (client.empty() ? "" : " (" + client + ")");
-    if (auto holder = registry_.claim(device, who))
-      throw Refusal{ORVIX_PORT_BUSY, "busy: held by " + *holder, ""};
+    if (auto holder =
+            registry_.claim(device, {session_, from_, desk, std::time(nullptr), this}))
+      throw Refusal{ORVIX_PORT_BUSY, "busy: held by " + holder->text(), "",
+                    {{"holder", holder->fields(this)}}};
     orvix_reader* reader = nullptr;
     if (const int ec = orvix_open(port.c_str(), nullptr, &reader)) {
       registry_.release(device);
@@ -422,11 +495,11 @@ json Desk::dispatch(const std::string& op, const json& args) {
   if (op == "restore") {
     const std::string format = text(args, "format", "json");
     const auto f = formatNamed(format);
-    if (!f) bad("format: json, eml, mct or mfd");
+    if (!f) bad("format", "choice", "json, eml, mct or mfd");
     std::string doc = text(args, "document");
     if (*f == Format::Raw) {
       auto b = parseHex(doc);
-      if (!b) bad("document: the 1024 bytes as hexadecimal digits");
+      if (!b) bad("document", "hex", "the 1024 bytes as hexadecimal digits");
       doc.assign(b->begin(), b->end());
     }
     const Dump d = readDump(doc, *f, "document");
@@ -439,7 +512,7 @@ json Desk::dispatch(const std::string& op, const json& args) {
     const Bytes a = hexArg(args, "apdu", 4, 89);
     const std::size_t lc = a.size() > 5 ? a[4] : 0;
     if (a.size() > 5 && (lc > 83 || (a.size() != 5 + lc && a.size() != 6 + lc)))
-      bad("apdu: Lc must be 1-83 and match the data that follows");
+      bad("apdu", "format", "Lc must be 1-83 and match the data that follows");
     json out = json::object();
     if (flag(args, "reset")) {
       std::array<unsigned char, 256> answer{};
@@ -501,17 +574,17 @@ json Desk::dispatch(const std::string& op, const json& args) {
         char tail = 0;
         if (std::sscanf(set.c_str(), "%d-%d-%d %d:%d:%d%c", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
                         &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &tail) != 6)
-          bad("set: now or \"YYYY-MM-DD HH:MM:SS\"");
+          bad("set", "format", "now or \"YYYY-MM-DD HH:MM:SS\"");
         tm.tm_year -= 1900;
         tm.tm_mon -= 1;
         std::tm check = tm;
         if (timegm(&check) == -1 || check.tm_mday != tm.tm_mday || check.tm_hour != tm.tm_hour ||
             check.tm_min != tm.tm_min || check.tm_sec != tm.tm_sec)
-          bad("set: no such date and time");
+          bad("set", "range", "no such date and time");
         tm.tm_wday = check.tm_wday;
       }
       const int year = tm.tm_year + 1900 - 2000;
-      if (year < 0 || year > 255) bad("set: the terminal keeps years 2000-2255");
+      if (year < 0 || year > 255) bad("set", "range", "the terminal keeps years 2000-2255");
       const int clock[7] = {year,      tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
                             tm.tm_min, tm.tm_sec,     tm.tm_wday};
       library(orvix_kq_set_time(r, clock), "set the terminal's clock");
