@@ -30,8 +30,8 @@ std::string origin(const std::string& given) {
   for (auto& c : o) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   std::smatch m;
   const bool matched = std::regex_match(o, m, kOrigin);
-  const auto port = matched && m[6].matched ? parseNumber(m[7].str(), 1, 65535)
-                                            : std::optional<long long>(0);
+  const auto port =
+      matched && m[6].matched ? parseNumber(m[7].str(), 1, 65535) : std::optional<long long>(0);
   if (!matched || !port)
     throw Failure(kExitUsage, "--allow-origin " + given +
                                   ": an origin is scheme://host[:port], e.g. "
@@ -88,7 +88,8 @@ void startService(const ServeArgs& a) {
                                   ": an address other than 127.0.0.1 or ::1 needs --token-file");
   }
   for (const auto& o : a.origins) cfg.origins.push_back(origin(o));
-  static const std::regex kName(R"([A-Za-z0-9]([A-Za-z0-9-]*[A-Za-z0-9])?(\.[A-Za-z0-9]([A-Za-z0-9-]*[A-Za-z0-9])?)*)");
+  static const std::regex kName(
+      R"([A-Za-z0-9]([A-Za-z0-9-]*[A-Za-z0-9])?(\.[A-Za-z0-9]([A-Za-z0-9-]*[A-Za-z0-9])?)*)");
   for (const auto& n : a.names) {
     if (!std::regex_match(n, kName))
       throw Failure(kExitUsage, "--host " + n + ": a host name, e.g. desk.example (no port)");

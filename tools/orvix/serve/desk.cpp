@@ -325,10 +325,10 @@ json Desk::call(const std::string& op, const json& args) {
     // A reader status means something only within its family of commands:
     // the page words it by family and code.
     static const std::map<std::string, const char*> kFamily = {
-        {"card", "mifare"},         {"read_block", "mifare"}, {"write_block", "mifare"},
-        {"sector", "mifare"},       {"value", "mifare"},      {"dump", "mifare"},
-        {"restore", "mifare"},      {"apdu", "cpu"},          {"memcard_read", "memory"},
-        {"memcard_write", "memory"}, {"clock", "attendance"}, {"records", "attendance"}};
+        {"card", "mifare"},          {"read_block", "mifare"}, {"write_block", "mifare"},
+        {"sector", "mifare"},        {"value", "mifare"},      {"dump", "mifare"},
+        {"restore", "mifare"},       {"apdu", "cpu"},          {"memcard_read", "memory"},
+        {"memcard_write", "memory"}, {"clock", "attendance"},  {"records", "attendance"}};
     const bool status = r.code > 0 && r.code != ORVIX_BAD_ARGUMENT && !isLinkError(r.code) &&
                         r.code < ORVIX_NO_STATUS_WORD;
     if (status && !r.fields.contains("family")) {
@@ -388,19 +388,22 @@ json Desk::dispatch(const std::string& op, const json& args) {
     const char* const deskArg = args.contains("desk") ? "desk" : "client";
     const std::string desk = text(args, deskArg, "");
     if (desk.size() > 200) bad(deskArg, "length", "at most 200 characters");
-    if (std::any_of(desk.begin(), desk.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; }))
+    if (std::any_of(desk.begin(), desk.end(),
+                    [](unsigned char c) { return c < 0x20 || c == 0x7F; }))
       bad(deskArg, "format", "no control characters");
     const std::string device = deviceOf(port);
     // Nothing but this computer's own ports unless the service was started
     // to reach network ports: a page may not probe the network through it.
     if (!networkPorts_ && device.find("://") != std::string::npos)
-      refuse(port + " is a network port; this service opens them only when started with "
-                    "--allow-network-ports");
+      refuse(port +
+             " is a network port; this service opens them only when started with "
+             "--allow-network-ports");
     for (auto& h : readers_)
       if (h->device == device) return {{"port", h->port}, {"baud", orvix_baud_rate(h->reader)}};
-    if (auto holder =
-            registry_.claim(device, {session_, from_, desk, std::time(nullptr), this}))
-      throw Refusal{ORVIX_PORT_BUSY, "busy: held by " + holder->text(), "",
+    if (auto holder = registry_.claim(device, {session_, from_, desk, std::time(nullptr), this}))
+      throw Refusal{ORVIX_PORT_BUSY,
+                    "busy: held by " + holder->text(),
+                    "",
                     {{"holder", holder->fields(this)}}};
     orvix_reader* reader = nullptr;
     if (const int ec = orvix_open(port.c_str(), nullptr, &reader)) {

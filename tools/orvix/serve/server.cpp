@@ -90,12 +90,12 @@ std::optional<std::string> cookieValue(std::string_view header, std::string_view
 
 // The page's icon when its folder has none: a card, 16 × 16.
 constexpr char kIcon[] =
-    "\x00\x00\x01\x00\x01\x00\x10\x10\x00\x00\x01\x00\x20\x00\x62\x00\x00\x00\x16\x00\x00\x00\x89\x50"
-    "\x4E\x47\x0D\x0A\x1A\x0A\x00\x00\x00\x0D\x49\x48\x44\x52\x00\x00\x00\x10\x00\x00\x00\x10\x08\x06"
-    "\x00\x00\x00\x1F\xF3\xFF\x61\x00\x00\x00\x29\x49\x44\x41\x54\x78\xDA\x63\x60\x18\x3E\x40\x3E\x7E"
-    "\xC5\x7F\x52\x30\x45\x9A\x31\x0C\xA1\x9A\x01\x2F\xB6\x68\xA1\xE0\x91\x68\xC0\xC0\xC5\x02\xC5\x09"
-    "\x69\x68\x03\x00\xB0\xB8\x2D\xB8\x1F\x05\x70\x1F\x00\x00\x00\x00\x49\x45\x4E\x44\xAE\x42\x60\x82"
-    ;
+    "\x00\x00\x01\x00\x01\x00\x10\x10\x00\x00\x01\x00\x20\x00\x62\x00\x00\x00\x16\x00\x00\x00"
+    "\x89\x50\x4E\x47\x0D\x0A\x1A\x0A\x00\x00\x00\x0D\x49\x48\x44\x52\x00\x00\x00\x10\x00\x00"
+    "\x00\x10\x08\x06\x00\x00\x00\x1F\xF3\xFF\x61\x00\x00\x00\x29\x49\x44\x41\x54\x78\xDA\x63"
+    "\x60\x18\x3E\x40\x3E\x7E\xC5\x7F\x52\x30\x45\x9A\x31\x0C\xA1\x9A\x01\x2F\xB6\x68\xA1\xE0"
+    "\x91\x68\xC0\xC0\xC5\x02\xC5\x09\x69\x68\x03\x00\xB0\xB8\x2D\xB8\x1F\x05\x70\x1F\x00\x00"
+    "\x00\x00\x49\x45\x4E\x44\xAE\x42\x60\x82";
 
 // The host part and port of a Host header value ("[::1]:8027" gives "::1"
 // and "8027"); an empty port when there is none.
@@ -273,8 +273,8 @@ class Worker {
   std::shared_ptr<State> state_;
 };
 
-json errorAnswer(const json& id, int code, const std::string& text,
-                 const std::string& detail = "", const json& fields = json::object()) {
+json errorAnswer(const json& id, int code, const std::string& text, const std::string& detail = "",
+                 const json& fields = json::object()) {
   json e = fields;
   e["code"] = code;
   e["text"] = text;
@@ -344,8 +344,8 @@ class Session : public std::enable_shared_from_this<Session> {
           id, kTooFast, "more than " + std::to_string(cfg_.rateLimit) + " messages a second"));
     if (!req.is_object() || id.is_null() || !req.contains("op") || !req["op"].is_string())
       return answer(errorAnswer(id, kMalformed,
-                              "a request is a JSON object with an id (number or string), an op "
-                              "and args"));
+                                "a request is a JSON object with an id (number or string), an op "
+                                "and args"));
     if (pending_)
       return answer(errorAnswer(id, kPending, "another call of this session is running"));
     pending_ = true;
@@ -633,9 +633,8 @@ int runServer(Config cfg, const std::function<void(const std::string&)>& ready) 
   if (!cfg.connectionLimit) {
     rlimit files{};
     getrlimit(RLIMIT_NOFILE, &files);
-    cfg.connectionLimit = files.rlim_cur == RLIM_INFINITY
-                              ? 256
-                              : std::clamp<std::size_t>(files.rlim_cur / 4, 8, 256);
+    cfg.connectionLimit =
+        files.rlim_cur == RLIM_INFINITY ? 256 : std::clamp<std::size_t>(files.rlim_cur / 4, 8, 256);
   }
   Listener listener(io, cfg);
   tcp::acceptor& acceptor = listener.acceptor;
