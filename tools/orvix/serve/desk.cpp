@@ -138,45 +138,6 @@ json sectorView(Card& card, int sector, const KeyArg& k) {
           {"locks_keys_forever", c && locksKeysForever((*c)[3])}};
 }
 
-json valueOp(Card& card, const json& args) {
-  const std::string action = text(args, "action");
-  const int block = static_cast<int>(number(args, "block", 1, 62));
-  if (isTrailer(block)) refuse("block " + std::to_string(block) + " is a sector trailer");
-  const KeyArg k = keyArg(args);
-  open(card, block, k);
-  auto current = [&] {
-    const Block b = readOne(card, block);
-    const auto v = decodeValue(b);
-    if (!v)
-      refuse("block " + std::to_string(block) + " is not a value block (" + hex(b.data(), 16) +
-             "); nothing changed");
-    return v->amount;
-  };
-  std::int64_t expect = 0;
-  if (action == "set") {
-    expect = number(args, "amount", INT32_MIN, INT32_MAX);
-    const Block data =
-        encodeValue(static_cast<std::int32_t>(expect), static_cast<std::uint8_t>(block));
-    library(card.write(block, data), "write block " + std::to_string(block));
-  } else if (action == "read") {
-    expect = current();
-  } else if (action == "topup" || action == "charge") {
-    const auto amount = number(args, "amount", 0, INT32_MAX);
-    expect = current() + (action == "topup" ? amount : -amount);
-    if (expect < INT32_MIN || expect > INT32_MAX)
-      refuse("the value would leave its range; nothing changed");
-    library(card.step(block, static_cast<std::int32_t>(amount), action == "topup"),
-            action + " block " + std::to_string(block));
-  } else {
-    bad("action", "choice", "read, topup, charge or set");
-  }
-  const std::int32_t now = current();
-  if (now != expect)
-    refuse("block " + std::to_string(block) + " reads back " + std::to_string(now) + ", not " +
-           std::to_string(expect));
-  return {{"block", block}, {"value", now}};
-}
-
 KeyFile keyList(const json& args) {
   KeyFile kf;
   if (!args.contains("keys")) return kf;
@@ -290,6 +251,7 @@ Desk::Desk(Registry& registry, std::string session, std::string from, bool netwo
 Desk::~Desk() { closeAll(); }
 
 void Desk::cancel() {
+  stop_ = true;
   std::lock_guard lock(mutex_);
   for (auto& h : readers_) orvix_cancel(h->reader);
 }
@@ -324,11 +286,26 @@ json Desk::call(const std::string& op, const json& args) {
   } catch (Refusal& r) {
     // A reader status means something only within its family of commands:
     // the page words it by family and code.
-    static const std::map<std::string, const char*> kFamily = {
-        {"card", "mifare"},          {"read_block", "mifare"}, {"write_block", "mifare"},
-        {"sector", "mifare"},        {"value", "mifare"},      {"dump", "mifare"},
-        {"restore", "mifare"},       {"apdu", "cpu"},          {"memcard_read", "memory"},
-        {"memcard_write", "memory"}, {"clock", "attendance"},  {"records", "attendance"}};
+    static const std::map<std::string, const char*> kFamily = {{"mifare.read", "mifare"},
+                                                               {"mifare.write", "mifare"},
+                                                               {"mifare.value.get", "mifare"},
+                                                               {"mifare.value.set", "mifare"},
+                                                               {"mifare.value.add", "mifare"},
+                                                               {"mifare.value.sub", "mifare"},
+                                                               {"mifare.dump", "mifare"},
+                                                               {"mifare.restore", "mifare"},
+                                                               {"card", "mifare"},
+                                                               {"read_block", "mifare"},
+                                                               {"write_block", "mifare"},
+                                                               {"sector", "mifare"},
+                                                               {"value", "mifare"},
+                                                               {"dump", "mifare"},
+                                                               {"restore", "mifare"},
+                                                               {"apdu", "cpu"},
+                                                               {"memcard_read", "memory"},
+                                                               {"memcard_write", "memory"},
+                                                               {"clock", "attendance"},
+                                                               {"records", "attendance"}};
     const bool status = r.code > 0 && r.code != ORVIX_BAD_ARGUMENT && !isLinkError(r.code) &&
                         r.code < ORVIX_NO_STATUS_WORD;
     if (status && !r.fields.contains("family")) {
@@ -341,9 +318,31 @@ json Desk::call(const std::string& op, const json& args) {
 
 json Desk::dispatch(const std::string& op, const json& args) {
   static const std::set<std::string> kOps = {
-      "readers", "open",    "close", "info",    "card", "read_block",   "write_block",
-      "sector",  "value",   "dump",  "restore", "apdu", "memcard_read", "memcard_write",
-      "clock",   "records", "begin", "end",     "watch"};
+      "readers", "open", "close",        "info",          "card",        "read_block", "sector",
+      "dump",    "apdu", "memcard_read", "memcard_write", "write_block", "clock",      "value",
+      "begin",   "end",  "watch",        "restore",       "records"};
+  if (isOperation(op)) {
+    const ops::Control control{[this] { return stop_.load(); }, {}};
+    return runOperation(op, needsReader(op) ? pick(args).reader : nullptr, args, control);
+  }
+  // The older names of three operations, for pages written before: the
+  // same work, their arguments translated.
+  if (op == "read_block" || op == "write_block" || op == "value") {
+    static const std::map<std::string, std::string> kSteps = {
+        {"read", "get"}, {"topup", "add"}, {"charge", "sub"}, {"set", "set"}};
+    json a = json::object();
+    for (const char* name : {"block", "data", "force", "amount", "allow_negative", "port"})
+      if (args.contains(name)) a[name] = args[name];
+    if (args.contains("key")) a["keys"] = json::array({args["key"]});
+    keyArg(args);  // key_type and key as they were checked
+    std::string name = op == "read_block" ? "mifare.read" : "mifare.write";
+    if (op == "value") {
+      const auto step = kSteps.find(text(args, "action"));
+      if (step == kSteps.end()) bad("action", "choice", "read, topup, charge or set");
+      name = "mifare.value." + step->second;
+    }
+    return dispatch(name, a);
+  }
   if (!kOps.count(op)) throw Refusal{kUnknownOp, "no such operation: " + op.substr(0, 64), ""};
   if (op == "readers") {
     // Ports this service holds are not probed: their holder is the verdict.
@@ -457,34 +456,8 @@ json Desk::dispatch(const std::string& op, const json& args) {
     library(orvix_mifare_anticoll(r, serial.data(), 4), "anticollision");
     return {{"type", hex(type.data(), 2)}, {"serial", hex(serial.data(), 4)}};
   }
-  if (op == "read_block") {
-    const int block = static_cast<int>(number(args, "block", 0, 63));
-    open(card, block, keyArg(args));
-    return {{"block", block}, {"data", hex(readOne(card, block).data(), 16)}};
-  }
-  if (op == "write_block") {
-    const int block = static_cast<int>(number(args, "block", 0, 63));
-    if (block == 0) refuse("block 0 holds the serial and the maker's data; it is never written");
-    const Bytes bytes = hexArg(args, "data", 16, 16);
-    Block data;
-    std::copy(bytes.begin(), bytes.end(), data.begin());
-    if (isTrailer(block)) checkTrailer(data, block / 4, flag(args, "force"));
-    KeyArg k = keyArg(args);
-    open(card, block, k);
-    library(card.write(block, data), "write block " + std::to_string(block));
-    // A trailer is read back with the key it has just set.
-    if (isTrailer(block)) {
-      std::copy_n(data.begin() + (k.type ? 10 : 0), 6, k.key.begin());
-      open(card, block, k);
-    }
-    const Block back = readOne(card, block);
-    if (!isTrailer(block) && back != data)
-      refuse("block " + std::to_string(block) + " reads back " + hex(back.data(), 16));
-    return {{"block", block}, {"data", hex(back.data(), 16)}};
-  }
   if (op == "sector")
     return sectorView(card, static_cast<int>(number(args, "sector", 0, 15)), keyArg(args));
-  if (op == "value") return valueOp(card, args);
   if (op == "dump") {
     const KeyFile kf = keyList(args);
     Progress progress("", 0);

@@ -13,6 +13,7 @@
 
 #include "common.h"
 #include "orvix.h"
+#include "orvix/ops/control.h"
 
 namespace orvix::serve {
 
@@ -49,6 +50,16 @@ struct Holder {
   // {"desk", "since" (UTC, ISO 8601), "session", "own": held by viewer}
   json fields(const void* viewer) const;
 };
+
+// The operations of the library of card work, and the dump files, as
+// messages (adapter.cpp): whether op is one, whether it needs the
+// session's reader, and its result or a Refusal thrown.
+bool isOperation(const std::string& op);
+bool needsReader(const std::string& op);
+json runOperation(const std::string& op, orvix_reader* reader, const json& args,
+                  const ops::Control& control);
+// Their section of the message set, from the operations' own list.
+std::string operationsText();
 
 // Which session holds which port, across the service: one at a time.
 class Registry {
@@ -107,6 +118,7 @@ class Desk {
   std::mutex mutex_;  // guards readers_ against cancel during open/close
   std::vector<std::unique_ptr<Held>> readers_;
   std::atomic<bool> watching_{false};
+  std::atomic<bool> stop_{false};  // the session is going: stop between two blocks
 };
 
 }  // namespace orvix::serve

@@ -543,7 +543,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     // on, and the address bar, history and links copied from it go without.
     if (!cookie.empty()) return redirect(req, withoutToken(target), cookie);
     if (path == "/api")
-      return respond(req, http::status::ok, kApiText, "text/markdown; charset=utf-8", cookie);
+      return respond(req, http::status::ok, std::string(kApiText) + operationsText(),
+                     "text/markdown; charset=utf-8", cookie);
     const std::string file = path == "/" ? "/index.html" : path;
     if (auto data = webFile(cfg_.web, file))
       return respond(req, http::status::ok, std::move(*data), contentType(file), cookie);
