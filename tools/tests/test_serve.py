@@ -371,3 +371,60 @@ def test_two_sessions_contend_and_a_closed_socket_releases(rig):
         except websocket.WebSocketTimeoutException:
             pass
     assert [e["present"] for e in b.events][-2:] == [True, False]
+
+
+TRAILER_B = "A0A1A2A3A4A5" "FF078069" "B0B1B2B3B4B5"  # sector 1 to the transport bits, through key B
+LOCKS = "FFFFFFFFFFFF" "778F0869" "FFFFFFFFFFFF"  # keys fixed for ever
+
+
+@pytest.mark.parametrize("cli,op,args,fault,want", [
+    (["mifare", "write", "7", TRAILER_B, "--key", "B0B1B2B3B4B5"], "mifare.write",
+     {"block": 7, "data": TRAILER_B, "keys": ["B0B1B2B3B4B5"]}, None,
+     {"data": "000000000000FF078069B0B1B2B3B4B5", "verified": True}),
+    (["mifare", "write", "11", LOCKS], "mifare.write", {"block": 11, "data": LOCKS}, None,
+     "the keys and access bits could never be changed again; not written without force"),
+    (["mifare", "value", "sub", "14", "121"], "mifare.value.sub", {"block": 14, "amount": 121}, None,
+     "the value 120 would go below zero; nothing changed"),
+    (["mifare", "value", "sub", "14", "121", "--allow-negative"], "mifare.value.sub",
+     {"block": 14, "amount": 121, "allow_negative": True}, None, {"value": -1}),
+    (["mifare", "value", "sub", "14", "20"], "mifare.value.sub", {"block": 14, "amount": 20},
+     "fault noack cmd=BC", "the card may have been changed"),
+    (["mifare", "read", "256"], "mifare.read", {"block": 256}, None, "block: "),
+    (["mifare", "read", "0x103"], "mifare.read", {"block": 0x103}, None, ""),
+])
+def test_the_same_work_through_the_command_line_and_the_service(rig, tmp_path, cli, op, args, fault, want):
+    """Each row on two like cards, one through each door: the same answer, the
+    same error text, the same card afterwards, no card command for a refusal."""
+    sim, serve, tmp = rig
+    other = LoggedSim(tmp_path / "cli.log")
+    make_card(other, tmp_path)
+    outcome, images = [], []
+    for door in ("cli", "service"):
+        s = other if door == "cli" else sim
+        assert orvix("mifare", "value", "set", "14", "120", sim=s).returncode == 0
+        sent = s.frames().count("cmd ")
+        if fault:
+            s(fault)
+        if door == "cli":
+            r = orvix("--json", *cli, sim=s)
+            doc = json.loads(r.stdout) if r.returncode == 0 else None
+            outcome.append(doc if doc else r.stderr)
+        else:
+            c = Client(connect(serve()))
+            c("open", port="COM1")
+            sent = s.frames().count("cmd ")
+            got = c(op, **args)
+            outcome.append(got.get("result") or got["error"]["text"])
+        card_commands = [ln for ln in s.frames().splitlines()[sent:] if " cmd B" in ln]
+        images.append(s.image(tmp_path))
+        if isinstance(want, dict):
+            assert {k: outcome[-1][k] for k in want} == want, (door, outcome[-1])
+        else:
+            assert isinstance(outcome[-1], str) and want in outcome[-1], (door, outcome[-1])
+            if "value" not in cli and "write" not in cli:
+                assert card_commands == [], door  # refused before anything reached the card
+    if isinstance(want, str) and want:
+        assert outcome[1] in outcome[0]  # the command line says the service's text
+    assert images[0] == images[1]
+    other.p.terminate()
+    other.p.wait()
