@@ -1,4 +1,5 @@
 """orvix serve end to end: WebSocket sessions against readersim over a pty."""
+import base64
 import http.client
 import json
 import os
@@ -6,6 +7,7 @@ import resource
 import socket
 import subprocess
 import time
+import urllib.request
 
 import pytest
 import websocket
@@ -428,3 +430,40 @@ def test_the_same_work_through_the_command_line_and_the_service(rig, tmp_path, c
     assert images[0] == images[1]
     other.p.terminate()
     other.p.wait()
+
+
+def test_dump_files_in_every_format_come_from_the_service(rig):
+    sim, serve, tmp = rig
+    formats = ["mfd", "eml", "json", "mct"]
+    for f in formats:
+        r = orvix("mifare", "dump", "-o", tmp / f"tool.{f}", *[f"--key={k}" for k in KEYS], sim=sim)
+        assert r.returncode == 0, r.stderr
+    url = serve()
+    c = Client(connect(url))
+    c("open", port="COM1")
+    files = {f: c("mifare.dump", format=f, keys=KEYS)["result"]["file"] for f in formats}
+    for f in formats:  # byte for byte the command line's files
+        assert base64.b64decode(files[f]) == (tmp / f"tool.{f}").read_bytes(), f
+    got = c("mifare.convert", file=files["mfd"], format="mfd", to="json")
+    assert got.get("result", {}).get("file") == files["json"], got
+    parsed = c("mifare.parse", file=files["eml"], format="eml")["result"]
+    assert (parsed["blocks"][5], parsed["key_a"][1]) == ("05" * 16, "A0A1A2A3A4A5")
+    image = bytearray(base64.b64decode(files["mfd"]))
+    image[5 * 16:6 * 16] = b"\x55" * 16
+    image[9 * 16:10 * 16] = b"\x99" * 16
+    r = c("mifare.restore", file=base64.b64encode(bytes(image)).decode(), format="mfd", sectors="1",
+          keys=KEYS)["result"]
+    assert r["written"] == 3 and sim.image(tmp)[5 * 16:6 * 16] == b"\x55" * 16
+    assert sim.image(tmp)[9 * 16:10 * 16] == b"\x09" * 16  # sector 2 was not asked for
+    cases = [  # a hostile or mistaken file: the argument and why
+        ({"file": "not base64!", "format": "mfd"}, "file", "format"),
+        ({"file": files["mfd"], "format": "xyz"}, "format", "choice"),
+        ({"file": files["mfd"], "format": "mfd", "to": 5}, "to", "type"),
+        ({"format": "mfd", "to": "json"}, "file", "missing"),
+    ]
+    for args, arg, reason in cases:
+        e = c("mifare.convert", **{"to": "json", **args})["error"]
+        assert (e["code"], e["arg"], e["reason"]) == (-3, arg, reason), e
+    assert c("mifare.convert", file=files["mfd"][:-8], format="mfd", to="json")["error"]["code"] == -8
+    api = urllib.request.urlopen(url + "/api").read().decode()
+    assert all(f"### {name}\n" in api for name in ["mifare.read", "mifare.dump", "mifare.restore"])
