@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "mifare_card.h"
+#include "orvix/ops/args.h"
 #include "serve.h"
 
 namespace orvix::serve {
@@ -355,10 +356,16 @@ json Desk::dispatch(const std::string& op, const json& args) {
     };
     auto probe = [](PortReport& p) {
       orvix_reader* r = nullptr;
+      // The port doctor's verdicts, from what the library found.
       if (const int ec = orvix_open(p.path.c_str(), nullptr, &r)) {
-        p.verdict = ec == ORVIX_PORT_BUSY ? "busy" : "silent";
-        p.detail = ec == ORVIX_PORT_BUSY ? "held by another program"
-                                         : "opened at 57600 and 9600 bit/s, no reader answered";
+        const bool net = ops::isNetworkPort(p.path);
+        p.verdict = isLinkError(ec)                 ? "silent"
+                    : net                           ? "unreachable"
+                    : ec == ORVIX_PORT_BUSY         ? "busy"
+                    : ec == ORVIX_PERMISSION_DENIED ? "no permission"
+                                                    : "missing";
+        p.detail = isLinkError(ec) ? "opened at 57600 and 9600 bit/s, no reader answered"
+                                   : orvix_strerror(ec);
         return;
       }
       p.verdict = "ok";
@@ -393,7 +400,7 @@ json Desk::dispatch(const std::string& op, const json& args) {
     const std::string device = deviceOf(port);
     // Nothing but this computer's own ports unless the service was started
     // to reach network ports: a page may not probe the network through it.
-    if (!networkPorts_ && device.find("://") != std::string::npos)
+    if (!networkPorts_ && ops::isNetworkPort(device))
       refuse(port +
              " is a network port; this service opens them only when started with "
              "--allow-network-ports");
