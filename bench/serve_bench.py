@@ -62,7 +62,7 @@ def main():
         ws = websocket.create_connection(url.replace("http", "ws") + "/ws", origin=url)
         ws.send(json.dumps({"id": 0, "op": "open", "args": {"port": "COM1"}}))
         assert "result" in json.loads(ws.recv())
-        message = json.dumps({"id": 1, "op": "read_block", "args": {"block": 4}})
+        message = json.dumps({"id": 1, "op": "mifare.read", "args": {"block": 4, "keys": ["FFFFFFFFFFFF"]}})
 
         def service():
             ws.send(message)
@@ -103,10 +103,11 @@ def dump_over_wire(rounds=3):
                 log.flush()
                 at = log.seek(0, os.SEEK_END)
                 start = time.perf_counter()
-                ws.send(json.dumps({"id": i + 1, "op": "dump", "args": {"keys": ["FFFFFFFFFFFF"]}}))
+                ws.send(json.dumps({"id": i + 1, "op": "mifare.dump",
+                                    "args": {"format": "mfd", "keys": ["FFFFFFFFFFFF"]}}))
                 answer = json.loads(ws.recv())
                 wall = time.perf_counter() - start
-                assert answer["result"]["sectors_read"] == 16, answer
+                assert answer["result"]["sectorsRead"] == 16, answer
                 log.seek(at)
                 wire = wire_seconds(log.read())
                 if best is None or wall - wire < best[0] - best[1]:

@@ -354,7 +354,7 @@ def test_two_sessions_contend_and_a_closed_socket_releases(rig):
     for c, own in [(b, False), (a, True)]:  # the held port stays in the list, with its holder
         held = [p for p in c("readers")["result"]["ports"] if p["name"] == "COM1"][0]
         assert (held["verdict"], held["holder"]["desk"], held["holder"]["own"]) == ("held", "Front desk", own)
-    a.send("dump", keys=KEYS)  # the socket closes mid-call
+    a.send("mifare.dump", keys=KEYS)  # the socket closes mid-call
     a.ws.close()
     for _ in range(50):
         if "result" in (got := b("open", port="COM1")):
