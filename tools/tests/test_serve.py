@@ -134,8 +134,9 @@ def test_card_operations_and_read_back(rig):
         ("FF0780", "001", False)
     assert sim.image(tmp)[14 * 16:15 * 16] == bytes.fromhex("78000000 87FFFFFF 78000000 0EF10EF1")
     sim("mifare remove")  # a reader status, with the family that words it
-    e = c("card")["error"]
-    assert (e["code"], e["family"]) == (32, "mifare"), e
+    for op, args in [("card", {}), ("mifare.read", {"block": 4})]:
+        e = c(op, **args)["error"]
+        assert (e["code"], e["family"]) == (32, "mifare"), e
 
 
 def test_dump_equals_the_tools_and_restore(rig):
