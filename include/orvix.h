@@ -56,6 +56,46 @@ extern "C" {
 #define ORVIX_NOT_HELD 65542
 /** Memory ran out, or a fault inside the library stopped the call. */
 #define ORVIX_INTERNAL_ERROR 65543
+/** A Mifare write or value step was cancelled after its whole frame had gone
+ * out: the reader may have carried it out. Read the block or value back
+ * before doing anything else; never repeat the command blindly. See
+ * orvix_may_have_changed. */
+#define ORVIX_CARD_MAY_HAVE_CHANGED 65544
+/** orvix_open of a network port: the server refused the connection. */
+#define ORVIX_CONNECTION_REFUSED 65545
+/** orvix_open of a network port: the host name could not be resolved. */
+#define ORVIX_HOST_NOT_FOUND 65546
+/** orvix_open of a network port: no server accepted the connection in 3 s. */
+#define ORVIX_CONNECT_TIMED_OUT 65547
+/** orvix_open of an rfc2217:// port: the server does not speak RFC 2217 (it
+ * refused or ignored the port control option). */
+#define ORVIX_NOT_RFC2217 65548
+/** orvix_open of a network port: the server's serial port is held by another
+ * client ("Port already in use"), and was still held after retrying for 2 s. */
+#define ORVIX_SERVER_BUSY 65549
+/** orvix_open: the path names something that is not a serial device (a
+ * regular file, a directory, a FIFO, a device of another kind). */
+#define ORVIX_NOT_SERIAL 65550
+/** orvix_set_trace_file: the trace file could not be opened (a missing
+ * folder, no permission, a symbolic link). */
+#define ORVIX_TRACE_NOT_OPENED 65551
+/** orvix_open of a tcp:// port: the server answered the connection, but no
+ * reader answered at the server's line speed, which a raw TCP port cannot
+ * change: configure the server's speed, or use rfc2217:// (which can). */
+#define ORVIX_SPEED_NOT_SETTABLE 65552
+/** orvix_close: another thread holds the reader (orvix_begin without its
+ * orvix_end); nothing was closed. */
+#define ORVIX_READER_HELD 65553
+/** A call that was waiting for the reader when orvix_close closed it. */
+#define ORVIX_READER_CLOSED 65554
+
+/** Families of reader statuses for orvix_status_text. */
+#define ORVIX_FAMILY_READER 0     /* identity, signalling, the link */
+#define ORVIX_FAMILY_MIFARE 1     /* the Mifare commands */
+#define ORVIX_FAMILY_RF5550 2     /* RF5550 tags */
+#define ORVIX_FAMILY_MEMORY 3     /* contact memory cards and AT1608 cards */
+#define ORVIX_FAMILY_CPU 4        /* the CPU card and the SAM slots */
+#define ORVIX_FAMILY_ATTENDANCE 5 /* the attendance terminal */
 
 /** An open reader. Made by orvix_open, ended by orvix_close. */
 typedef struct orvix_reader orvix_reader;
@@ -75,26 +115,38 @@ typedef struct orvix_options {
 } orvix_options;
 
 /** orvix_open: open a port and link to the reader on it.
- *   port     "COM1" … "COM10" (mapped as the flat LinkCom maps its index:
- *            ORVIX32_COMn, else /dev/ttyS<n-1>; on Windows \\.\COMn), or a
- *            device path ("/dev/ttyUSB0"). Not null.
+ *   port     a port name as orvix_port_device takes it: "COM1" … "COM10" or
+ *            "0" … "9", a device path ("/dev/ttyUSB0") or a network URL
+ *            ("tcp://HOST:PORT", "rfc2217://HOST:PORT"). Not null.
  *   options  as above; may be null.
  *   reader   out: the new reader on success, else null. Not null.
  * The port is opened exclusively, set to 8N1 without flow control and probed
  * (command 0) at 57600 bit/s, then at 9600 (by options.speed).
- * Returns 0 = linked; 4 = a null pointer, an empty port or bad options;
- * ORVIX_NO_PORT, ORVIX_PORT_BUSY, ORVIX_PERMISSION_DENIED = the port could
- * not be opened; 101 … 115 = the port opened but no reader answered the probe
- * (the status of the last probe); ORVIX_INTERNAL_ERROR. Nothing stays open
- * on failure. */
+ * Over rfc2217:// the speed is changed on the open connection; a server
+ * that answers "Port already in use" (it has not yet let the device go after
+ * an earlier connection) is asked again for up to 2 s. Over tcp:// the speed
+ * is the server's: only 57600 (or options.speed) is probed.
+ * Returns 0 = linked; 4 = a null pointer, a malformed port name (see
+ * orvix_port_device) or bad options; ORVIX_NO_PORT (a COMn mapped to
+ * nothing, a missing device, the system console), ORVIX_NOT_SERIAL,
+ * ORVIX_PORT_BUSY, ORVIX_PERMISSION_DENIED, ORVIX_CONNECTION_REFUSED,
+ * ORVIX_HOST_NOT_FOUND, ORVIX_CONNECT_TIMED_OUT, ORVIX_NOT_RFC2217,
+ * ORVIX_SERVER_BUSY = the port could not be opened; 101 … 115 = the port
+ * opened but no reader answered the probe (the status of the last probe);
+ * ORVIX_SPEED_NOT_SETTABLE (tcp://, see above); ORVIX_INTERNAL_ERROR.
+ * Nothing stays open on failure. */
 ORVIX32_API int ORVIX32_CALL orvix_open(const char* port, const orvix_options* options,
                                         orvix_reader** reader);
 
 /** orvix_close: close the reader and free it. Releases everything the open
  * took: the exclusive mode, the low-latency flag (put back as found) and the
  * descriptor. A call in progress on the reader is cancelled first and waited
- * for; no other thread may use or wait on the reader once orvix_close has
- * begun, and the pointer is invalid after it.
+ * for; calls already waiting for the reader return ORVIX_READER_CLOSED before
+ * the reader is freed. No thread may start a call on the reader once
+ * orvix_close has begun, and the pointer is invalid after it. A transaction
+ * (orvix_begin) of the calling thread ends with the close; one held by
+ * another thread makes orvix_close return ORVIX_READER_HELD at once, with the
+ * reader left open (that thread's orvix_end, then orvix_close again).
  * It does not pause. The flat UnLinkCom keeps its 1000 ms pause because a
  * program written for it may link again at once on the same port and rely on
  * the reader having settled; a reader closed here is never relinked through
@@ -102,14 +154,15 @@ ORVIX32_API int ORVIX32_CALL orvix_open(const char* port, const orvix_options* o
  *   reader  may be null (nothing is done).
  * In a process forked from the opener only that process's descriptor is
  * closed: the opener keeps the port, its exclusive mode and its flag.
- * Returns 0, or 1 when the port's close reported an error (it is released all
- * the same). */
+ * Returns 0; 1 when the port's close reported an error (it is released all
+ * the same); ORVIX_READER_HELD as above. */
 ORVIX32_API int ORVIX32_CALL orvix_close(orvix_reader* reader);
 
 /** orvix_cancel: stop the call in progress on the reader, from any thread or
  * from a signal handler (it only sets a flag and writes one byte to a pipe).
- * That call returns ORVIX_CANCELLED within 10 ms; the line is purged and the
- * reader stays usable. A reader interrupted inside a frame abandons it once
+ * That call returns ORVIX_CANCELLED within 10 ms (ORVIX_CARD_MAY_HAVE_CHANGED
+ * for a Mifare write or value step whose frame had gone out), on every
+ * transport; the line is purged and the reader stays usable. A reader interrupted inside a frame abandons it once
  * the line has been quiet for a while: the next call on the reader first
  * waits until 350 ms have passed since the cancel, then purges the line
  * again. With no call in progress nothing happens: a later call is not
@@ -134,12 +187,46 @@ ORVIX32_API int ORVIX32_CALL orvix_end(orvix_reader* reader);
  * "reader status". */
 ORVIX32_API const char* ORVIX32_CALL orvix_strerror(int code);
 
+/** orvix_status_text: the meaning of a reader status in the command family
+ * (ORVIX_FAMILY_…) of the call that returned it ("no card", "authentication
+ * refused", …). For a code that is not a status the reader gives in that
+ * family (0, 4, the link errors, the codes above, status words, an unknown
+ * family), the very pointer orvix_strerror(code) returns. Never null, static
+ * storage, never to be freed. */
+ORVIX32_API const char* ORVIX32_CALL orvix_status_text(int family, int code);
+
+/** orvix_port_device: the device a port name opens, as orvix_open maps it.
+ *   name       "COM1" … "COM10" (any case) or "0" … "9": the device named by
+ *              ORVIX32_COMn when it is set, else /dev/ttyS<n-1> (on Windows
+ *              \\.\COMn); a device path (holding a '/' or '\\'): as it is; a
+ *              URL "tcp://HOST:PORT" or "rfc2217://HOST:PORT" (scheme in any
+ *              case): as it is.
+ *   path       out: the device, NUL-terminated; path_size bytes of room.
+ * Returns 0; 4 = a null pointer or a malformed name (COM0, COM11 and above,
+ * COM01, "10", a URL of another scheme or without a port, a name that is
+ * none of the above); ORVIX_NO_PORT = ORVIX32_COMn is set but empty (no such
+ * port); ORVIX_BUFFER_TOO_SMALL = the device and its NUL do not fit (path is
+ * then left as it was). */
+ORVIX32_API int ORVIX32_CALL orvix_port_device(const char* name, char* path, int path_size);
+
+/** orvix_may_have_changed: 1 when the reader's last call failed or was
+ * cancelled after the frame of a command that changes the card had gone out
+ * (a Mifare block or key write, a value write, increment or decrement), so
+ * that the card may hold the new data or value; else 0 (also for a null
+ * reader). The value steps are then never repeated by the library; read the
+ * card back before anything else. The last call's result is then a link
+ * error (108 … 115), ORVIX_CARD_MAY_HAVE_CHANGED (cancelled) or a reader
+ * status that followed a lost answer. */
+ORVIX32_API int ORVIX32_CALL orvix_may_have_changed(orvix_reader* reader);
+
 /** orvix_port_name: the port as given to orvix_open ("COM3",
  * "/dev/ttyUSB0"); null for a null reader. Valid until orvix_close. */
 ORVIX32_API const char* ORVIX32_CALL orvix_port_name(orvix_reader* reader);
 
 /** orvix_baud_rate: the line speed of the reader's link, 57600 or 9600 (0
- * while a relink has found no reader); 0 for a null reader. */
+ * while a relink has found no reader: the next call links again, 57600
+ * first); 0 for a null reader. It waits for a call in progress, is never
+ * cancelled and never returns a result code. */
 ORVIX32_API int ORVIX32_CALL orvix_baud_rate(orvix_reader* reader);
 
 /** orvix_relink: close the port and link again as orvix_open did (the same
@@ -164,8 +251,11 @@ typedef void(ORVIX32_CALL* orvix_trace_callback)(void* user, const orvix_exchang
 /** orvix_set_trace_file: trace the reader's exchanges into a file, in the
  * format of ORVIX32_TRACE (which, when set, also traces every reader; lines
  * name the port). path "-" is standard error; null stops this trace.
- * Returns 0; 4 for a null reader; ORVIX_NO_PORT when the file cannot be
- * opened (it is opened without waiting, appended to, never inherited). */
+ * The file is opened without waiting, appended to, created 0600 (it holds
+ * every key sent), never inherited; a path that is a symbolic link is
+ * refused.
+ * Returns 0; 4 for a null reader; ORVIX_TRACE_NOT_OPENED when the file
+ * cannot be opened. */
 ORVIX32_API int ORVIX32_CALL orvix_set_trace_file(orvix_reader* reader, const char* path);
 
 /** orvix_set_trace_callback: call back after each exchange of the reader, on
@@ -187,7 +277,11 @@ ORVIX32_API int ORVIX32_CALL orvix_alarm(orvix_reader* reader, int select, int a
 
 /* ===== Mifare cards (the RFMifare_ functions) ============================== */
 /* Sent with the retrying exchange, as the RFMifare_ functions are: after a
- * link error the reader is relinked and the command repeated. Keys are 6
+ * link error the reader is relinked and the command repeated. Unlike the
+ * flat functions, which send the low byte of each number, these refuse with
+ * ORVIX_BAD_ARGUMENT, before anything is sent, a block outside 0 … 255, a
+ * key-memory sector (trans_key, load_key, authenticate) outside 0 … 15 and a
+ * card sector (write_key) outside 0 … 39. Keys are 6
  * bytes (key_size >= 6), blocks 16 (data_size >= 16), type and serial
  * buffers 4 (size >= 4). Output buffers are filled whatever the status, as
  * in orvix32.h. */
@@ -218,7 +312,7 @@ ORVIX32_API int ORVIX32_CALL orvix_mifare_write_value(orvix_reader* reader, int 
                                                       int* value); /* RFMifare_WriteValue */
 /** RFMifare_IncrementValue / RFMifare_DecrementValue. A link error after the
  * command went out is not repeated: the card's value is then unknown and must
- * be read back. */
+ * be read back (orvix_may_have_changed says 1). */
 ORVIX32_API int ORVIX32_CALL orvix_mifare_increment_value(orvix_reader* reader, int block,
                                                           int serial, int* value);
 ORVIX32_API int ORVIX32_CALL orvix_mifare_decrement_value(orvix_reader* reader, int block,
@@ -354,7 +448,8 @@ ORVIX32_API int ORVIX32_CALL orvix_at1608_reset(orvix_reader* reader); /* AT1608
  * protocol and the T=1 sequence bit are the reader's own, shared by its five
  * slots. */
 
-/** CPUCardProtocolType: 1 for T=1, else 0; 0 for a null reader. */
+/** CPUCardProtocolType: 1 for T=1, else 0; 0 for a null reader. As
+ * orvix_baud_rate, never cancelled and never a result code. */
 ORVIX32_API int ORVIX32_CALL orvix_cpu_protocol(orvix_reader* reader);
 /** CpuCardReset, SamCard1Reset …: answer[0] = the length n of the answer to
  * reset, then its n bytes; *received = 1 + n. Needs answer_size >= 1 + n. */

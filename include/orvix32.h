@@ -143,7 +143,9 @@ ORVIX32_API int ORVIX32_CALL ALARM(int select, int a, int b, int c);
  * those 4 bytes in the same order (least significant byte of the int first).
  * A value is a signed 32-bit amount, sent least significant byte first.
  * Arguments the reader takes as one byte (block, sector, mode, key type, last)
- * are sent as their low 8 bits. Keys are 6 bytes. */
+ * are sent as their low 8 bits (block 0x103 is sent as block 3): programs
+ * written for these functions rely on it, so it stays. The reader functions
+ * of orvix.h refuse such numbers with 4 instead. Keys are 6 bytes. */
 
 /** RFMifare_Mcmno: the reader's module number (command 0xA1).
  *   info  out, 4 bytes: the 2 response bytes, then two zero bytes; read as a

@@ -230,7 +230,7 @@ ORVIX32_SAM_SLOT(4)
 // ---- The same commands on a reader ------------------------------------------
 
 ORVIX32_API int ORVIX32_CALL orvix_cpu_protocol(orvix_reader* r) {
-  return r ? handle<protocolType>(r, 0) : 0;
+  return queryReader(r, 0, protocolType);
 }
 ORVIX32_API int ORVIX32_CALL orvix_cpu_reset(orvix_reader* r, int slot, unsigned char* answer,
                                              size_t answer_size, size_t* received) {

@@ -209,6 +209,13 @@ int keyRoom(const unsigned char* key, size_t size) {
 }
 int outRoom(const void* p, size_t size, size_t need) { return room(outFits(p, size, need)); }
 
+// The numbers a reader call takes whole (the flat exports send their low
+// byte): blocks 0 … 255, the reader's key memory's sectors 0 … 15, and the
+// sectors of the largest card (a 4K card's 40). A number out of range gives
+// 4 before the buffers are looked at; nothing is sent.
+constexpr int kLastBlock = 255, kLastKeySector = 15, kLastCardSector = 39;
+int inRange(int v, int last, int then = 0) { return v < 0 || v > last ? kBadArgument : then; }
+
 }  // namespace
 
 extern "C" {
@@ -283,7 +290,7 @@ ORVIX32_API int ORVIX32_CALL orvix_mifare_module(orvix_reader* r, unsigned char*
 }
 ORVIX32_API int ORVIX32_CALL orvix_mifare_trans_key(orvix_reader* r, int sector,
                                                     const unsigned char* key, size_t key_size) {
-  return handle<transKey>(r, keyRoom(key, key_size), sector, key);
+  return handle<transKey>(r, inRange(sector, kLastKeySector, keyRoom(key, key_size)), sector, key);
 }
 ORVIX32_API int ORVIX32_CALL orvix_mifare_auth_mode(orvix_reader* r, int mode) {
   return handle<authmode>(r, 0, mode);
@@ -298,36 +305,40 @@ ORVIX32_API int ORVIX32_CALL orvix_mifare_get_serial(orvix_reader* r, unsigned c
 }
 ORVIX32_API int ORVIX32_CALL orvix_mifare_read_block(orvix_reader* r, int block, int serial,
                                                      unsigned char* data, size_t data_size) {
-  return handle<readBlock>(r, outRoom(data, data_size, kBlockLen), block, serial, data);
+  return handle<readBlock>(r, inRange(block, kLastBlock, outRoom(data, data_size, kBlockLen)), block,
+                           serial, data);
 }
 ORVIX32_API int ORVIX32_CALL orvix_mifare_write_block(orvix_reader* r, int block, int serial,
                                                       unsigned char* data, size_t data_size) {
-  return handle<writeBlock>(r, room(true, inFits(data, data_size, kBlockLen)), block, serial, data);
+  return handle<writeBlock>(r, inRange(block, kLastBlock, room(true, inFits(data, data_size, kBlockLen))),
+                            block, serial, data);
 }
 ORVIX32_API int ORVIX32_CALL orvix_mifare_write_key(orvix_reader* r, int sector, int serial,
                                                     const unsigned char* key, size_t key_size,
                                                     int last) {
-  return handle<writeKey>(r, keyRoom(key, key_size), sector, serial, key, last);
+  return handle<writeKey>(r, inRange(sector, kLastCardSector, keyRoom(key, key_size)), sector, serial,
+                          key, last);
 }
 ORVIX32_API int ORVIX32_CALL orvix_mifare_read_value(orvix_reader* r, int block, int serial,
                                                      int* value) {
-  return handle<readValue>(r, 0, block, serial, value);
+  return handle<readValue>(r, inRange(block, kLastBlock), block, serial, value);
 }
 ORVIX32_API int ORVIX32_CALL orvix_mifare_write_value(orvix_reader* r, int block, int serial,
                                                       int* value) {
-  return handle<valueCommand<kWriteValue>>(r, 0, block, serial, value);
+  return handle<valueCommand<kWriteValue>>(r, inRange(block, kLastBlock), block, serial, value);
 }
 ORVIX32_API int ORVIX32_CALL orvix_mifare_increment_value(orvix_reader* r, int block, int serial,
                                                           int* value) {
-  return handle<valueCommand<kIncrementValue>>(r, 0, block, serial, value);
+  return handle<valueCommand<kIncrementValue>>(r, inRange(block, kLastBlock), block, serial, value);
 }
 ORVIX32_API int ORVIX32_CALL orvix_mifare_decrement_value(orvix_reader* r, int block, int serial,
                                                           int* value) {
-  return handle<valueCommand<kDecrementValue>>(r, 0, block, serial, value);
+  return handle<valueCommand<kDecrementValue>>(r, inRange(block, kLastBlock), block, serial, value);
 }
 ORVIX32_API int ORVIX32_CALL orvix_mifare_load_key(orvix_reader* r, int mode, int sector,
                                                    const unsigned char* key, size_t key_size) {
-  return handle<loadKey>(r, keyRoom(key, key_size), mode, sector, key);
+  return handle<loadKey>(r, inRange(sector, kLastKeySector, keyRoom(key, key_size)), mode, sector,
+                         key);
 }
 ORVIX32_API int ORVIX32_CALL orvix_mifare_request(orvix_reader* r, int mode, unsigned char* type,
                                                   size_t type_size) {
@@ -342,21 +353,24 @@ ORVIX32_API int ORVIX32_CALL orvix_mifare_select(orvix_reader* r, int serial) {
 }
 ORVIX32_API int ORVIX32_CALL orvix_mifare_authenticate(orvix_reader* r, int key_type, int sector,
                                                        int block) {
-  return handle<authentication>(r, 0, key_type, sector, block);
+  return handle<authentication>(
+      r, inRange(sector, kLastKeySector, inRange(block, kLastBlock)), key_type, sector, block);
 }
 ORVIX32_API int ORVIX32_CALL orvix_mifare_read(orvix_reader* r, int block, unsigned char* data,
                                                size_t data_size) {
-  return handle<readSelected>(r, outRoom(data, data_size, kBlockLen), block, data);
+  return handle<readSelected>(r, inRange(block, kLastBlock, outRoom(data, data_size, kBlockLen)),
+                              block, data);
 }
 ORVIX32_API int ORVIX32_CALL orvix_mifare_write(orvix_reader* r, int block,
                                                 const unsigned char* data, size_t data_size) {
-  return handle<writeSelected>(r, room(true, inFits(data, data_size, kBlockLen)), block, data);
+  return handle<writeSelected>(
+      r, inRange(block, kLastBlock, room(true, inFits(data, data_size, kBlockLen))), block, data);
 }
 ORVIX32_API int ORVIX32_CALL orvix_mifare_increment(orvix_reader* r, int block, int value) {
-  return handle<stepCommand<kIncrement>>(r, 0, block, value);
+  return handle<stepCommand<kIncrement>>(r, inRange(block, kLastBlock), block, value);
 }
 ORVIX32_API int ORVIX32_CALL orvix_mifare_decrement(orvix_reader* r, int block, int value) {
-  return handle<stepCommand<kDecrement>>(r, 0, block, value);
+  return handle<stepCommand<kDecrement>>(r, inRange(block, kLastBlock), block, value);
 }
 ORVIX32_API int ORVIX32_CALL orvix_mifare_halt(orvix_reader* r) { return handle<halt>(r, 0); }
 

@@ -59,6 +59,7 @@ class Line {
 
 std::uint8_t exchange(LinkState& s, Line& line) {
   s.Status = 0;
+  s.FrameOut = false;
   if (!line.sendWithRetry(kSync)) return kSyncNotWritten;
 
   std::uint8_t b = 0;
@@ -73,6 +74,7 @@ std::uint8_t exchange(LinkState& s, Line& line) {
     for (int i = 0; i < s.SendLen; ++i) sum ^= s.SendData[i];
   }
   if (!line.sendWithRetry(sum)) return kSumNotWritten;
+  s.FrameOut = true;
 
   const int allowance = s.CmdCode == 0 ? s.ProbeReplyTries : s.CmdReplyTries;
   if (allowance < 1) return kNoAck;
@@ -135,31 +137,55 @@ std::uint8_t ExchangeFrame(LinkState& s) {
 
 namespace {
 
-// Whether the frame may be sent again after the link error status. The value
-// commands (0xB1, 0xB2 one-shot, 0xBB, 0xBC on the selected card) change the
-// card again each time they are carried out, so they are repeated only when
-// the failure came before the whole frame, checksum included, was written:
-// the reader cannot have acted on it. Every other command of the family
-// reads, or writes the same bytes again, and is always repeated.
+// The value commands (0xB1, 0xB2 one-shot, 0xBB, 0xBC on the selected card)
+// change the card again each time they are carried out.
+bool changesAgain(std::uint8_t cmd) {
+  return cmd == 0xB1 || cmd == 0xB2 || cmd == 0xBB || cmd == 0xBC;
+}
+// The commands that change the card: the value commands, and the block, key
+// and value writes (0xAD, 0xAE, 0xB0, 0xBA).
+bool changesCard(std::uint8_t cmd) {
+  return changesAgain(cmd) || cmd == 0xAD || cmd == 0xAE || cmd == 0xB0 || cmd == 0xBA;
+}
+
+// Whether the frame may be sent again after the link error status. A value
+// command is repeated only when the failure came before the whole frame,
+// checksum included, was written: the reader cannot have acted on it. Every
+// other command of the family reads, or writes the same bytes again, and is
+// always repeated.
 bool repeatable(std::uint8_t cmd, std::uint8_t status) {
-  const bool changesAgain = cmd == 0xB1 || cmd == 0xB2 || cmd == 0xBB || cmd == 0xBC;
-  return !changesAgain || status <= kSumNotWritten;
+  return !changesAgain(cmd) || status <= kSumNotWritten;
+}
+
+// After one exchange of the caller's frame: whether the card may now have
+// been changed without the caller knowing. Only the reader's answer settles
+// it: success says the card holds what was sent; a refusal to the first
+// frame says nothing happened; a link error or a cancel after the frame
+// leaves it open, and so does a refusal to a frame sent again.
+void noteOutcome(LinkState& s, std::uint8_t status) {
+  if (!changesCard(s.CmdCode)) return;
+  if (status == 0)
+    s.MayHaveChanged = false;
+  else if (s.FrameOut && (isLinkError(status) || cancelled(s)))
+    s.MayHaveChanged = true;
 }
 
 }  // namespace
 
 std::uint8_t ExchangeWithRelink(LinkState& s) {
   std::uint8_t status = ExchangeFrame(s);
+  noteOutcome(s, status);
   // The relink sends its own probe frame; keep the caller's frame to repeat it.
   const std::uint8_t cmd = s.CmdCode;
   const std::uint8_t len = s.SendLen;
   const std::array<std::uint8_t, 255> data = s.SendData;
   for (int cycle = 0; cycle < kMaxRelinks && isLinkError(status) && !cancelled(s); ++cycle) {
-    unlinkComImpl(s, s.SettleOnRelink);
-    if (s.Device.empty())
+    if (s.Device.empty()) {
+      unlinkComImpl(s, s.SettleOnRelink);
       linkComImpl(s, s.PortIndex);
-    else
-      relinkImpl(s, false);
+    } else {
+      relinkImpl(s, false);  // (an RFC 2217 connection is kept and set again)
+    }
     if (cancelled(s)) break;
     // Relinked, but not sent again: the card's state is unknown to the caller.
     if (!repeatable(cmd, status)) return s.Status = status;
@@ -167,6 +193,7 @@ std::uint8_t ExchangeWithRelink(LinkState& s) {
     s.SendLen = len;
     s.SendData = data;
     status = ExchangeFrame(s);
+    noteOutcome(s, status);
   }
   return status;
 }

@@ -1,4 +1,5 @@
 // Opening, configuring and closing the reader's port, and the link exports.
+#include <chrono>
 #include <cstdio>
 
 #include "link/link_state.h"
@@ -30,30 +31,68 @@ std::uint8_t probe(LinkState& s) {
   return ExchangeFrame(s);
 }
 
+// Sets the line of an open port to baud: rates, time-outs, queues, purge.
+// 0, or 1 after closing the port when any step failed (LastOpenError then
+// says why when the port knows).
+int configure(LinkState& s, SerialPort* port, int portIndex, int baud);
+
+// A server that holds its device a little while after a connection closed
+// answers a new one with "Port already in use": asked again until this long
+// after the first try.
+constexpr int kServerBusyRetryMs = 2000;
+constexpr int kServerBusyPauseMs = 50;
+
+// One try of one speed: open the port (or, over RFC 2217, change the speed
+// on the open connection) and probe. 0 = linked.
+int tryLink(LinkState& s, int port, int baud, bool settle, bool* probed) {
+  const bool inPlace = !s.Device.empty() && s.ComHandle && s.ComHandle->relinksInPlace();
+  if (!inPlace) unlinkComImpl(s, settle);
+  if (s.SpeedPolicy != 0 && s.SpeedPolicy != baud) return 1;
+  s.LastOpenError = OpenError::None;
+  const int opened = inPlace ? configure(s, s.ComHandle, port, baud) : OpenComPort(s, port, baud);
+  if (opened != 0) return 1;
+  *probed = true;
+  if (probe(s) == 0) return 0;
+  if (s.ComHandle) s.LastOpenError = s.ComHandle->lostBecause();
+  return 1;
+}
+
 // LinkCom on one port; *probed tells whether any probe ran. A reader with a
-// speed of its own tries only that speed. A reader's own device that could
+// speed of its own tries only that speed, and a reader on a port whose speed
+// is the server's (raw TCP) only the first. A reader's own device that could
 // not be opened at all is not tried again at the other speed: a server that
-// does not answer would hold the caller for a second connect time.
+// does not answer would hold the caller for a second connect time. A reader
+// that linked at neither speed closes its port: its next call links again,
+// fastest speed first.
 int linkOnPort(LinkState& s, int port, bool* probed, bool settle) {
   s.Contact.SelectedCardType = 255;
+  s.FixedSpeed = false;
+  const bool reader = !s.Device.empty();
   for (const int baud : {kFastBaud, kSlowBaud}) {
-    unlinkComImpl(s, settle);
-    if (s.SpeedPolicy != 0 && s.SpeedPolicy != baud) continue;
-    s.LastOpenError = OpenError::None;
-    if (OpenComPort(s, port, baud) == 0) {
-      *probed = true;
-      if (probe(s) == 0) {
-        s.BaudInUse = baud;
-        return 0;
-      }
-    } else if (!s.Device.empty() && s.LastOpenError != OpenError::None) {
-      s.BaudInUse = 0;
+    int linked = tryLink(s, port, baud, settle, probed);
+    const auto start = std::chrono::steady_clock::now();
+    while (linked != 0 && reader && s.LastOpenError == OpenError::ServerBusy && !cancelled(s) &&
+           std::chrono::steady_clock::now() - start <
+               std::chrono::milliseconds(kServerBusyRetryMs)) {
+      unlinkComImpl(s, false);
+      for (int waited = 0; waited < kServerBusyPauseMs && !cancelled(s); waited += kSettleSliceMs)
+        ports(s).pause(kSettleSliceMs);
+      linked = tryLink(s, port, baud, false, probed);
+    }
+    if (linked == 0) {
+      s.BaudInUse = baud;
+      return 0;
+    }
+    s.BaudInUse = 0;
+    if (cancelled(s) || (reader && s.LastOpenError != OpenError::None)) break;
+    if (reader && s.ComHandle && !s.ComHandle->setsSpeed() && s.SpeedPolicy == 0) {
+      s.FixedSpeed = true;
       break;
     }
-    if (cancelled(s)) break;
-    s.BaudInUse = 0;
   }
   s.BaudInUse = 0;
+  if (reader && s.ComHandle) unlinkComImpl(s, false);
+  if (reader && s.ComHandle) closeAndForget(s, false);
   return 1;
 }
 
@@ -87,17 +126,22 @@ int OpenComPort(LinkState& s, int portIndex, int baud) {
   if (!port) return 1;
   s.ComHandle = port;
   port->setCancel(s.Cancel);
+  return configure(s, port, portIndex, baud);
+}
 
+namespace {
+
+int configure(LinkState& s, SerialPort* port, int portIndex, int baud) {
+  s.LineSpeed = baud;
+  const auto fail = [&](bool clearFirst) {
+    if (s.LastOpenError == OpenError::None) s.LastOpenError = port->lostBecause();
+    closeAndForget(s, clearFirst);
+    return 1;
+  };
   char mode[64];
   std::snprintf(mode, sizeof mode, "COM%d: baud=9600 parity=N data=8 stop=1", portIndex + 1);
-  if (!port->buildLine(mode)) {
-    closeAndForget(s, false);
-    return 1;
-  }
-  if (!port->applyLine(baud == kFastBaud ? kFastRateValue : kSlowBaud)) {
-    closeAndForget(s, true);
-    return 1;
-  }
+  if (!port->buildLine(mode)) return fail(false);
+  if (!port->applyLine(baud == kFastBaud ? kFastRateValue : kSlowBaud)) return fail(true);
   const int m = baud == kFastBaud ? 1 : 2;
   s.LineMultiplier = m;
   Timeouts t;
@@ -108,16 +152,13 @@ int OpenComPort(LinkState& s, int portIndex, int baud) {
   t.writeConstant = 100;
   s.CmdReplyTries = 10;
   s.ProbeReplyTries = 2;
-  if (!port->setTimeouts(t) || !port->setQueues(kQueueBytes, kQueueBytes) || !port->purge()) {
-    closeAndForget(s, true);
-    return 1;
-  }
-  if (!port->setEventMaskNone()) {
-    closeAndForget(s, false);
-    return 1;
-  }
+  if (!port->setTimeouts(t) || !port->setQueues(kQueueBytes, kQueueBytes) || !port->purge())
+    return fail(true);
+  if (!port->setEventMaskNone()) return fail(false);
   return 0;
 }
+
+}  // namespace
 
 std::size_t WriteComBytes(LinkState& s, const std::uint8_t* data, std::size_t count) {
   SerialPort* port = s.ComHandle;

@@ -34,6 +34,11 @@ struct LinkState {
   std::uint8_t Status = 0;
   std::uint8_t RecvLen = 0;
   std::array<std::uint8_t, 255> RecvData{};  // never cleared
+  bool FrameOut = false;  // the last exchange wrote its whole command frame
+  // A Mifare command that changes the card went out and no answer of the
+  // reader settled it (a link error after the frame, or a cancel): the card
+  // may or may not have been changed. Cleared at each reader call.
+  bool MayHaveChanged = false;
 
   // Contact-card families: selected card type, slot protocol, cipher.
   ContactState Contact{};
@@ -52,6 +57,7 @@ struct LinkState {
   int SpeedPolicy = 0;         // 0 = 57600 then 9600; or the one speed to use
   bool SettleOnRelink = true;  // the relink's close pauses as UnLinkCom does
   OpenError LastOpenError = OpenError::None;
+  bool FixedSpeed = false;  // the last link found a port whose speed is the server's
   Trace OwnTrace{};
   orvix_trace_callback Callback = nullptr;
   void* CallbackUser = nullptr;

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -15,16 +16,50 @@
 struct orvix_reader {
   orvix::LinkState state;
   orvix::CancelSignal cancel;
-  // Held by each call, and by a thread between orvix_begin and orvix_end.
-  std::recursive_mutex lock;
-  std::atomic<int> running{0};  // calls in progress (what orvix_cancel stops)
-  std::atomic<std::thread::id> holder{};
+  // Who holds the reader: a thread in a call, or between orvix_begin and
+  // orvix_end. Guarded by m; released holds are announced on cv.
+  std::mutex m;
+  std::condition_variable cv;
+  std::thread::id holder{};
+  int depth = 0;            // holds of the holder: calls and orvix_begin
   int holdDepth = 0;        // orvix_begin nesting of the holder
+  int waiters = 0;          // threads waiting for the reader
+  bool closing = false;     // orvix_close has begun: waiters give up
+  std::atomic<int> running{0};  // calls in progress (what orvix_cancel stops)
+  std::atomic<int> mayHaveChanged{0};  // of the last call (orvix_may_have_changed)
   bool purgeFirst = false;  // the last call was cancelled: settle before the next
   std::chrono::steady_clock::time_point cancelledAt{};
 };
 
 namespace orvix {
+
+// Takes the reader for the calling thread (again, when it holds it already),
+// waiting for another holder. 0, or ORVIX_READER_CLOSED when the reader was
+// closed meanwhile (it must not be touched any more then).
+inline int acquire(orvix_reader& r) {
+  std::unique_lock<std::mutex> lk(r.m);
+  const auto me = std::this_thread::get_id();
+  if (r.holder != me) {
+    ++r.waiters;
+    r.cv.wait(lk, [&] { return r.closing || r.holder == std::thread::id{}; });
+    --r.waiters;
+    if (r.closing) {
+      r.cv.notify_all();  // the closer waits for the last waiter to leave
+      return ORVIX_READER_CLOSED;
+    }
+    r.holder = me;
+  }
+  ++r.depth;
+  return 0;
+}
+
+inline void release(orvix_reader& r) {
+  const std::lock_guard<std::mutex> lk(r.m);
+  if (--r.depth == 0) {
+    r.holder = std::thread::id{};
+    r.cv.notify_all();
+  }
+}
 
 // Purges the reader's line (bytes of a cancelled exchange still coming in).
 inline void purgeLine(LinkState& s) {
@@ -44,32 +79,59 @@ inline void settleAfterCancel(orvix_reader& r) {
 }
 
 // Runs a handle function's body on the reader, the reader held for the call.
-// No exception leaves it.
+// A reader whose last relink found nobody (the port closed) links again
+// first, at its best speed. No exception leaves it.
 template <class Body>
-int onReader(orvix_reader* r, Body&& body) noexcept {
+int onReader(orvix_reader* r, Body&& body, bool linkFirst = true) noexcept {
   if (!r) return kBadArgument;
   try {
-    const std::lock_guard<std::recursive_mutex> hold(r->lock);
-    struct Running {
-      explicit Running(std::atomic<int>& n) : n_(n) { ++n_; }
-      ~Running() { --n_; }
-      std::atomic<int>& n_;
-    } running(r->running);
+    if (const int closed = acquire(*r)) return closed;
+    struct Held {
+      orvix_reader& r;
+      ~Held() {
+        --r.running;
+        release(r);
+      }
+    } held{*r};
+    ++r->running;
     if (r->running.load() == 1) r->cancel.clear();  // a cancel from before this call
     if (r->purgeFirst) {
       settleAfterCancel(*r);
       r->purgeFirst = false;
     }
-    const int status = body(r->state);
+    LinkState& s = r->state;
+    s.MayHaveChanged = false;
+    if (linkFirst && !s.ComHandle && !r->cancel.raised()) relinkImpl(s, false);
+    const int status = body(s);
+    r->mayHaveChanged.store(s.MayHaveChanged ? 1 : 0);
     if (!r->cancel.raised()) return status;
+    if (status == 0) {  // the command was carried out whole
+      r->cancel.clear();
+      return status;
+    }
+    purgeLine(s);  // with the cancel still raised: nothing waits on the server
     r->cancel.clear();
-    if (status == 0) return status;  // the command was carried out whole
-    purgeLine(r->state);
     r->purgeFirst = true;
     r->cancelledAt = std::chrono::steady_clock::now();
-    return ORVIX_CANCELLED;
+    return s.MayHaveChanged ? ORVIX_CARD_MAY_HAVE_CHANGED : ORVIX_CANCELLED;
   } catch (...) {
     return kInternalError;
+  }
+}
+
+// A query of the reader's state: waits for a call in progress, is never
+// cancelled and gives fallback (never a result code) when the reader is
+// closed or a fault stops it.
+template <class Value>
+int queryReader(orvix_reader* r, int fallback, Value&& value) noexcept {
+  if (!r) return fallback;
+  try {
+    if (acquire(*r) != 0) return fallback;
+    const int v = value(r->state);
+    release(*r);
+    return v;
+  } catch (...) {
+    return fallback;
   }
 }
 

@@ -119,12 +119,19 @@ struct Address {
 };
 
 // "tcp://HOST:PORT" or "rfc2217://HOST:PORT"; HOST may be "[v6 address]".
+// Whether text begins with the scheme (lower case), in any case.
+bool hasScheme(const char* text, const char* scheme) {
+  for (; *scheme; ++text, ++scheme)
+    if (!*text || (*text | 0x20) != *scheme) return false;
+  return true;
+}
+
 bool parseUrl(const char* url, Address& a) {
   if (!url || std::strlen(url) > kMaxUrl) return false;
   std::string rest;
-  if (std::strncmp(url, "tcp://", 6) == 0) {
+  if (hasScheme(url, "tcp://")) {
     rest = url + 6;
-  } else if (std::strncmp(url, "rfc2217://", 10) == 0) {
+  } else if (hasScheme(url, "rfc2217://")) {
     rest = url + 10;
     a.telnet = true;
   } else {
@@ -171,14 +178,19 @@ bool waitReady(PollFd p, int ms, const CancelSignal* cancel, bool& watch) {
 }
 
 // Connects to the first address of host that answers within the limit (a
-// cancel gives up at once).
-Socket connectTo(const Address& a, const CancelSignal* cancel) {
+// cancel gives up at once). On failure *why tells a name not found, a
+// refusal (by every address) or a time-out.
+Socket connectTo(const Address& a, const CancelSignal* cancel, OpenError* why) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_NUMERICSERV;
   addrinfo* list = nullptr;
-  if (getaddrinfo(a.host.c_str(), a.port.c_str(), &hints, &list) != 0) return kNoSocket;
+  if (getaddrinfo(a.host.c_str(), a.port.c_str(), &hints, &list) != 0) {
+    *why = OpenError::NotResolved;
+    return kNoSocket;
+  }
+  *why = OpenError::Refused;
   const long long deadline = nowMs() + kConnectMs;
   Socket found = kNoSocket;
   for (addrinfo* ai = list; ai && found == kNoSocket; ai = ai->ai_next) {
@@ -206,6 +218,7 @@ Socket connectTo(const Address& a, const CancelSignal* cancel) {
              error == 0;
         break;
       }
+      if (!up && deadline - nowMs() <= 0) *why = OpenError::TimedOut;
     }
     if (up) {
       int one = 1;
@@ -236,6 +249,17 @@ class NetPort final : public SerialPort {
   }
 
   const char* url() const override { return url_.c_str(); }
+  bool setsSpeed() const override { return telnet_; }
+  bool relinksInPlace() const override { return telnet_ && alive(); }
+  OpenError lostBecause() const override {
+    // ser2net answers a connection to a port another client holds with
+    // "Port already in use" and closes it.
+    if (lost_ && std::string(heard_, heardLen_).find("in use") != std::string::npos)
+      return OpenError::ServerBusy;
+    if (telnet_ && !lost_ && sock_ != kNoSocket && (decoder_.comPortRefused() || unanswered_))
+      return OpenError::NotRfc2217;
+    return OpenError::None;
+  }
 
   bool buildLine(const char* modeText) override { return alive() && modeText != nullptr; }
 
@@ -258,7 +282,9 @@ class NetPort final : public SerialPort {
     const std::uint32_t all = 1u << telnet::kSetBaudRate | 1u << telnet::kSetDataSize |
                               1u << telnet::kSetParity | 1u << telnet::kSetStopSize |
                               1u << telnet::kSetControl;
-    return awaitAnswers(all) && decoder_.answeredBaud() == baud;
+    const bool answered = awaitAnswers(all);
+    unanswered_ = !answered && !cancelled();
+    return answered && decoder_.answeredBaud() == baud;
   }
 
   bool setTimeouts(const Timeouts& t) override {
@@ -270,12 +296,15 @@ class NetPort final : public SerialPort {
   }
 
   bool purge() override {
-    // What has already come in is dropped, as a local port's input queue.
-    for (int i = 0; i < 64 && alive() && pump(0); ++i) {
+    // What has already come in is dropped, as a local port's input queue
+    // (without waiting, and whether or not a cancel is raised).
+    for (int i = 0; i < 64 && alive() && take(); ++i) {
     }
     rxHead_ = rxTail_ = 0;
     if (!alive()) return false;
-    if (!telnet_) return true;
+    // A cancelled call purges at once: the server's purge waits for the
+    // next call, which purges again.
+    if (!telnet_ || cancelled()) return true;
     const std::uint8_t both = 3;
     decoder_.clearAnswers();
     if (!command(telnet::kPurgeData, &both, 1)) return false;
@@ -391,8 +420,11 @@ class NetPort final : public SerialPort {
   // Waits up to ms for bytes from the server (only with the receive queue
   // empty) and takes them in: line data into the queue, Telnet answers sent
   // back at once. True when line data arrived.
-  bool pump(int ms) {
-    if (!waitFor(POLLIN, ms)) return false;
+  bool pump(int ms) { return waitFor(POLLIN, ms) && take(); }
+
+  // Takes in what the server has sent, without waiting. True when line data
+  // arrived.
+  bool take() {
     std::uint8_t raw[sizeof rx_];
     const int n = recvSome(sock_, raw, sizeof raw);
     if (n <= 0) {
@@ -403,6 +435,7 @@ class NetPort final : public SerialPort {
     if (!telnet_) {
       std::memcpy(rx_, raw, static_cast<std::size_t>(n));
       rxTail_ = static_cast<std::size_t>(n);
+      hear();
       return true;
     }
     rxTail_ = decoder_.feed(raw, static_cast<std::size_t>(n), rx_);
@@ -411,7 +444,15 @@ class NetPort final : public SerialPort {
       sendSome(sock_, decoder_.reply(), decoder_.replyLength());
       decoder_.clearReply();
     }
+    hear();
     return rxTail_ > 0;
+  }
+
+  // Keeps the first line bytes of the connection: a server's refusal text.
+  void hear() {
+    const std::size_t n = std::min(rxTail_, sizeof heard_ - heardLen_);
+    std::memcpy(heard_ + heardLen_, rx_, n);
+    heardLen_ += n;
   }
 
   std::size_t takeQueued(std::uint8_t* out, std::size_t want) {
@@ -424,6 +465,9 @@ class NetPort final : public SerialPort {
   Socket sock_;
   bool telnet_;
   bool lost_ = false;
+  bool unanswered_ = false;  // the server did not answer port control in time
+  char heard_[64] = {};
+  std::size_t heardLen_ = 0;
   bool watchCancel_ = true;  // false once a stale cancel byte was seen in this transfer
   std::string url_;
   Timeouts t_{};
@@ -436,14 +480,21 @@ class NetPort final : public SerialPort {
 }  // namespace
 
 bool isNetworkPortName(const char* name) {
-  return name &&
-         (std::strncmp(name, "tcp://", 6) == 0 || std::strncmp(name, "rfc2217://", 10) == 0);
+  return name && (hasScheme(name, "tcp://") || hasScheme(name, "rfc2217://"));
 }
 
-SerialPort* openNetworkPort(const char* url, const CancelSignal* cancel) {
+bool isNetworkPortUrl(const char* name) {
+  Address a;
+  return parseUrl(name, a);
+}
+
+SerialPort* openNetworkPort(const char* url, const CancelSignal* cancel, OpenError* why) {
+  OpenError ignored = OpenError::None;
+  OpenError& error = why ? *why : ignored;
+  error = OpenError::NoPort;
   Address a;
   if (!parseUrl(url, a) || !startSockets()) return nullptr;
-  const Socket s = connectTo(a, cancel);
+  const Socket s = connectTo(a, cancel, &error);
   if (s == kNoSocket) {
     stopSockets();
     return nullptr;
@@ -451,9 +502,11 @@ SerialPort* openNetworkPort(const char* url, const CancelSignal* cancel) {
   auto* port = new NetPort(s, a.telnet, url);
   port->setCancel(cancel);
   if (!port->start()) {
+    error = port->lostBecause();
     delete port;
     return nullptr;
   }
+  error = OpenError::None;
   return port;
 }
 

@@ -46,6 +46,20 @@ class CancelSignal {
   bool usable_ = false;
 };
 
+// Why a port could not be opened.
+enum class OpenError {
+  None,
+  NoPort,      // no such device, or the console
+  Busy,        // held by another program
+  Permission,  // not for this user
+  NotSerial,   // not a serial device
+  Refused,     // network: the server refused the connection
+  NotResolved, // network: the host name was not found
+  TimedOut,    // network: no server accepted the connection in time
+  NotRfc2217,  // network: the server refused or ignored port control
+  ServerBusy,  // network: the server's port is held by another client
+};
+
 // One open serial port. Every operation reports failure by its result and
 // never throws.
 class SerialPort {
@@ -77,14 +91,22 @@ class SerialPort {
   virtual bool close() = 0;
   // The URL of a network port (for the trace); nullptr for a local one.
   virtual const char* url() const { return nullptr; }
+  // Whether applyLine changes the line speed on the open port (a local
+  // port, RFC 2217), or leaves it to a server (raw TCP).
+  virtual bool setsSpeed() const { return true; }
+  // Whether a relink may change the speed on this open port instead of
+  // closing it and opening it again (RFC 2217: a new connection would find
+  // the server still holding the device).
+  virtual bool relinksInPlace() const { return false; }
+  // Why the port stopped working, when it can tell (a server that closed
+  // the connection saying its port is in use); None otherwise.
+  virtual OpenError lostBecause() const { return OpenError::None; }
 
  protected:
   bool cancelled() const { return cancel_ && cancel_->raised(); }
   const CancelSignal* cancel_ = nullptr;
 };
 
-// Why a port could not be opened.
-enum class OpenError { None, NoPort, Busy, Permission };
 
 // What the link needs from the operating system besides an open port: opening
 // a port by index and pausing the calling thread. Unit tests substitute a
@@ -117,10 +139,13 @@ PortSystem& systemPorts();
 // Port names that are URLs: "tcp://HOST:PORT" (a raw byte stream) and
 // "rfc2217://HOST:PORT" (Telnet with COM Port Control).
 bool isNetworkPortName(const char* name);
+// Whether name is a well-formed network port URL.
+bool isNetworkPortUrl(const char* name);
 // Connects to a serial device server (within 3 s; a raised cancel gives up
 // at once). Returns nullptr when the URL is malformed or the server refused
-// or did not answer.
-SerialPort* openNetworkPort(const char* url, const CancelSignal* cancel = nullptr);
+// or did not answer, and says why in *why (when given).
+SerialPort* openNetworkPort(const char* url, const CancelSignal* cancel = nullptr,
+                            OpenError* why = nullptr);
 
 #if !defined(_WIN32)
 // The serial driver's low-latency flag of an open port (TIOCGSERIAL and

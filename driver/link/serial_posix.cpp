@@ -327,11 +327,15 @@ class PosixPorts final : public PortSystem {
     OpenError& error = why ? *why : ignored;
     error = OpenError::NoPort;
     if (isNetworkPortName(path.c_str())) {
-      SerialPort* port = openNetworkPort(path.c_str(), cancel);
+      SerialPort* port = openNetworkPort(path.c_str(), cancel, &error);
       if (port) error = OpenError::None;
       return port;
     }
-    if (path.empty() || isConsole(path.c_str()) || !mayBeSerial(path.c_str())) return nullptr;
+    if (path.empty() || isConsole(path.c_str())) return nullptr;
+    if (!mayBeSerial(path.c_str())) {
+      error = OpenError::NotSerial;
+      return nullptr;
+    }
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
       if (errno == EACCES || errno == EPERM) error = OpenError::Permission;
@@ -340,6 +344,7 @@ class PosixPorts final : public PortSystem {
     }
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !isatty(fd)) {
+      error = OpenError::NotSerial;
       ::close(fd);
       return nullptr;
     }

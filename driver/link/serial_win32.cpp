@@ -165,12 +165,20 @@ class Win32Ports final : public PortSystem {
       return openNetworkPort(url);
     return openDevice(deviceFor(index), true, nullptr, nullptr);
   }
-  std::string deviceFor(int index) override { return "\\\\.\\COM" + std::to_string(index + 1); }
+  // A port variable that holds a URL names a network port; any other port
+  // is the system's COMn.
+  std::string deviceFor(int index) override {
+    char name[32];
+    std::snprintf(name, sizeof name, "ORVIX32_COM%d", index + 1);
+    if (const char* url = std::getenv(name); url && isNetworkPortName(url)) return url;
+    return "\\\\.\\COM" + std::to_string(index + 1);
+  }
   SerialPort* openDevice(const std::string& device, bool, OpenError* why,
                          const CancelSignal* cancel) override {
     if (isNetworkPortName(device.c_str())) {
-      SerialPort* port = openNetworkPort(device.c_str(), cancel);
-      if (why) *why = port ? OpenError::None : OpenError::NoPort;
+      OpenError ignored = OpenError::None;
+      SerialPort* port = openNetworkPort(device.c_str(), cancel, why ? why : &ignored);
+      if (port && why) *why = OpenError::None;
       return port;
     }
     // Not shared (exclusive), existing device only, overlapped.

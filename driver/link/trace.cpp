@@ -57,7 +57,11 @@ bool replaceOlder(const char* name, const char* older) {
 int openAppend(const char* name) {
   // Non-blocking: opening a FIFO without a reader fails at once (ENXIO)
   // instead of waiting for one, and a full pipe fails a write (EAGAIN).
-  return ::open(name, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
+  // 0600, as the lines hold every key sent; a symbolic link is refused
+  // (O_NOFOLLOW), so a link planted at the name never points the keys
+  // elsewhere.
+  return ::open(name, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW,
+                0600);
 }
 // Writes everything or fails. SIGPIPE (reader gone) and SIGXFSZ (past the
 // host's file-size limit) are blocked in the calling thread around the
@@ -103,10 +107,12 @@ long long regularSize(int fd) {
   struct stat st {};
   return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<long long>(st.st_size) : -1;
 }
-// Renames name to older, replacing an older regular file (never anything
-// else: a directory, a link or a device there is left alone).
+// Renames name to older, replacing an older regular file; only a regular
+// file is ever renamed or replaced (a directory, a link or a device at
+// either name is left alone, and tracing stops).
 bool replaceOlder(const char* name, const char* older) {
   struct stat st {};
+  if (lstat(name, &st) != 0 || !S_ISREG(st.st_mode)) return false;
   if (lstat(older, &st) == 0 && !S_ISREG(st.st_mode)) return false;
   return ::rename(name, older) == 0;
 }

@@ -6,6 +6,9 @@
 // and the library version comes first and again whenever one of them changes. When the variable is
 // unset nothing is recorded at all.
 //
+// The file is created 0600 (it holds every key sent), and a name that is a
+// symbolic link is refused, for ORVIX32_TRACE too.
+//
 // The trace never holds up or harms its host: the file is opened without
 // waiting (a FIFO nobody reads is simply not traced) and is not inherited by
 // child programs; a write that fails (no reader any more, a full pipe, a full

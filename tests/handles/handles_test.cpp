@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <set>
 #include <thread>
 
 #include "e2e.h"
@@ -294,6 +295,26 @@ TEST_F(Handles, ABufferOneByteShortIsRefusedAndNothingIsSent) {
       {"kq_trans_cmd", kIn, [&] { return orvix_kq_trans_cmd(r, 0x40, 6, b, 4); }},
       {"kq_download_password kind 1", kIn, [&] { return orvix_kq_download_password(r, 1, b, 3); }},
       {"kq_download_password kind 2", kIn, [&] { return orvix_kq_download_password(r, 2, b, 5); }},
+      // Numbers the flat exports would cut to their low byte (0x103: block 3,
+      // a sector trailer).
+      {"mifare_write_block 0x103", kIn, [&] { return orvix_mifare_write_block(r, 0x103, 0, b, 16); }},
+      {"mifare_read_block 256", kIn, [&] { return orvix_mifare_read_block(r, 256, 0, b, 16); }},
+      {"mifare_read_value -1", kIn, [&] { return orvix_mifare_read_value(r, -1, 0, clock); }},
+      {"mifare_write_value 256", kIn, [&] { return orvix_mifare_write_value(r, 256, 0, clock); }},
+      {"mifare_increment_value 0x104", kIn,
+       [&] { return orvix_mifare_increment_value(r, 0x104, 0, clock); }},
+      {"mifare_decrement_value 256", kIn,
+       [&] { return orvix_mifare_decrement_value(r, 256, 0, clock); }},
+      {"mifare_write 0x103", kIn, [&] { return orvix_mifare_write(r, 0x103, b, 16); }},
+      {"mifare_read 256", kIn, [&] { return orvix_mifare_read(r, 256, b, 16); }},
+      {"mifare_increment 256", kIn, [&] { return orvix_mifare_increment(r, 256, 1); }},
+      {"mifare_decrement -1", kIn, [&] { return orvix_mifare_decrement(r, -1, 1); }},
+      {"mifare_authenticate block 256", kIn, [&] { return orvix_mifare_authenticate(r, 0, 0, 256); }},
+      {"mifare_authenticate sector 16", kIn, [&] { return orvix_mifare_authenticate(r, 0, 16, 4); }},
+      {"mifare_load_key sector 16", kIn, [&] { return orvix_mifare_load_key(r, 0, 16, b, 6); }},
+      {"mifare_trans_key sector -1", kIn, [&] { return orvix_mifare_trans_key(r, -1, b, 6); }},
+      {"mifare_write_key sector 40", kIn,
+       [&] { return orvix_mifare_write_key(r, 40, 0, b, 6, 255); }},
   };
   for (const auto& row : rows) {
     std::memset(b, 0, sizeof b);
@@ -379,6 +400,86 @@ TEST_F(Handles, CloseReleasesThePortAtOnce) {
   EXPECT_THROW(orvix::Reader("/nonexistent/port"), std::system_error);
 }
 
+// COM10 is the tenth mapped port; an open that fails once the port was
+// opened (no reader answers) lets it go at once.
+TEST_F(Handles, ComTenOpensItsMappingAndAFailedOpenReleasesThePort) {
+  setenv("ORVIX32_COM10", sims[1]->path().c_str(), 1);
+  orvix::Reader ten("COM10");
+  EXPECT_EQ(ten.port_name(), "COM10");
+  ASSERT_FALSE(ten.mifare_load_key(0, 0, kKey));
+  Bytes serial;
+  ASSERT_FALSE(readSerial(ten, serial));
+  EXPECT_EQ(serial, Bytes({0x9A, 0xBC, 0xDE, 0xF0, 0x08}));
+  control(0, "fault silent count=all");
+  orvix_reader* r = nullptr;
+  EXPECT_EQ(orvix_open("COM1", nullptr, &r), 102);
+  control(0, "faults clear");
+  ASSERT_EQ(orvix_open("COM1", nullptr, &r), 0);
+  EXPECT_EQ(orvix_close(r), 0);
+}
+
+// Waits (within 5 s) until pred holds; false if it never does.
+bool eventually(const std::function<bool()>& pred) {
+  for (const auto until = Clock::now() + std::chrono::seconds(5); Clock::now() < until;
+       std::this_thread::yield())
+    if (pred()) return true;
+  return pred();
+}
+
+// A failed or cancelled call says whether the card may have been changed:
+// exactly when a frame that changes it went out and no answer settled it.
+// Value steps are never sent twice; whenever the reader carried one out,
+// the caller is told so.
+TEST_F(Handles, FailedCallsSayWhetherTheCardMayHaveChanged) {
+  orvix::Reader reader("COM1");
+  const unsigned char snr[4] = {0x12, 0x34, 0x56, 0x78};
+  int serial = 0;
+  std::memcpy(&serial, snr, 4);
+  ASSERT_FALSE(reader.mifare_load_key(0, 1, kKey));
+  const struct {
+    const char* fault;  // on the increment (B1) or the block write (AD)
+    bool write;
+    int want, changed;
+    bool cancelled;  // cancelled once the reader has the frame
+  } rows[] = {
+      {"noack cmd=B1", false, 108, 1, false},
+      {"nostatus cmd=B1", false, 111, 1, false},
+      {"status cmd=B1 status=37", false, 37, 0, false},
+      {"wrongready", false, 0, 0, false},
+      {"", false, 0, 0, false},
+      {"noack cmd=AD", true, 0, 0, false},  // written again, and answered
+      {"delay cmd=B1 ms=300", false, ORVIX_CARD_MAY_HAVE_CHANGED, 1, true},
+      {"delay cmd=AD ms=300", true, ORVIX_CARD_MAY_HAVE_CHANGED, 1, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.fault);
+    int purse = 100;
+    ASSERT_FALSE(reader.mifare_write_value(4, serial, purse));
+    if (*row.fault) control(0, std::string("fault ") + row.fault);
+    std::error_code result;
+    std::thread call([&] {
+      int amount = 50;
+      unsigned char block[16] = {1, 2, 3};
+      result = row.write ? reader.mifare_write_block(5, serial, block)
+                         : reader.mifare_increment_value(4, serial, amount);
+    });
+    if (row.cancelled) {
+      ASSERT_TRUE(eventually([&] { return sims[0]->pendingFaults() == 0; }));
+      EXPECT_FALSE(reader.cancel());
+    }
+    call.join();
+    EXPECT_EQ(result.value(), row.want) << result.message();
+    EXPECT_EQ(orvix_may_have_changed(reader.native_handle()), row.changed);
+    control(0, "faults clear");
+    const std::error_code back = reader.mifare_read_value(4, serial, purse);
+    ASSERT_FALSE(back) << back.message();
+    EXPECT_FALSE(reader.may_have_changed());  // a call that succeeded
+    if (!row.write && purse != 100) {
+      EXPECT_TRUE(row.changed || row.want == 0) << purse;
+    }
+  }
+}
+
 // A process forked from the opener that closes the reader (as a child's
 // destructors do) leaves the opener's hold on the port as it was.
 TEST_F(Handles, AForkedChildsCloseLeavesTheOpenersPort) {
@@ -395,46 +496,102 @@ TEST_F(Handles, AForkedChildsCloseLeavesTheOpenersPort) {
   EXPECT_EQ(orvix_close(r), 0);
 }
 
-TEST(HandleTexts, EveryLibraryCodeHasItsText) {
-  const std::pair<int, const char*> rows[] = {
-      {0, "success"},
-      {4, "bad argument"},
-      {101, "sync byte not written"},
-      {102, "no answer to sync"},
-      {103, "answer to sync not 0x45"},
-      {104, "command byte not written"},
-      {105, "length byte not written"},
-      {106, "command data not written"},
-      {107, "checksum byte not written"},
-      {108, "no acknowledge"},
-      {109, "acknowledge not 0x67"},
-      {110, "poll byte not written"},
-      {111, "no status byte"},
-      {112, "no length byte"},
-      {113, "response data short"},
-      {114, "no checksum byte"},
-      {115, "checksum mismatch"},
-      {ORVIX_NO_STATUS_WORD, "no status word in the reply"},
-      {ORVIX_CANCELLED, "cancelled"},
-      {ORVIX_BUFFER_TOO_SMALL, "buffer too small"},
-      {ORVIX_NO_PORT, "no such port"},
-      {ORVIX_PORT_BUSY, "port busy"},
-      {ORVIX_PERMISSION_DENIED, "permission denied"},
-      {ORVIX_NOT_HELD, "reader not held by this thread"},
-      {ORVIX_INTERNAL_ERROR, "internal error"},
-      {1, "reader status"},
-      {100, "reader status"},
-      {116, "reader status"},
-      {0x6A82, "reader status"},
-      {-1, "reader status"},
+// Each code the library defines says its own thing; a reader status has a
+// meaning only in the family that gives it, and C++ messages follow suit.
+TEST(HandleTexts, EachCodeHasItsOwnTextAndStatusesTheirFamilys) {
+  std::set<std::string> seen;
+  std::vector<int> own = {0, ORVIX_BAD_ARGUMENT};
+  for (int c = 101; c <= 115; ++c) own.push_back(c);
+  for (int c = ORVIX_NO_STATUS_WORD; c <= ORVIX_READER_CLOSED; ++c) own.push_back(c);
+  for (const int code : own) {
+    EXPECT_STRNE(orvix_strerror(code), "reader status") << code;
+    EXPECT_TRUE(seen.insert(orvix_strerror(code)).second) << code << " says what another says";
+  }
+  for (const int code : {1, 100, 116, 0x6A82, -1, ORVIX_READER_CLOSED + 1})
+    EXPECT_STREQ(orvix_strerror(code), "reader status") << code;
+  EXPECT_STREQ(orvix_strerror(ORVIX_CARD_MAY_HAVE_CHANGED),
+               "the card may have been changed; read the value back");
+  const struct {
+    int family, code;
+    bool meaningful;  // else the very text orvix_strerror gives
+  } rows[] = {
+      {ORVIX_FAMILY_MIFARE, 0x22, true},      {ORVIX_FAMILY_ATTENDANCE, 0x22, false},
+      {ORVIX_FAMILY_MEMORY, 0x35, true},      {ORVIX_FAMILY_CPU, 0x35, false},
+      {ORVIX_FAMILY_CPU, 0x30, true},         {ORVIX_FAMILY_RF5550, 0x42, true},
+      {ORVIX_FAMILY_MIFARE, 0x42, false},     {ORVIX_FAMILY_READER, 0x01, true},
+      {ORVIX_FAMILY_ATTENDANCE, 0x4A, true},  {ORVIX_FAMILY_MIFARE, 108, false},
+      {ORVIX_FAMILY_MIFARE, ORVIX_CANCELLED, false}, {ORVIX_FAMILY_CPU, 0x6A82, false},
+      {ORVIX_FAMILY_MEMORY, 3, false},        {6, 0x22, false},
+      {-1, 0x22, false},                      {ORVIX_FAMILY_MIFARE, 0x122, false},
   };
-  for (auto [code, text] : rows) {
-    EXPECT_STREQ(orvix_strerror(code), text) << code;
-    EXPECT_EQ(orvix::make_error_code(code).message(), text);
+  for (const auto& row : rows) {
+    const char* text = orvix_status_text(row.family, row.code);
+    if (row.meaningful) {
+      EXPECT_STRNE(text, orvix_strerror(row.code)) << row.family << " " << row.code;
+      EXPECT_GT(std::strlen(text), 3u);
+    } else {
+      EXPECT_EQ(text, orvix_strerror(row.code)) << row.family << " " << row.code;
+    }
+    const std::error_code ec = orvix::make_error_code(row.code, row.family);
+    EXPECT_EQ(ec.message(), text);
+    // The library's own codes stay one code whatever the family.
+    if (!row.meaningful) {
+      EXPECT_EQ(ec, orvix::make_error_code(row.code));
+    }
   }
   EXPECT_EQ(orvix::make_error_code(ORVIX_PORT_BUSY), std::errc::device_or_resource_busy);
   EXPECT_FALSE(orvix::make_error_code(0));
   EXPECT_STREQ(orvix::category().name(), "orvix");
+}
+
+// The one mapping of port names: what each name opens, or why it opens
+// nothing, and the room the answer needs.
+TEST(PortNames, EachNameMapsToItsDeviceOrIsRefused) {
+  setenv("ORVIX32_COM10", "/tmp/orvix-com10", 1);
+  setenv("ORVIX32_COM3", "", 1);
+  unsetenv("ORVIX32_COM4");
+  const struct {
+    const char* name;
+    int want;
+    const char* device;
+  } rows[] = {
+      {"COM10", 0, "/tmp/orvix-com10"},
+      {"com10", 0, "/tmp/orvix-com10"},
+      {"9", 0, "/tmp/orvix-com10"},
+      {"COM4", 0, "/dev/ttyS3"},
+      {"3", 0, "/dev/ttyS3"},
+      {"COM3", ORVIX_NO_PORT, nullptr},
+      {"COM0", 4, nullptr},
+      {"COM11", 4, nullptr},
+      {"COM99999999999", 4, nullptr},
+      {"COM01", 4, nullptr},
+      {"COM", 4, nullptr},
+      {"COMX", 4, nullptr},
+      {"10", 4, nullptr},
+      {"ttyUSB0", 4, nullptr},
+      {"", 4, nullptr},
+      {"/dev/ttyUSB0", 0, "/dev/ttyUSB0"},
+      {"TCP://127.0.0.1:5", 0, "TCP://127.0.0.1:5"},
+      {"Rfc2217://[::1]:7", 0, "Rfc2217://[::1]:7"},
+      {"tcp://host", 4, nullptr},
+      {"tcp://host:70000", 4, nullptr},
+      {"http://host:80", 4, nullptr},
+  };
+  for (const auto& row : rows) {
+    char path[64] = "untouched";
+    EXPECT_EQ(orvix_port_device(row.name, path, sizeof path), row.want) << row.name;
+    EXPECT_STREQ(path, row.device ? row.device : "untouched") << row.name;
+    orvix_reader* r = nullptr;
+    if (row.want == 4) {
+      EXPECT_EQ(orvix_open(row.name, nullptr, &r), 4) << row.name;
+    }
+  }
+  char room[17] = "untouched";  // "/tmp/orvix-com10" and its NUL: 17 bytes
+  EXPECT_EQ(orvix_port_device("COM10", room, 16), ORVIX_BUFFER_TOO_SMALL);
+  EXPECT_STREQ(room, "untouched");
+  EXPECT_EQ(orvix_port_device("COM10", room, 17), 0);
+  EXPECT_EQ(orvix_port_device("COM10", nullptr, 17), 4);
+  EXPECT_EQ(orvix_port_device(nullptr, room, 17), 4);
 }
 
 }  // namespace

@@ -98,4 +98,50 @@ TEST(TraceFormat, HeaderOnEachPortOrSpeedChangeAndAnyPortNumberPrintsWhole) {
   std::filesystem::remove_all(dir);
 }
 
+// Trace files hold every key sent: created 0600, never through a symbolic
+// link (named directly or by ORVIX32_TRACE), and the rotation renames only
+// the regular file it opened.
+TEST(TraceFiles, PrivateAndNeverThroughALink) {
+  const std::string dir = tempDir();
+  const std::string file = dir + "/trace", target = dir + "/target", link = dir + "/link";
+  std::ofstream(target) << "kept\n";
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  ASSERT_EQ(symlink((dir + "/nowhere").c_str(), (dir + "/dangling").c_str()), 0);
+  const struct {
+    std::string name;
+    bool byEnvironment, opens;
+  } rows[] = {
+      {file, false, true},          {link, false, false},        {link, true, false},
+      {dir + "/dangling", false, false}, {dir + "/dangling", true, false},
+  };
+  for (const auto& row : rows) {
+    orvix::Trace t;
+    setenv("ORVIX32_TRACE", row.name.c_str(), 1);
+    EXPECT_EQ(row.byEnvironment ? t.openFromEnvironment() : t.openFile(row.name.c_str()), row.opens)
+        << row.name;
+  }
+  unsetenv("ORVIX32_TRACE");
+  struct stat st {};
+  ASSERT_EQ(stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(std::filesystem::file_size(target), 5u);
+  EXPECT_FALSE(std::filesystem::exists(dir + "/nowhere"));
+  // A link put in the file's place after the open is never renamed.
+  setenv("ORVIX32_TRACE_MAX", "10", 1);
+  orvix::Trace t;
+  ASSERT_TRUE(t.openFile(file.c_str()));
+  unsetenv("ORVIX32_TRACE_MAX");
+  orvix::Recording rec;
+  rec.begin();
+  t.end(rec, "COM1", 57600, 0x22, 0);
+  ASSERT_EQ(std::rename(file.c_str(), (dir + "/moved").c_str()), 0);
+  ASSERT_EQ(symlink(target.c_str(), file.c_str()), 0);
+  t.end(rec, "COM1", 57600, 0x22, 0);
+  EXPECT_FALSE(t.enabled());
+  EXPECT_TRUE(std::filesystem::is_symlink(file));
+  EXPECT_FALSE(std::filesystem::exists(file + ".1"));
+  EXPECT_EQ(std::filesystem::file_size(target), 5u);
+  std::filesystem::remove_all(dir);
+}
+
 }  // namespace
