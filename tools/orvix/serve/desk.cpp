@@ -23,10 +23,6 @@ namespace {
 }
 [[noreturn]] void refuse(const std::string& text) { throw Refusal{kRefused, text, ""}; }
 
-std::string lowerCase(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 void library(int result, const std::string& what) {
   if (result != 0) throw Refusal{result, orvix_strerror(result), what};
 }
@@ -229,18 +225,12 @@ std::optional<Holder> Registry::holder(const std::string& device) const {
 }
 
 std::string deviceOf(const std::string& port) {
-  std::string path = port;
-  // COM1 … COM10 in any case, as the library reads them; a variable set
-  // but empty names no port.
-  if (port.size() > 3 && lowerCase(port.substr(0, 3)) == "com" && port[3] != '0')
-    if (const auto n = parseNumber(port.substr(3), 1, 10)) {
-      const std::string var = "ORVIX32_COM" + std::to_string(*n);
-      const char* mapped = std::getenv(var.c_str());
-      path = mapped ? mapped : "/dev/ttyS" + std::to_string(*n - 1);
-      if (path.empty()) return port;
-    }
+  // The device the library opens for the name (COMn as mapped); the name
+  // itself when it names none, so that the open fails with its own reason.
+  char path[PATH_MAX];
+  if (orvix_port_device(port.c_str(), path, sizeof path) != 0) return port;
   char real[PATH_MAX];
-  return realpath(path.c_str(), real) ? real : path;
+  return realpath(path, real) ? real : path;
 }
 
 Desk::Desk(Registry& registry, std::string session, std::string from, bool networkPorts)
