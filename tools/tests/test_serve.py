@@ -134,9 +134,9 @@ def test_card_operations_and_read_back(rig):
         ("FF0780", "001", False)
     assert sim.image(tmp)[14 * 16:15 * 16] == bytes.fromhex("78000000 87FFFFFF 78000000 0EF10EF1")
     sim("mifare remove")  # a reader status, with the family that words it
-    for op, args in [("card", {}), ("mifare.read", {"block": 4})]:
+    for op, args, text in [("card", {}, "no card"), ("mifare.read", {"block": 4}, "no card")]:
         e = c(op, **args)["error"]
-        assert (e["code"], e["family"]) == (32, "mifare"), e
+        assert (e["code"], e["family"]) == (32, "mifare") and text in e["text"], e
 
 
 def test_dump_equals_the_tools_and_restore(rig):

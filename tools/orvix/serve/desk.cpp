@@ -301,7 +301,15 @@ json Desk::call(const std::string& op, const json& args) {
                         r.code < ORVIX_NO_STATUS_WORD;
     if (status && !r.fields.contains("family")) {
       const auto f = kFamily.find(op);
-      r.fields["family"] = f == kFamily.end() ? "reader" : f->second;
+      const std::string family = f == kFamily.end() ? "reader" : f->second;
+      r.fields["family"] = family;
+      // The status in words for its family, where the text said no more.
+      static const std::map<std::string, int> kCodes = {{"reader", ORVIX_FAMILY_READER},
+                                                        {"mifare", ORVIX_FAMILY_MIFARE},
+                                                        {"memory", ORVIX_FAMILY_MEMORY},
+                                                        {"cpu", ORVIX_FAMILY_CPU},
+                                                        {"attendance", ORVIX_FAMILY_ATTENDANCE}};
+      if (r.text == orvix_strerror(r.code)) r.text = orvix_status_text(kCodes.at(family), r.code);
     }
     throw;
   }
