@@ -3,7 +3,7 @@
 // sectors, values and dumps. What is on screen comes from the last answer or
 // event: a card arriving or leaving, or the session ending, clears it.
 import { Client } from './client.js';
-import { t, translate, switchLanguage, errorText, rightsText } from './i18n.js';
+import { t, translate, switchLanguage, errorText, rightsText, holderText, locale } from './i18n.js';
 import { sectorRows, cardReport, dumpFile, bytesToHex } from './mifare.js';
 
 const $ = (id) => document.getElementById(id);
@@ -158,11 +158,7 @@ $('desk-dialog').addEventListener('close', () => {
   $('desk-name').textContent = desk() || '—';
 });
 
-function holderText(p) {
-  const h = p.holder;
-  if (h && typeof h === 'object') return `${t('heldBy', { desk: h.desk || '?' })}${h.since ? ` ${t('since', { since: h.since })}` : ''}`;
-  return p.held ? `${p.verdict}: ${p.held}` : `${p.verdict} ${p.detail || ''}`;
-}
+const portText = (p) => (p.holder ? holderText(p.holder) : p.held ? `${p.verdict}: ${p.held}` : `${p.verdict} ${p.detail || ''}`);
 
 async function listReaders() {
   const { ports } = await client.call('readers');
@@ -182,7 +178,7 @@ async function listReaders() {
     radio.checked = p.name === pick;
     tr.insertCell().append(radio);
     tr.insertCell().textContent = p.name;
-    tr.insertCell().textContent = holderText(p);
+    tr.insertCell().textContent = portText(p);
     tr.title = p.path;
   }
   if (missing.length) {
@@ -203,6 +199,7 @@ async function openPort(port) {
   try { card = await client.call('card'); } catch { /* an empty field: the watch says when a card comes */ }
   clearCardData();
   showCard(card);
+  await listReaders().catch(() => {}); // the list names this desk as the holder now
 }
 
 action('btn-refresh', 'readers-err', listReaders);
@@ -224,6 +221,7 @@ action('btn-close', 'readers-err', async () => {
   $('held').textContent = '';
   clearCardData();
   showCard(null);
+  await listReaders();
 });
 
 // --- Blocks, values, sectors ----------------------------------------------
@@ -321,7 +319,7 @@ action('btn-report', 'card-err', async () => {
     const r = await client.call('sector', { sector: Number(s), key_type, key: sectorKey });
     for (const b of r.blocks) if (b.value) values.push({ block: b.block, ...b.value });
   }
-  cardReport($('report'), { serial, type: $('card-type').textContent, desk: desk(), dump, values }, t);
+  cardReport($('report'), { serial, type: $('card-type').textContent, desk: desk(), dump, values }, t, locale);
   print();
 });
 

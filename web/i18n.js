@@ -19,7 +19,7 @@ const TEXTS = {
     error: '错误', locked: '控制位损坏（扇区锁死）', keysForever: '警告：密钥和控制位永久不可更改', held: '已打开',
     lang: 'English', blocksWritten: '块已写入', missing: '无设备', never: '禁止', key: '密钥', readBlock: '读块',
     writeBlock: '写块', details: '详情', failed: '失败', desk: '工作台', deskAsk: '本工作台的名称（其他工作台占用读卡器时会看到）',
-    deskChange: '修改', ok: '确定', heldBy: '被「{desk}」占用', since: '自 {since} 起',
+    deskChange: '修改', ok: '确定', heldBy: '被「{desk}」占用', since: '自 {since} 起', ownDesk: '本工作台',
     hexPlaceholder: '32 位十六进制数字', keyPlaceholder: '12 位十六进制数字', failedPlaceholder: '（读取失败）',
     confirmCharge: '扣款 {amount} 后余额将低于零（{detail}）。仍然扣款吗？', report: '打印卡片报告',
     reportTitle: '卡片报告', sectorsRead: '已读扇区', unread: '未读扇区', valueBlocks: '钱包块', printed: '打印时间',
@@ -42,7 +42,7 @@ const TEXTS = {
     held: 'open', lang: '中文', blocksWritten: 'blocks written', missing: 'missing', never: 'never', key: 'Key',
     readBlock: 'Read', writeBlock: 'Write', details: 'details', failed: 'failed', desk: 'Desk',
     deskAsk: 'This desk\'s name (shown to other desks while this one holds a reader)', deskChange: 'change', ok: 'OK',
-    heldBy: 'held by "{desk}"', since: 'since {since}',
+    heldBy: 'held by "{desk}"', since: 'since {since}', ownDesk: 'this desk',
     hexPlaceholder: '32 hex digits', keyPlaceholder: '12 hex digits', failedPlaceholder: '(read failed)',
     confirmCharge: 'Charging {amount} takes the balance below zero ({detail}). Charge anyway?', report: 'Print card report',
     reportTitle: 'Card report', sectorsRead: 'Sectors read', unread: 'Unread sectors', valueBlocks: 'Value blocks',
@@ -72,10 +72,11 @@ const ERRORS = {
     4: '参数超出范围，未发送', 65537: '操作已取消', 65539: '没有这个端口', 65540: '读卡器被占用',
     65541: '无权打开该端口', 65543: '服务内部错误',
     '-1': '服务收到的消息无法识别', '-2': '服务不支持该操作', '-3': '参数不对', '-4': '请先打开读卡器',
-    '-5': '上一个操作尚未完成', '-6': '消息太大', '-7': '操作太频繁，请稍候', '-8': '卡片拒绝了操作',
+    '-5': '上一个操作尚未完成', '-6': '消息太大', '-7': '操作太频繁，请稍候', '-8': '卡片拒绝：密钥不对，或块中数据不适合此操作',
     '-9': '当前没有事务', '-100': '与服务断开', '-101': '请先选择文件',
     'missing': '请填写{arg}', 'type': '{arg}格式不对', 'range': '{arg}超出范围（{min}–{max}）', 'hex': '{arg}应为 {len} 位十六进制数字',
-    'length': '{arg}长度不对', 'choose': '请选择{arg}', 'reason': '{arg}不对',
+    'rangeAny': '{arg}超出范围', 'length': '{arg}长度不对', 'choice': '{arg}不是可选的值', 'format': '{arg}格式不对',
+    'choose': '请选择{arg}', 'reason': '{arg}不对',
     unknown: '操作失败',
     argNames: { block: '块号', amount: '金额', key: '密钥', data: '数据', sector: '扇区', port: '读卡器端口', key_type: '密钥类型', desk: '工作台名称', document: '文件' },
   },
@@ -101,10 +102,12 @@ const ERRORS = {
     65541: 'no permission to open the port', 65543: 'internal error in the service',
     '-1': 'the service could not read the message', '-2': 'the service has no such operation', '-3': 'bad argument',
     '-4': 'open a reader first', '-5': 'the previous call is still running', '-6': 'message too large',
-    '-7': 'too many calls, wait a moment', '-8': 'the card refused the operation', '-9': 'no transaction is open',
+    '-7': 'too many calls, wait a moment', '-8': 'refused: a wrong key, or the block\'s data does not suit this operation', '-9': 'no transaction is open',
     '-100': 'disconnected from the service', '-101': 'choose a file first',
     'missing': 'enter the {arg}', 'type': 'the {arg} is not a number', 'range': 'the {arg} must be {min}–{max}',
-    'hex': 'the {arg} must be {len} hex digits', 'length': 'the {arg} has the wrong length', 'choose': 'choose a {arg}',
+    'hex': 'the {arg} must be {len} hex digits', 'rangeAny': 'the {arg} is out of range',
+    'length': 'the {arg} has the wrong length', 'choice': 'the {arg} is not one of the choices',
+    'format': 'the {arg} is not laid out as asked', 'choose': 'choose a {arg}',
     'reason': 'bad {arg}', unknown: 'failed',
     argNames: { block: 'block number', amount: 'amount', key: 'key', data: 'data', sector: 'sector', port: 'reader port', key_type: 'key type', desk: 'desk name', document: 'file' },
   },
@@ -113,6 +116,7 @@ const ERRORS = {
 const asked = new URLSearchParams(location.search).get('lang');
 export const lang = TEXTS[asked] ? asked : (TEXTS[localStorage.getItem('lang')] ? localStorage.getItem('lang') : 'zh');
 const fill = (text, values) => text.replace(/\{(\w+)\}/g, (m, k) => values[k] ?? m);
+export const locale = lang === 'zh' ? 'zh-CN' : 'en-GB';
 export const t = (key, values = {}) => fill(TEXTS[lang][key] ?? key, values);
 
 // An error in the page's words. `e` carries what the service sent: code,
@@ -122,18 +126,26 @@ export function errorText(e) {
   const code = e.code;
   if (code === -3 && e.reason) {
     const arg = w.argNames[e.arg] ?? e.arg ?? '';
-    return fill(w[e.reason] ?? w.reason, { ...e, arg });
+    const reason = e.reason === 'range' && e.min === undefined ? 'rangeAny' : e.reason;
+    return fill(w[reason] ?? w.reason, { ...e, arg });
   }
-  if (code === 65540 && e.holder) {
-    const since = e.holder.since ? ` ${t('since', { since: e.holder.since })}` : '';
-    return `${w[code]}${lang === 'zh' ? '：' : ': '}${t('heldBy', { desk: e.holder.desk || '?' })}${since}`;
-  }
+  if (code === 65540 && e.holder) return `${w[code]}${lang === 'zh' ? '：' : ': '}${holderText(e.holder)}`;
   if (code >= 101 && code <= 115) return code <= 107 ? w.link : w.linkAfter;
   if (e.family) {
     const status = `0x${code.toString(16).toUpperCase().padStart(2, '0')}`;
     return fill(w[`${e.family}:${code}`] ?? w[e.family] ?? w.unknown, { status });
   }
   return w[code] ?? w.unknown;
+}
+
+// Who holds a port: a desk's name and since when (the service's time is
+// UTC; shown in the page's local time, with the date when not today).
+export function holderText(h) {
+  if (h.own) return t('ownDesk');
+  const at = new Date(h.since);
+  const since = isNaN(at) ? h.since : at.toDateString() === new Date().toDateString()
+    ? at.toLocaleTimeString(locale) : at.toLocaleString(locale);
+  return `${t('heldBy', { desk: h.desk || h.session || '?' })}${since ? ` ${t('since', { since })}` : ''}`;
 }
 
 // Fills every element marked data-t (text) or data-tp (placeholder).

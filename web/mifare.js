@@ -22,20 +22,20 @@ export function sectorRows(body, answer, t, rightsText) {
 
 // The card report for the operator's records, printed (or saved as PDF) by
 // the browser: what the card is, which sectors were read and its value blocks.
-export function cardReport(el, { serial, type, desk, dump, values }, t) {
+export function cardReport(el, { serial, type, desk, dump, values }, t, locale) {
   const line = (label, text) => {
     const p = document.createElement('p');
     p.append(Object.assign(document.createElement('b'), { textContent: `${label}: ` }), text);
     return p;
   };
   const table = document.createElement('table');
-  cells(table.createTHead().insertRow(), [t('block'), t('value'), t('address')]);
+  cells(table.createTHead().insertRow(), [t('block'), t('amount'), t('address')]);
   const body = table.createTBody();
   for (const v of values) cells(body.insertRow(), [v.block, v.amount, v.address]);
   if (!values.length) cells(body.insertRow(), [t('noneFound'), '', '']);
   el.replaceChildren(Object.assign(document.createElement('h1'), { textContent: `${t('title')} — ${t('reportTitle')}` }),
     line(t('serial'), serial), line(t('type'), type), line(t('desk'), desk),
-    line(t('printed'), new Date().toLocaleString()),
+    line(t('printed'), new Date().toLocaleString(locale)),
     line(t('sectorsRead'), `${dump.sectors_read}/16`),
     line(t('unread'), dump.unread.length ? dump.unread.join(' ') : t('noneFound')),
     Object.assign(document.createElement('h2'), { textContent: t('valueBlocks') }), table);

@@ -116,7 +116,10 @@ class Bench:
         return self.sim.image(self.tmp)[n * 16:n * 16 + 16].hex().upper()
 
     def sent(self):
-        """Exchanges on the line but the card watch's polls (request B5, anticollision B6)."""
+        """Exchanges on the line but the card watch's polls (request B5, anticollision B6),
+        counted once a poll has followed whatever was under way."""
+        polls = self.sim_log.read_text().count("cmd B5")
+        self.wait(lambda: self.sim_log.read_text().count("cmd B5") > polls)
         return len(re.findall(r"cmd (?!B5|B6)", self.sim_log.read_text()))
 
     def shot(self, name):
@@ -148,7 +151,7 @@ def test_blocks_values_sector_and_card_removal(bench):
     assert bench.text("blk-data") == "000000000000FF078069FFFFFFFFFFFF"
     for button, block, amount, shown, error in [
             ("btn-value-set", 5, 100, "100", ""), ("btn-topup", 5, 50, "150", ""), ("btn-charge", 5, 30, "120", ""),
-            ("btn-topup", 6, 1, "failed", "the card refused the operation"), ("btn-value-read", 5, 0, "120", "")]:
+            ("btn-topup", 6, 1, "failed", "refused: a wrong key, or the block's data does not suit this operation"), ("btn-value-read", 5, 0, "120", "")]:
         bench.click(button, **{"val-block": block, "val-amount": amount})
         assert (bench.text("val-result"), bench.text("val-err").split("details")[0]) == (shown, error)
     assert (bench.block(5), bench.block(6)) == ("78000000" "87FFFFFF" "78000000" "05FA05FA", "00" * 16)
@@ -156,10 +159,15 @@ def test_blocks_values_sector_and_card_removal(bench):
     rows = [r.text for r in bench.d.find_elements("css selector", "#sector-table tr")]
     assert rows[1].endswith("000 read A|B, write A|B, increment A|B, decrement A|B Value 120 (@5)")
     assert "001 key A write A, access bits read A write A, key B read A write A" in rows[3]
+    bench.d.execute_script("window.print = () => { document.title = 'printed'; }")
+    bench.click("btn-report")  # the report: what the card is, what was read, its value blocks
+    report = bench.text("report")
+    assert "Serial: 12345678" in report and "Sectors read: 16/16" in report and bench.d.title == "printed"
+    assert [c.get_attribute("textContent") for c in bench.d.find_elements("css selector", "#report tbody td")] == ["5", "120", "5"]
 
 
 
-@pytest.mark.parametrize("lang, shown", [("zh", "卡片拒绝了操作"), ("en", "the card refused the operation")])
+@pytest.mark.parametrize("lang, shown", [("zh", "卡片拒绝：密钥不对，或块中数据不适合此操作"), ("en", "refused: a wrong key, or the block's data does not suit this operation")])
 def test_wrong_key_is_told_beside_the_block_and_clears_it(bench, lang, shown):
     bench.open(lang=lang)
     bench.click("btn-read", **{"blk-no": 4})
