@@ -184,7 +184,8 @@ async function listReaders() {
   if (missing.length) {
     const tr = body.insertRow();
     tr.className = 'missing';
-    for (const text of ['', missing.join(' '), t('missing')]) tr.insertCell().textContent = text;
+    tr.insertCell();
+    Object.assign(tr.insertCell(), { colSpan: 2, textContent: `${t('missing')}: ${missing.join(' ')}` });
   }
 }
 
@@ -219,6 +220,7 @@ action('btn-close', 'readers-err', async () => {
   if (state.port) await client.call('close', { port: state.port });
   state.port = null;
   $('held').textContent = '';
+  $('banner').hidden = true;
   clearCardData();
   showCard(null);
   await listReaders();
@@ -300,6 +302,8 @@ action('btn-restore', 'restore-err', async () => {
   $('restore-result').textContent = '';
   const file = $('restore-file').files[0];
   if (!file) throw { code: -101, local: true, arg: 'document', field: $('restore-file'), text: 'no file chosen, nothing sent' };
+  // Dump files are a few kilobytes; a larger file is not read into the page at all.
+  if (file.size > 256 * 1024) throw { code: -3, local: true, arg: 'document', reason: 'length', field: $('restore-file'), text: `${file.size} bytes, nothing sent` };
   const keys = [hexField('key')];
   const format = FORMATS[file.name.split('.').pop().toLowerCase()] ?? 'json';
   const bytes = new Uint8Array(await file.arrayBuffer());
@@ -330,6 +334,7 @@ action('btn-report', 'card-err', async () => {
 let retries = 0;
 function lost() {
   state.port = null;
+  $('banner').hidden = true;
   $('held').textContent = '';
   clearCardData();
   showCard(null);
