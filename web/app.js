@@ -119,7 +119,8 @@ function showError(box, e) {
   box.replaceChildren(Object.assign(document.createElement('span'), { className: 'msg', textContent: errorText(e) }), details);
   log('error', raw, 'bad');
   // The field the refusal names: the one checked here, or the service's argument in the same panel.
-  const field = e.field ?? (e.arg && box.closest('section')?.querySelector(`[data-arg="${e.arg}"]`));
+  const field = e.field ?? (e.arg && (box.closest('section')?.querySelector(`[data-arg="${e.arg}"]`) ??
+    (e.arg === 'key' ? $('key') : null)));
   if (field) { markInvalid(field, true); field.focus(); }
 }
 
@@ -195,11 +196,12 @@ async function openPort(port) {
   state.want = r.port;
   localStorage.setItem('port', r.port);
   $('held').textContent = `${t('held')}: ${r.port} (${r.baud} bit/s)`;
-  await client.call('watch', { on: true });
+  // The card first, then the watch: its first event finds the same card and is no news.
   let card = null;
   try { card = await client.call('card'); } catch { /* an empty field: the watch says when a card comes */ }
   clearCardData();
   showCard(card);
+  await client.call('watch', { on: true });
   await listReaders().catch(() => {}); // the list names this desk as the holder now
 }
 
