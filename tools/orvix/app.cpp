@@ -87,6 +87,8 @@ int run(int argc, const char* const* argv) {
     return code == 0 ? kExitOk : kExitUsage;
   } catch (const Failure& f) {
     return finish(f.exit, f.what());
+  } catch (const ops::Error& e) {
+    return finish(exitOf(e), e.what());
   } catch (const std::exception& e) {
     return finish(kExitData, std::string("unexpected failure: ") + e.what());
   }

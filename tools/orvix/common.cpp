@@ -13,58 +13,6 @@
 
 namespace orvix {
 
-namespace {
-
-// The reader's own statuses that mean something to a person at the bench.
-struct ReaderStatus {
-  int code;
-  const char* meaning;
-};
-constexpr ReaderStatus kReaderStatuses[] = {
-    {0x01, "unknown command"},
-    {0x05, "wrong data length"},
-    {0x06, "bad parameter"},
-    {0x20, "no card"},
-    {0x21, "wrong serial"},
-    {0x22, "authentication refused"},
-    {0x23, "not authenticated for that sector"},
-    {0x24, "access denied by the access conditions"},
-    {0x25, "not in value format, or the value would leave its range"},
-    {0x26, "bad block or sector number"},
-    {0x27, "sector locked"},
-    {0x30, "no card in the contact slot"},
-    {0x31, "card not powered"},
-    {0x32, "wrong kind of card"},
-    {0x33, "unknown card type"},
-    {0x34, "bad address"},
-    {0x35, "wrong code"},
-    {0x36, "card locked"},
-    {0x37, "code not verified"},
-    {0x38, "read-only"},
-    {0x48, "bad clock"},
-    {0x49, "bad request"},
-    {0x4A, "no such record"},
-};
-
-}  // namespace
-
-std::string resultText(int result) {
-  std::string text = std::to_string(result) + " (";
-  if (result == 0) return text + "ok)";
-  // A link error's letter is its code as a character: 101 is 'e'.
-  if (isLinkError(result))
-    return text + "link error " + static_cast<char>(result) + ": " + orvix_strerror(result) + ")";
-  if (result == 4) return text + "argument out of range, nothing sent)";
-  if (result >= ORVIX_NO_STATUS_WORD) return text + orvix_strerror(result) + ")";
-  char code[16];
-  std::snprintf(code, sizeof code, "0x%02X", result);
-  text += "reader status ";
-  text += code;
-  for (const auto& s : kReaderStatuses)
-    if (s.code == result) return text + ": " + s.meaning + ")";
-  return text + ")";
-}
-
 int exitFor(int result) {
   if (result == ORVIX_CANCELLED) return kExitInterrupted;
   if (isLinkError(result) || result == ORVIX_NO_PORT || result == ORVIX_PORT_BUSY ||
@@ -72,6 +20,22 @@ int exitFor(int result) {
     return kExitLink;
   if (result == 4) return kExitData;
   return kExitRefused;
+}
+
+int exitOf(const ops::Error& e) {
+  switch (e.fault) {
+    case ops::Fault::Argument:
+      return kExitUsage;
+    case ops::Fault::Link:
+      return kExitLink;
+    case ops::Fault::Refused:
+      return kExitRefused;
+    case ops::Fault::Data:
+      return kExitData;
+    case ops::Fault::Cancelled:
+      return kExitInterrupted;
+  }
+  return kExitData;
 }
 
 void check(int result, const std::string& what) {
@@ -183,43 +147,6 @@ void Context::link() {
                                resultText(result) + "; `orvix ports` tells why");
 }
 
-std::string hex(const std::uint8_t* data, std::size_t size, bool spaced) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (std::size_t i = 0; i < size; ++i) {
-    if (spaced && i) out += ' ';
-    out += digits[data[i] >> 4];
-    out += digits[data[i] & 15];
-  }
-  return out;
-}
-
-std::optional<Bytes> parseHex(std::string_view text) {
-  Bytes out;
-  int high = -1;
-  for (char c : text) {
-    int v;
-    if (c >= '0' && c <= '9')
-      v = c - '0';
-    else if (c >= 'a' && c <= 'f')
-      v = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F')
-      v = c - 'A' + 10;
-    else if (c == ' ' || c == '\t' || c == ':')
-      continue;
-    else
-      return std::nullopt;
-    if (high < 0) {
-      high = v;
-    } else {
-      out.push_back(static_cast<std::uint8_t>(high << 4 | v));
-      high = -1;
-    }
-  }
-  if (high >= 0) return std::nullopt;
-  return out;
-}
-
 void emit(const Context& ctx, const json& doc, const std::string& text) {
   if (ctx.json) {
     ctx.document = doc;
@@ -230,21 +157,9 @@ void emit(const Context& ctx, const json& doc, const std::string& text) {
   out.flush();
 }
 
-std::optional<long long> parseNumber(std::string_view text, long long min, long long max) {
-  std::size_t i = !text.empty() && text[0] == '-' && min < 0;
-  if (i == text.size() || text.size() - i > 18) return std::nullopt;
-  long long v = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return std::nullopt;
-    v = v * 10 + (text[i] - '0');
-  }
-  if (text[0] == '-') v = -v;
-  if (v < min || v > max) return std::nullopt;
-  return v;
-}
-
 Progress::Progress(std::string label, std::size_t total)
-    : label_(std::move(label)), total_(total ? total : 1),
+    : label_(std::move(label)),
+      total_(total ? total : 1),
       shown_(!label_.empty() && isatty(STDERR_FILENO) == 1) {
   update(0);
 }

@@ -11,11 +11,17 @@
 #include <vector>
 
 #include "orvix.h"
+#include "orvix/ops/error.h"
+#include "orvix/ops/text.h"
 
 namespace orvix {
 
-using Bytes = std::vector<std::uint8_t>;
 using nlohmann::json;
+using ops::Bytes;
+using ops::hex;
+using ops::isLinkError;
+using ops::parseHex;
+using ops::parseNumber;
 
 // Exit codes of the tool.
 enum Exit : int { kExitOk = 0, kExitUsage = 1, kExitLink = 2, kExitRefused = 3, kExitData = 4 };
@@ -29,12 +35,11 @@ struct Failure : std::runtime_error {
 };
 
 // "102 (link error f: no answer to sync)", "34 (reader status 0x22: …)".
-// The frame exchange's own errors: 101 … 115.
-inline bool isLinkError(int result) { return result >= 101 && result <= 115; }
-
-std::string resultText(int result);
+inline std::string resultText(int result) { return ops::resultText(result); }
 // The exit code a nonzero library result stands for.
 int exitFor(int result);
+// The exit code of an operation's failure.
+int exitOf(const ops::Error& e);
 // Throws a Failure naming what failed when result is not 0.
 void check(int result, const std::string& what);
 [[noreturn]] void failData(const std::string& line);
@@ -78,22 +83,9 @@ class StopOnInterrupt {
 bool interrupted();
 inline constexpr int kExitInterrupted = 130;
 
-// Hexadecimal text: upper case, no separators (or one space between bytes).
-std::string hex(const std::uint8_t* data, std::size_t size, bool spaced = false);
-inline std::string hex(const Bytes& b, bool spaced = false) {
-  return hex(b.data(), b.size(), spaced);
-}
-// Hex digits with blanks allowed between them; nullopt on any other character
-// or an odd number of digits.
-std::optional<Bytes> parseHex(std::string_view text);
-
 // The result: the JSON document with --json (kept for the end of the run),
 // else the text, printed now.
 void emit(const Context& ctx, const json& doc, const std::string& text);
-
-// A whole number in [min, max] written in decimal digits (a sign allowed
-// for negative ranges) and nothing else.
-std::optional<long long> parseNumber(std::string_view text, long long min, long long max);
 
 // A bar on standard error while long work runs, shown only when standard
 // error is a terminal (never with an empty label).

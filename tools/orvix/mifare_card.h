@@ -1,73 +1,85 @@
-// The Mifare 1 card in the reader's field, reached through the library's
-// single card steps (request, anticollision, select, authentication, read,
-// write), and the dump and restore built on them.
+// The card steps of orvix/ops with the tool's failures (Failure, with exit
+// codes) in place of the operations' errors, for code written against them.
 #pragma once
 
-#include <optional>
-#include <set>
-#include <string>
-#include <vector>
-
-#include "mifare_format.h"
-
-struct orvix_reader;
+#include "common.h"
+#include "orvix/ops/dump.h"
 
 namespace orvix::mifare {
 
+using ops::Block;
+using ops::dataRights;
+using ops::decodeAccess;
+using ops::decodeValue;
+using ops::Dump;
+using ops::encodeValue;
+using ops::Format;
+using ops::formatFor;
+using ops::formatNamed;
+using ops::isTrailer;
+using ops::kBlocks;
+using ops::Key;
+using ops::KeyFile;
+using ops::kSectors;
+using ops::locksKeysForever;
+using ops::trailerOf;
+using ops::trailerRights;
+using ops::Value;
+using ops::writeDump;
+
+// Runs f, turning an operation's Error into a Failure.
+template <class F>
+auto asFailure(F f) {
+  try {
+    return f();
+  } catch (const ops::Error& e) {
+    throw Failure(exitOf(e), e.what(), e.code);
+  }
+}
+
+// (A template, so that it is the better match for a name given as text.)
+template <class Name>
+Dump readDump(const std::string& bytes, Format f, const Name& name) {
+  return asFailure([&] { return ops::readDump(bytes, f, std::string(name)); });
+}
+
 class Card {
  public:
-  // On the command's reader by default; on the given reader otherwise.
-  explicit Card(orvix_reader* reader = nullptr) : reader_(reader) {}
-  // Request (all cards), anticollision, select; a Failure when no Mifare 1
-  // card answers.
-  void wake();
-  // Loads the key into the reader and authenticates the sector with it.
-  // False when the card refused it; a Failure on a link error.
-  bool authenticate(int sector, int keyType, const Key& key);
-  // The library's result for one block; a Failure on a link error.
-  int read(int block, Block& out);
-  int write(int block, const Block& data);
-  int step(int block, std::int32_t amount, bool increment);
-  // The first of the candidates that opens the sector with this key type.
-  std::optional<Key> findKey(int sector, int keyType, const std::vector<Key>& candidates);
-  // Authenticates again with the key that opened the sector last, when a
-  // failure may have dropped the card's state.
-  bool ensure(int sector, int keyType, const Key& key);
-  std::uint32_t serial() const { return serial_; }
+  explicit Card(orvix_reader* r = nullptr) : card_(r ? r : reader()) {}
+  void wake() {
+    asFailure([&] { return card_.wake(), 0; });
+  }
+  bool authenticate(int s, int kt, const Key& k) {
+    return asFailure([&] { return card_.authenticate(s, kt, k); });
+  }
+  int read(int b, Block& out) {
+    return asFailure([&] { return card_.read(b, out); });
+  }
+  int write(int b, const Block& d) {
+    return asFailure([&] { return card_.write(b, d); });
+  }
+  int step(int b, std::int32_t amount, bool inc) {
+    return asFailure([&] { return card_.step(b, amount, inc); });
+  }
+  ops::Card& card() { return card_; }
 
  private:
-  int guard(int result, const std::string& what);
-  orvix_reader* handle() const { return reader_ ? reader_ : reader(); }
-  orvix_reader* reader_;
-  std::uint32_t serial_ = 0;
-  bool awake_ = false;
-  int authSector_ = -1, authType_ = -1;
-  std::array<std::array<std::optional<Key>, kSectors>, 2> loaded_{};
+  ops::Card card_;
 };
-
-// Keys to try for a sector: the key file's own key for it, keys that opened
-// other sectors, then the lists.
-std::vector<Key> candidates(int sector, int keyType, const KeyFile& kf, const Dump& known,
-                            const std::vector<Key>& extra);
-
-struct DumpReport {
-  int sectorsRead = 0, keysFound = 0;
-  std::vector<int> unread;          // blocks
-  std::vector<std::string> errors;  // sectors whose key search ended in an error
-};
-// Reads every sector it can open with the keys; the progress is per sector.
-Dump dumpCard(Card& card, const KeyFile& keys, Progress& progress, DumpReport& report);
 
 struct RestoreOptions {
   std::set<int> sectors;
   bool withTrailers = false, force = false;
 };
-// Checks the trailers first (nothing is written when one is refused), then
-// writes and reads back; returns the number of blocks written.
+struct DumpReport {
+  int sectorsRead = 0, keysFound = 0;
+  std::vector<int> unread;
+  std::vector<std::string> errors;
+};
+// A partial dump (blocks not read left out), as the service gives it.
+Dump dumpCard(Card& card, const KeyFile& keys, Progress& progress, DumpReport& report);
 int restoreCard(Card& card, const Dump& d, const KeyFile& keys, const RestoreOptions& o,
                 Progress& progress);
-// A Failure (exit 4) when a trailer's access bytes are malformed or would fix
-// the sector's keys for ever (unless force).
 void checkTrailer(const Block& t, int sector, bool force);
 
 }  // namespace orvix::mifare

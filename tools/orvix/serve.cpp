@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <regex>
 
 #include "commands.h"
 #include "serve/server.h"
@@ -13,9 +14,31 @@ namespace {
 
 struct ServeArgs {
   std::string listen = "127.0.0.1:8027", tokenFile, web;
-  std::vector<std::string> origins;
+  std::vector<std::string> origins, names;
   int rate = 200;
+  bool networkPorts = false;
 };
+
+// An origin as browsers send it: scheme://host[:port], lower case, without
+// the scheme's default port. "null", "*", a bare host or anything with a
+// path is refused: each would let pages in that were never meant.
+std::string origin(const std::string& given) {
+  static const std::regex kOrigin(
+      R"(([a-z][a-z0-9+.-]*)://([a-z0-9]([a-z0-9-]*[a-z0-9])?(\.[a-z0-9]([a-z0-9-]*[a-z0-9])?)*)"
+      R"(|\[[0-9a-f:.]+\])(:([0-9]{1,5}))?/?)");
+  std::string o = given;
+  for (auto& c : o) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::smatch m;
+  const bool matched = std::regex_match(o, m, kOrigin);
+  const auto port =
+      matched && m[6].matched ? parseNumber(m[7].str(), 1, 65535) : std::optional<long long>(0);
+  if (!matched || !port)
+    throw Failure(kExitUsage, "--allow-origin " + given +
+                                  ": an origin is scheme://host[:port], e.g. "
+                                  "https://desk.example:8443 (never null or *)");
+  const bool standard = (m[1] == "http" && *port == 80) || (m[1] == "https" && *port == 443);
+  return m[1].str() + "://" + m[2].str() + (*port && !standard ? ":" + m[7].str() : "");
+}
 
 // The page's folder: --web, else web/ beside the program (its build tree),
 // else share/orvix32/web of the program's own prefix, else the one it was
@@ -46,6 +69,14 @@ void startService(const ServeArgs& a) {
   // address may be reached by other users or machines.
   const bool loopback = cfg.address == "127.0.0.1" || cfg.address == "::1";
   if (!a.tokenFile.empty()) {
+    // Whoever reads the token holds the readers: the file is its owner's alone.
+    struct stat st {};
+    if (stat(a.tokenFile.c_str(), &st) == 0 && (st.st_mode & 077)) {
+      char mode[8];
+      std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+      throw Failure(kExitUsage, "--token-file " + a.tokenFile + ": mode " + mode +
+                                    ", others may read it; chmod 600 " + a.tokenFile);
+    }
     cfg.token = readFile(a.tokenFile, 4096);
     cfg.token.erase(cfg.token.find_last_not_of(" \t\r\n") + 1);
     if (cfg.token.size() < 16 || cfg.token.find_first_of(" \t\r\n;&=") != std::string::npos)
@@ -56,11 +87,15 @@ void startService(const ServeArgs& a) {
     throw Failure(kExitUsage, "--listen " + a.listen +
                                   ": an address other than 127.0.0.1 or ::1 needs --token-file");
   }
-  for (auto o : a.origins) {
-    for (auto& c : o) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    while (!o.empty() && o.back() == '/') o.pop_back();
-    cfg.origins.push_back(o);
+  for (const auto& o : a.origins) cfg.origins.push_back(origin(o));
+  static const std::regex kName(
+      R"([A-Za-z0-9]([A-Za-z0-9-]*[A-Za-z0-9])?(\.[A-Za-z0-9]([A-Za-z0-9-]*[A-Za-z0-9])?)*)");
+  for (const auto& n : a.names) {
+    if (!std::regex_match(n, kName))
+      throw Failure(kExitUsage, "--host " + n + ": a host name, e.g. desk.example (no port)");
+    cfg.names.push_back(n);
   }
+  cfg.networkPorts = a.networkPorts;
   cfg.web = webFolder(a.web);
   cfg.rateLimit = a.rate;
   serve::runServer(cfg, [](const std::string& url) {
@@ -79,6 +114,10 @@ void addServe(CLI::App& app) {
                 "a file holding the token every request must carry (needed off loopback)");
   c->add_option("--allow-origin", a->origins,
                 "a web origin besides the service's own allowed to connect (repeatable)");
+  c->add_option("--host", a->names,
+                "a name the service is reached by, besides its address (repeatable)");
+  c->add_flag("--allow-network-ports", a->networkPorts,
+              "let pages open network ports (tcp://, rfc2217://), not only this computer's");
   c->add_option("--max-rate", a->rate, "messages a second one session may send (default 200)")
       ->check(CLI::Range(1, 1000000));
   c->add_option("--web", a->web, "the page's folder (default: the installed page)");

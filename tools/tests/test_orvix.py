@@ -93,13 +93,25 @@ def test_dump_with_keys_is_the_simulators_image(sim, tmp_path, fmt):
     assert (keys[12:18].hex(), keys[96 + 12:96 + 18].hex()) == ("112233445566", "665544332211")
 
 
-@pytest.mark.parametrize("fmt, unread", [
-    ("mfd", ["00" * 16] * 4), ("eml", ["00" * 16] * 4), ("json", [None] * 4), ("mct", [None] * 4)])
-def test_dump_reports_sectors_no_key_opens(sim, tmp_path, fmt, unread):
+@pytest.mark.parametrize("fmt, args, code, unread", [
+    # a dump with blocks not read is written only when asked for, in a format that marks them
+    ("mfd", [], 3, None), ("json", [], 3, None),
+    ("mfd", ["--partial"], 1, None), ("eml", ["--partial"], 1, None),
+    ("json", ["--partial"], 0, [None] * 4), ("mct", ["--partial"], 0, [None] * 4)])
+def test_dump_reports_sectors_no_key_opens(sim, tmp_path, fmt, args, code, unread):
     make_card(sim, tmp_path)
     out = tmp_path / f"dump.{fmt}"
-    r = orvix("mifare", "dump", "-o", out, sim=sim)
-    assert r.returncode == 0
+    out.write_bytes(b"old")
+    r = orvix("mifare", "dump", "-o", out, *args, sim=sim)
+    assert r.returncode == code, r.stderr
+    if code == 1:
+        assert "cannot mark the blocks not read; a partial dump is written as json or mct" in r.stderr
+    if code == 3:
+        assert r.stderr == f"orvix: blocks not read: 8-11; the dump is not whole (a partial dump " \
+                           f"is written only when asked for); {out} not written\n"
+    if code:
+        assert out.read_bytes() == b"old" and sim("status").startswith("exchanges=0 ") == (code == 1)
+        return
     assert r.stdout.startswith("blocks not read: 8 9 10 11\ncard 12345678: 15 of 16 sectors read, "
                                "30 of 32 keys found")
     got = blocks(fmt, out)
@@ -109,7 +121,8 @@ def test_dump_reports_sectors_no_key_opens(sim, tmp_path, fmt, unread):
 def test_dump_goes_on_after_a_sector_whose_key_search_failed(sims, tmp_path):
     sim = sims("--fault", "status cmd=B8 status=32 skip=3")  # "no card" at sector 3's search
     (tmp_path / "k.dic").write_text("# clé du site, écrite à la main\nFFFFFFFFFFFF\n")
-    r = orvix("mifare", "dump", "-o", tmp_path / "d.mfd", "--keys", tmp_path / "k.dic", sim=sim)
+    r = orvix("mifare", "dump", "-o", tmp_path / "d.json", "--partial", "--keys",
+              tmp_path / "k.dic", sim=sim)
     assert (r.returncode, r.stdout.splitlines()[:2]) == (0, [
         "not read: authenticate sector 3 with key A: result 32 (reader status 0x20: no card)",
         "blocks not read: 12 13 14 15"])
@@ -174,10 +187,12 @@ def test_value_commands(sim):
         (["value", "set", 4, 100], 0, "block 4: value 100\n"),
         (["read", 4], 0, "block 4: 64 00 00 00 9B FF FF FF 64 00 00 00 04 FB 04 FB\n"),
         (["value", "add", 4, 5], 0, "block 4: value 105\n"),
-        (["value", "sub", 4, 200], 0, "block 4: value -95\n"),
+        (["value", "sub", 4, 200], 3, "value sub on block 4: the value 105 would go below zero; "
+                                      "nothing changed"),
+        (["value", "sub", 4, 200, "--allow-negative"], 0, "block 4: value -95\n"),
         # a reply lost after the reader took the frame: not sent again, the caller told
         ("fault nostatus cmd=BC", 0, "fault queued"),
-        (["value", "sub", 4, 5], 2, "decrement block 4: result 111 (link error o: no status byte); "
+        (["value", "sub", 4, 5, "--allow-negative"], 2, "decrement block 4: result 111 (link error o: no status byte); "
                                     "the card may have been changed; read the value back"),
         (["value", "get", 4], 0, "block 4: value -100\n"),
         (["value", "get", 7], 4, "block 7 cannot hold a value (sector trailer)"),

@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "mifare_card.h"
+#include "orvix/ops/args.h"
 #include "serve.h"
 
 namespace orvix::serve {
@@ -15,8 +16,17 @@ using namespace mifare;
 
 namespace {
 
-[[noreturn]] void bad(const std::string& text) { throw Refusal{kBadArgs, text, ""}; }
+// An argument refused: its name and why ("missing", "type", "range",
+// "length", "hex", "choice", "format") for the page, and the text.
+[[noreturn]] void bad(const std::string& arg, const char* reason, const std::string& text) {
+  throw Refusal{kBadArgs, arg + ": " + text, "", {{"arg", arg}, {"reason", reason}}};
+}
 [[noreturn]] void refuse(const std::string& text) { throw Refusal{kRefused, text, ""}; }
+
+std::string lowerCase(std::string s) {
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
 void library(int result, const std::string& what) {
   if (result != 0) throw Refusal{result, orvix_strerror(result), what};
 }
@@ -26,10 +36,11 @@ long long number(const json& args, const char* name, long long min, long long ma
   const auto it = args.find(name);
   if (it == args.end()) {
     if (fallback) return *fallback;
-    bad(std::string(name) + ": missing");
+    bad(name, "missing", "missing");
   }
-  if (!it->is_number_integer() || *it < min || *it > max)
-    bad(std::string(name) + ": a whole number " + std::to_string(min) + "-" + std::to_string(max));
+  const std::string want = "a whole number " + std::to_string(min) + "-" + std::to_string(max);
+  if (!it->is_number_integer()) bad(name, "type", want);
+  if (*it < min || *it > max) bad(name, "range", want);
   return it->get<long long>();
 }
 
@@ -37,27 +48,27 @@ std::string text(const json& args, const char* name, std::optional<std::string> 
   const auto it = args.find(name);
   if (it == args.end()) {
     if (fallback) return *fallback;
-    bad(std::string(name) + ": missing");
+    bad(name, "missing", "missing");
   }
-  if (!it->is_string()) bad(std::string(name) + ": a string");
+  if (!it->is_string()) bad(name, "type", "a string");
   return it->get<std::string>();
 }
 
 bool flag(const json& args, const char* name) {
   const auto it = args.find(name);
   if (it == args.end()) return false;
-  if (!it->is_boolean()) bad(std::string(name) + ": true or false");
+  if (!it->is_boolean()) bad(name, "type", "true or false");
   return it->get<bool>();
 }
 
 Bytes hexArg(const json& args, const char* name, std::size_t min, std::size_t max) {
   const std::string t = text(args, name);
   auto b = parseHex(t);
-  if (!b || t.find(' ') != std::string::npos || b->size() < min || b->size() > max)
-    bad(std::string(name) + ": " +
-        (min == max ? std::to_string(min * 2)
-                    : std::to_string(min * 2) + "-" + std::to_string(max * 2)) +
-        " hexadecimal digits");
+  const std::string want = (min == max ? std::to_string(min * 2)
+                                       : std::to_string(min * 2) + "-" + std::to_string(max * 2)) +
+                           " hexadecimal digits";
+  if (!b || t.find(' ') != std::string::npos) bad(name, "hex", want);
+  if (b->size() < min || b->size() > max) bad(name, "length", want);
   return *b;
 }
 
@@ -67,7 +78,7 @@ struct KeyArg {
 };
 KeyArg keyArg(const json& args) {
   const std::string kt = text(args, "key_type", "A");
-  if (kt != "A" && kt != "B") bad("key_type: \"A\" or \"B\"");
+  if (kt != "A" && kt != "B") bad("key_type", "choice", "\"A\" or \"B\"");
   KeyArg k{kt == "B", {}};
   if (args.contains("key")) {
     const Bytes b = hexArg(args, "key", 6, 6);
@@ -128,51 +139,13 @@ json sectorView(Card& card, int sector, const KeyArg& k) {
           {"locks_keys_forever", c && locksKeysForever((*c)[3])}};
 }
 
-json valueOp(Card& card, const json& args) {
-  const std::string action = text(args, "action");
-  const int block = static_cast<int>(number(args, "block", 1, 62));
-  if (isTrailer(block)) refuse("block " + std::to_string(block) + " is a sector trailer");
-  const KeyArg k = keyArg(args);
-  open(card, block, k);
-  auto current = [&] {
-    const Block b = readOne(card, block);
-    const auto v = decodeValue(b);
-    if (!v)
-      refuse("block " + std::to_string(block) + " is not a value block (" + hex(b.data(), 16) +
-             "); nothing changed");
-    return v->amount;
-  };
-  std::int64_t expect = 0;
-  if (action == "set") {
-    expect = number(args, "amount", INT32_MIN, INT32_MAX);
-    const Block data =
-        encodeValue(static_cast<std::int32_t>(expect), static_cast<std::uint8_t>(block));
-    library(card.write(block, data), "write block " + std::to_string(block));
-  } else if (action == "read") {
-    expect = current();
-  } else if (action == "topup" || action == "charge") {
-    const auto amount = number(args, "amount", 0, INT32_MAX);
-    expect = current() + (action == "topup" ? amount : -amount);
-    if (expect < INT32_MIN || expect > INT32_MAX)
-      refuse("the value would leave its range; nothing changed");
-    library(card.step(block, static_cast<std::int32_t>(amount), action == "topup"),
-            action + " block " + std::to_string(block));
-  } else {
-    bad("action: read, topup, charge or set");
-  }
-  const std::int32_t now = current();
-  if (now != expect)
-    refuse("block " + std::to_string(block) + " reads back " + std::to_string(now) + ", not " +
-           std::to_string(expect));
-  return {{"block", block}, {"value", now}};
-}
-
 KeyFile keyList(const json& args) {
   KeyFile kf;
   if (!args.contains("keys")) return kf;
-  if (!args["keys"].is_array() || args["keys"].size() > 1000) bad("keys: a list of 12-digit keys");
+  if (!args["keys"].is_array() || args["keys"].size() > 1000)
+    bad("keys", "type", "a list of 12-digit keys");
   for (const auto& k : args["keys"]) {
-    const Bytes b = hexArg({{"key", k}}, "key", 6, 6);
+    const Bytes b = hexArg({{"keys", k}}, "keys", 6, 6);
     Key key;
     std::copy(b.begin(), b.end(), key.begin());
     kf.any.push_back(key);
@@ -190,7 +163,8 @@ std::set<int> sectorList(const json& args) {
     const auto first = parseNumber(part.substr(0, dash), 0, kSectors - 1);
     const auto last =
         dash == std::string::npos ? first : parseNumber(part.substr(dash + 1), 0, kSectors - 1);
-    if (!first || !last || *last < *first) bad("sectors: a list like 1,3-5 of sectors 0-15");
+    if (!first || !last || *last < *first)
+      bad("sectors", "format", "a list like 1,3-5 of sectors 0-15");
     for (auto s = *first; s <= *last; ++s) out.insert(static_cast<int>(s));
     at = end + 1;
   }
@@ -210,13 +184,32 @@ int dateKey(const json& args, const char* name, int fallback) {
   char tail = 0;
   if (std::sscanf(text(args, name).c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) != 3 || m < 1 ||
       m > 12 || d < 1 || d > 31)
-    bad(std::string(name) + ": YYYY-MM-DD");
+    bad(name, "format", "YYYY-MM-DD");
   return y * 10000 + m * 100 + d;
 }
 
 }  // namespace
 
-std::optional<std::string> Registry::claim(const std::string& device, const std::string& holder) {
+std::string Holder::text() const {
+  char clock[16];
+  std::tm tm{};
+  localtime_r(&since, &tm);
+  std::strftime(clock, sizeof clock, "%H:%M:%S", &tm);
+  return session + (desk.empty() ? "" : " (" + desk + ")") + " from " + from + " since " + clock;
+}
+
+json Holder::fields(const void* viewer) const {
+  char iso[32];
+  std::tm tm{};
+  gmtime_r(&since, &tm);
+  std::strftime(iso, sizeof iso, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return {{"desk", desk.empty() ? json(nullptr) : json(desk)},
+          {"since", iso},
+          {"session", session},
+          {"own", owner == viewer}};
+}
+
+std::optional<Holder> Registry::claim(const std::string& device, const Holder& holder) {
   std::lock_guard lock(mutex_);
   const auto [it, added] = held_.emplace(device, holder);
   if (added) return std::nullopt;
@@ -228,7 +221,7 @@ void Registry::release(const std::string& device) {
   held_.erase(device);
 }
 
-std::optional<std::string> Registry::holder(const std::string& device) const {
+std::optional<Holder> Registry::holder(const std::string& device) const {
   std::lock_guard lock(mutex_);
   const auto it = held_.find(device);
   if (it == held_.end()) return std::nullopt;
@@ -237,22 +230,29 @@ std::optional<std::string> Registry::holder(const std::string& device) const {
 
 std::string deviceOf(const std::string& port) {
   std::string path = port;
-  if (port.size() > 3 && port.compare(0, 3, "COM") == 0)
+  // COM1 … COM10 in any case, as the library reads them; a variable set
+  // but empty names no port.
+  if (port.size() > 3 && lowerCase(port.substr(0, 3)) == "com" && port[3] != '0')
     if (const auto n = parseNumber(port.substr(3), 1, 10)) {
       const std::string var = "ORVIX32_COM" + std::to_string(*n);
       const char* mapped = std::getenv(var.c_str());
-      path = mapped && *mapped ? mapped : "/dev/ttyS" + std::to_string(*n - 1);
+      path = mapped ? mapped : "/dev/ttyS" + std::to_string(*n - 1);
+      if (path.empty()) return port;
     }
   char real[PATH_MAX];
   return realpath(path.c_str(), real) ? real : path;
 }
 
-Desk::Desk(Registry& registry, std::string description)
-    : registry_(registry), description_(std::move(description)) {}
+Desk::Desk(Registry& registry, std::string session, std::string from, bool networkPorts)
+    : registry_(registry),
+      session_(std::move(session)),
+      from_(std::move(from)),
+      networkPorts_(networkPorts) {}
 
 Desk::~Desk() { closeAll(); }
 
 void Desk::cancel() {
+  stop_ = true;
   std::lock_guard lock(mutex_);
   for (auto& h : readers_) orvix_cancel(h->reader);
 }
@@ -281,27 +281,91 @@ Desk::Held& Desk::pick(const json& args) {
 }
 
 json Desk::call(const std::string& op, const json& args) {
-  if (!args.is_object()) bad("args: an object");
-  return guarded([&] { return dispatch(op, args); });
+  if (!args.is_object()) bad("args", "type", "an object");
+  try {
+    return guarded([&] { return dispatch(op, args); });
+  } catch (Refusal& r) {
+    // A reader status means something only within its family of commands:
+    // the page words it by family and code.
+    static const std::map<std::string, const char*> kFamily = {{"mifare.read", "mifare"},
+                                                               {"mifare.write", "mifare"},
+                                                               {"mifare.value.get", "mifare"},
+                                                               {"mifare.value.set", "mifare"},
+                                                               {"mifare.value.add", "mifare"},
+                                                               {"mifare.value.sub", "mifare"},
+                                                               {"mifare.dump", "mifare"},
+                                                               {"mifare.restore", "mifare"},
+                                                               {"card", "mifare"},
+                                                               {"read_block", "mifare"},
+                                                               {"write_block", "mifare"},
+                                                               {"sector", "mifare"},
+                                                               {"value", "mifare"},
+                                                               {"dump", "mifare"},
+                                                               {"restore", "mifare"},
+                                                               {"apdu", "cpu"},
+                                                               {"memcard_read", "memory"},
+                                                               {"memcard_write", "memory"},
+                                                               {"clock", "attendance"},
+                                                               {"records", "attendance"}};
+    const bool status = r.code > 0 && r.code != ORVIX_BAD_ARGUMENT && !isLinkError(r.code) &&
+                        r.code < ORVIX_NO_STATUS_WORD;
+    if (status && !r.fields.contains("family")) {
+      const auto f = kFamily.find(op);
+      r.fields["family"] = f == kFamily.end() ? "reader" : f->second;
+    }
+    throw;
+  }
 }
 
 json Desk::dispatch(const std::string& op, const json& args) {
   static const std::set<std::string> kOps = {
-      "readers", "open",    "close", "info",    "card", "read_block",   "write_block",
-      "sector",  "value",   "dump",  "restore", "apdu", "memcard_read", "memcard_write",
-      "clock",   "records", "begin", "end",     "watch"};
+      "readers", "open", "close",        "info",          "card",        "read_block", "sector",
+      "dump",    "apdu", "memcard_read", "memcard_write", "write_block", "clock",      "value",
+      "begin",   "end",  "watch",        "restore",       "records"};
+  if (isOperation(op)) {
+    const ops::Control control{[this] { return stop_.load(); }, {}};
+    return runOperation(op, needsReader(op) ? pick(args).reader : nullptr, args, control);
+  }
+  // The older names of three operations, for pages written before: the
+  // same work, their arguments translated.
+  if (op == "read_block" || op == "write_block" || op == "value") {
+    static const std::map<std::string, std::string> kSteps = {
+        {"read", "get"}, {"topup", "add"}, {"charge", "sub"}, {"set", "set"}};
+    json a = json::object();
+    for (const char* name : {"block", "data", "force", "amount", "allow_negative", "port"})
+      if (args.contains(name)) a[name] = args[name];
+    if (args.contains("key")) a["keys"] = json::array({args["key"]});
+    keyArg(args);  // key_type and key as they were checked
+    std::string name = op == "read_block" ? "mifare.read" : "mifare.write";
+    if (op == "value") {
+      const auto step = kSteps.find(text(args, "action"));
+      if (step == kSteps.end()) bad("action", "choice", "read, topup, charge or set");
+      name = "mifare.value." + step->second;
+    }
+    return dispatch(name, a);
+  }
   if (!kOps.count(op)) throw Refusal{kUnknownOp, "no such operation: " + op.substr(0, 64), ""};
   if (op == "readers") {
     // Ports this service holds are not probed: their holder is the verdict.
+    std::map<std::string, Holder> holders;
     auto known = [&](PortReport& p) {
-      if (auto who = registry_.holder(deviceOf(p.path))) p.verdict = "held", p.detail = *who;
+      if (auto who = registry_.holder(deviceOf(p.path))) {
+        p.verdict = "held", p.detail = who->text();
+        holders.emplace(p.path, *who);
+      }
     };
     auto probe = [](PortReport& p) {
       orvix_reader* r = nullptr;
+      // The port doctor's verdicts, from what the library found.
       if (const int ec = orvix_open(p.path.c_str(), nullptr, &r)) {
-        p.verdict = ec == ORVIX_PORT_BUSY ? "busy" : "silent";
-        p.detail = ec == ORVIX_PORT_BUSY ? "held by another program"
-                                         : "opened at 57600 and 9600 bit/s, no reader answered";
+        const bool net = ops::isNetworkPort(p.path);
+        p.verdict = isLinkError(ec)                 ? "silent"
+                    : net                           ? "unreachable"
+                    : ec == ORVIX_PORT_BUSY         ? "busy"
+                    : ec == ORVIX_PERMISSION_DENIED ? "no permission"
+                                                    : "missing";
+        p.detail = isLinkError(ec) ? "opened at 57600 and 9600 bit/s, no reader answered"
+                                   : orvix_strerror(ec);
         return;
       }
       p.verdict = "ok";
@@ -309,26 +373,44 @@ json Desk::dispatch(const std::string& op, const json& args) {
       orvix_close(r);
     };
     json list = json::array();
-    for (const auto& p : examinePorts(probe, known))
+    for (const auto& p : examinePorts(probe, known)) {
+      const auto who = holders.find(p.path);
+      const bool held = who != holders.end();
       list.push_back({{"name", p.name},
                       {"path", p.path},
                       {"verdict", p.verdict},
                       {"detail", p.detail},
-                      {"held", p.verdict == "held" ? json(p.detail) : json(nullptr)}});
+                      {"held", held ? json(p.detail) : json(nullptr)},
+                      {"holder", held ? who->second.fields(this) : json(nullptr)}});
+    }
     return {{"ports", list}};
   }
   if (op == "open") {
     const std::string port = text(args, "port");
-    if (port.empty() || port.size() > 4096 || port.find('\0') != std::string::npos)
-      bad("port: a port name");
-    const std::string client = text(args, "client", "");
-    if (client.size() > 200) bad("client: at most 200 characters");
+    if (port.empty()) bad("port", "missing", "a port name");
+    if (port.size() > 4096 || port.find('\0') != std::string::npos)
+      bad("port", "format", "a port name");
+    // The desk's name shown to other sessions ("client" is its older name).
+    const char* const deskArg = args.contains("desk") ? "desk" : "client";
+    const std::string desk = text(args, deskArg, "");
+    if (desk.size() > 200) bad(deskArg, "length", "at most 200 characters");
+    if (std::any_of(desk.begin(), desk.end(),
+                    [](unsigned char c) { return c < 0x20 || c == 0x7F; }))
+      bad(deskArg, "format", "no control characters");
     const std::string device = deviceOf(port);
+    // Nothing but this computer's own ports unless the service was started
+    // to reach network ports: a page may not probe the network through it.
+    if (!networkPorts_ && ops::isNetworkPort(device))
+      refuse(port +
+             " is a network port; this service opens them only when started with "
+             "--allow-network-ports");
     for (auto& h : readers_)
       if (h->device == device) return {{"port", h->port}, {"baud", orvix_baud_rate(h->reader)}};
-    const std::string who = description_ + (client.empty() ? "" : " (" + client + ")");
-    if (auto holder = registry_.claim(device, who))
-      throw Refusal{ORVIX_PORT_BUSY, "busy: held by " + *holder, ""};
+    if (auto holder = registry_.claim(device, {session_, from_, desk, std::time(nullptr), this}))
+      throw Refusal{ORVIX_PORT_BUSY,
+                    "busy: held by " + holder->text(),
+                    "",
+                    {{"holder", holder->fields(this)}}};
     orvix_reader* reader = nullptr;
     if (const int ec = orvix_open(port.c_str(), nullptr, &reader)) {
       registry_.release(device);
@@ -381,34 +463,8 @@ json Desk::dispatch(const std::string& op, const json& args) {
     library(orvix_mifare_anticoll(r, serial.data(), 4), "anticollision");
     return {{"type", hex(type.data(), 2)}, {"serial", hex(serial.data(), 4)}};
   }
-  if (op == "read_block") {
-    const int block = static_cast<int>(number(args, "block", 0, 63));
-    open(card, block, keyArg(args));
-    return {{"block", block}, {"data", hex(readOne(card, block).data(), 16)}};
-  }
-  if (op == "write_block") {
-    const int block = static_cast<int>(number(args, "block", 0, 63));
-    if (block == 0) refuse("block 0 holds the serial and the maker's data; it is never written");
-    const Bytes bytes = hexArg(args, "data", 16, 16);
-    Block data;
-    std::copy(bytes.begin(), bytes.end(), data.begin());
-    if (isTrailer(block)) checkTrailer(data, block / 4, flag(args, "force"));
-    KeyArg k = keyArg(args);
-    open(card, block, k);
-    library(card.write(block, data), "write block " + std::to_string(block));
-    // A trailer is read back with the key it has just set.
-    if (isTrailer(block)) {
-      std::copy_n(data.begin() + (k.type ? 10 : 0), 6, k.key.begin());
-      open(card, block, k);
-    }
-    const Block back = readOne(card, block);
-    if (!isTrailer(block) && back != data)
-      refuse("block " + std::to_string(block) + " reads back " + hex(back.data(), 16));
-    return {{"block", block}, {"data", hex(back.data(), 16)}};
-  }
   if (op == "sector")
     return sectorView(card, static_cast<int>(number(args, "sector", 0, 15)), keyArg(args));
-  if (op == "value") return valueOp(card, args);
   if (op == "dump") {
     const KeyFile kf = keyList(args);
     Progress progress("", 0);
@@ -422,11 +478,11 @@ json Desk::dispatch(const std::string& op, const json& args) {
   if (op == "restore") {
     const std::string format = text(args, "format", "json");
     const auto f = formatNamed(format);
-    if (!f) bad("format: json, eml, mct or mfd");
+    if (!f) bad("format", "choice", "json, eml, mct or mfd");
     std::string doc = text(args, "document");
     if (*f == Format::Raw) {
       auto b = parseHex(doc);
-      if (!b) bad("document: the 1024 bytes as hexadecimal digits");
+      if (!b) bad("document", "hex", "the 1024 bytes as hexadecimal digits");
       doc.assign(b->begin(), b->end());
     }
     const Dump d = readDump(doc, *f, "document");
@@ -439,7 +495,7 @@ json Desk::dispatch(const std::string& op, const json& args) {
     const Bytes a = hexArg(args, "apdu", 4, 89);
     const std::size_t lc = a.size() > 5 ? a[4] : 0;
     if (a.size() > 5 && (lc > 83 || (a.size() != 5 + lc && a.size() != 6 + lc)))
-      bad("apdu: Lc must be 1-83 and match the data that follows");
+      bad("apdu", "format", "Lc must be 1-83 and match the data that follows");
     json out = json::object();
     if (flag(args, "reset")) {
       std::array<unsigned char, 256> answer{};
@@ -501,17 +557,17 @@ json Desk::dispatch(const std::string& op, const json& args) {
         char tail = 0;
         if (std::sscanf(set.c_str(), "%d-%d-%d %d:%d:%d%c", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
                         &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &tail) != 6)
-          bad("set: now or \"YYYY-MM-DD HH:MM:SS\"");
+          bad("set", "format", "now or \"YYYY-MM-DD HH:MM:SS\"");
         tm.tm_year -= 1900;
         tm.tm_mon -= 1;
         std::tm check = tm;
         if (timegm(&check) == -1 || check.tm_mday != tm.tm_mday || check.tm_hour != tm.tm_hour ||
             check.tm_min != tm.tm_min || check.tm_sec != tm.tm_sec)
-          bad("set: no such date and time");
+          bad("set", "range", "no such date and time");
         tm.tm_wday = check.tm_wday;
       }
       const int year = tm.tm_year + 1900 - 2000;
-      if (year < 0 || year > 255) bad("set: the terminal keeps years 2000-2255");
+      if (year < 0 || year > 255) bad("set", "range", "the terminal keeps years 2000-2255");
       const int clock[7] = {year,      tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
                             tm.tm_min, tm.tm_sec,     tm.tm_wday};
       library(orvix_kq_set_time(r, clock), "set the terminal's clock");

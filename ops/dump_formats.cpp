@@ -1,26 +1,17 @@
-#include "mifare_format.h"
+#include "orvix/ops/dump_formats.h"
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
-namespace orvix::mifare {
+#include "orvix/ops/error.h"
+#include "orvix/ops/text.h"
+
+namespace orvix::ops {
+
+using nlohmann::json;
 
 namespace {
-
-constexpr const char* kWho[] = {"never", "A", "B", "A|B"};
-enum : std::uint8_t { N = 0, A = 1, B = 2, AB = 3 };
-
-// Data blocks by C1C2C3: read, write, increment, decrement/transfer/restore.
-constexpr std::uint8_t kData[8][4] = {
-    {AB, AB, AB, AB}, {AB, N, N, AB}, {AB, N, N, N},  {B, B, N, N},
-    {AB, B, N, N},    {B, N, N, N},   {AB, B, B, AB}, {N, N, N, N},
-};
-// Trailer by C1C2C3: key A write, access read, access write, key B read,
-// key B write (key A never reads back).
-constexpr std::uint8_t kTrailer[8][5] = {
-    {A, A, N, A, A},  {A, A, A, A, A},  {N, A, N, A, N},  {B, AB, B, N, B},
-    {B, AB, N, N, B}, {N, AB, B, N, N}, {N, AB, N, N, N}, {N, AB, N, N, N},
-};
 
 // Exactly N bytes written as 2N hexadecimal digits, nothing else.
 template <std::size_t N>
@@ -105,69 +96,6 @@ std::optional<int> indexOf(const std::string& text, int count) {
 
 }  // namespace
 
-std::optional<Conditions> decodeAccess(const std::uint8_t* b) {
-  const unsigned notC1 = b[0] & 15u, notC2 = b[0] >> 4, c1 = b[1] >> 4, notC3 = b[1] & 15u,
-                 c3 = b[2] >> 4, c2 = b[2] & 15u;
-  if ((c1 ^ notC1) != 15 || (c2 ^ notC2) != 15 || (c3 ^ notC3) != 15) return std::nullopt;
-  Conditions out{};
-  for (unsigned n = 0; n < 4; ++n)
-    out[n] = static_cast<std::uint8_t>((c1 >> n & 1u) << 2 | (c2 >> n & 1u) << 1 | (c3 >> n & 1u));
-  return out;
-}
-
-std::array<std::uint8_t, 3> encodeAccess(const Conditions& c) {
-  unsigned c1 = 0, c2 = 0, c3 = 0;
-  for (unsigned n = 0; n < 4; ++n) {
-    c1 |= (c[n] >> 2 & 1u) << n;
-    c2 |= (c[n] >> 1 & 1u) << n;
-    c3 |= (c[n] & 1u) << n;
-  }
-  return {static_cast<std::uint8_t>((~c2 & 15u) << 4 | (~c1 & 15u)),
-          static_cast<std::uint8_t>(c1 << 4 | (~c3 & 15u)),
-          static_cast<std::uint8_t>(c3 << 4 | c2)};
-}
-
-std::string dataRights(std::uint8_t c) {
-  const auto* r = kData[c & 7];
-  return std::string("read ") + kWho[r[0]] + ", write " + kWho[r[1]] + ", increment " + kWho[r[2]] +
-         ", decrement " + kWho[r[3]];
-}
-
-std::string trailerRights(std::uint8_t c) {
-  const auto* r = kTrailer[c & 7];
-  return std::string("key A write ") + kWho[r[0]] + ", access bits read " + kWho[r[1]] + " write " +
-         kWho[r[2]] + ", key B read " + kWho[r[3]] + " write " + kWho[r[4]];
-}
-
-bool locksKeysForever(std::uint8_t c) {
-  const auto* r = kTrailer[c & 7];
-  return r[0] == N && r[2] == N && r[4] == N;
-}
-
-std::optional<Value> decodeValue(const Block& b) {
-  auto le = [&](int at) {
-    return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
-           static_cast<std::uint32_t>(b[at + 2]) << 16 |
-           static_cast<std::uint32_t>(b[at + 3]) << 24;
-  };
-  if (le(0) != le(8) || le(0) != ~le(4)) return std::nullopt;
-  if (b[12] != b[14] || b[13] != b[15] || b[12] != static_cast<std::uint8_t>(~b[13]))
-    return std::nullopt;
-  return Value{static_cast<std::int32_t>(le(0)), b[12]};
-}
-
-Block encodeValue(std::int32_t amount, std::uint8_t address) {
-  Block b{};
-  const auto v = static_cast<std::uint32_t>(amount);
-  for (int i = 0; i < 4; ++i) {
-    b[i] = b[8 + i] = static_cast<std::uint8_t>(v >> (8 * i));
-    b[4 + i] = static_cast<std::uint8_t>(~v >> (8 * i));
-  }
-  b[12] = b[14] = address;
-  b[13] = b[15] = static_cast<std::uint8_t>(~address);
-  return b;
-}
-
 std::optional<Format> formatNamed(const std::string& n) {
   if (n == "mfd" || n == "bin" || n == "dump") return Format::Raw;
   if (n == "eml") return Format::Eml;
@@ -185,9 +113,17 @@ std::optional<Format> formatFor(const std::string& path) {
   return formatNamed(ext);
 }
 
+std::string partialRefusal(Format f) {
+  if (f == Format::Json || f == Format::Mct) return {};
+  return std::string(f == Format::Raw ? "a raw" : "an emulator") +
+         " dump cannot mark the blocks not read; a partial dump is written as json or mct";
+}
+
 std::string writeDump(const Dump& d, Format f) {
   std::string out;
   if (f == Format::Raw || f == Format::Eml) {
+    for (const auto& b : d.blocks)
+      if (!b) badData(partialRefusal(f));
     for (int b = 0; b < kBlocks; ++b) {
       const Block blk = fileBlock(d, b).value_or(Block{});
       if (f == Format::Raw)
@@ -252,7 +188,7 @@ Dump readDump(const std::string& bytes, Format f, const std::string& name) {
   Dump d;
   if (f == Format::Raw) {
     if (bytes.size() != kBlocks * 16)
-      failData(name + ": a raw dump is 1024 bytes, this one is " + std::to_string(bytes.size()));
+      badData(name + ": a raw dump is 1024 bytes, this one is " + std::to_string(bytes.size()));
     for (int b = 0; b < kBlocks; ++b) {
       Block blk;
       std::copy_n(bytes.begin() + b * 16, 16, blk.begin());
@@ -266,11 +202,11 @@ Dump readDump(const std::string& bytes, Format f, const std::string& name) {
     auto ls = lines(bytes);
     while (!ls.empty() && trim(ls.back()).empty()) ls.pop_back();
     if (ls.size() != kBlocks)
-      failData(name + ": an emulator dump has 64 block lines, this one " +
-               std::to_string(ls.size()));
+      badData(name + ": an emulator dump has 64 block lines, this one " +
+              std::to_string(ls.size()));
     for (int b = 0; b < kBlocks; ++b)
       if (!(d.blocks[b] = blockFromHex(trim(ls[b]))))
-        failData(name + " line " + std::to_string(b + 1) + ": not 32 hexadecimal digits");
+        badData(name + " line " + std::to_string(b + 1) + ": not 32 hexadecimal digits");
     keysFromTrailers(d);
     dropUnreadSectors(d);
     return d;
@@ -284,11 +220,11 @@ Dump readDump(const std::string& bytes, Format f, const std::string& name) {
       if (l.empty()) continue;
       if (l.rfind("+Sector:", 0) == 0) {
         sector = indexOf(trim(l.substr(8)), kSectors).value_or(-1);
-        if (sector < 0) failData(where + ": sector 0-15 expected");
+        if (sector < 0) badData(where + ": sector 0-15 expected");
         row = 0;
         continue;
       }
-      if (sector < 0 || row >= 4) failData(where + ": a block line outside a sector's four");
+      if (sector < 0 || row >= 4) badData(where + ": a block line outside a sector's four");
       const int b = sector * 4 + row++;
       if (l == std::string(32, '-')) continue;
       std::string digits = l;
@@ -298,7 +234,7 @@ Dump readDump(const std::string& bytes, Format f, const std::string& name) {
       if (noA) digits.replace(0, 12, 12, '0');
       if (noB) digits.replace(20, 12, 12, '0');
       auto blk = blockFromHex(digits);
-      if (!blk) failData(where + ": not 32 hexadecimal digits");
+      if (!blk) badData(where + ": not 32 hexadecimal digits");
       d.blocks[b] = blk;
       if (isTrailer(b)) {
         Key k;
@@ -311,19 +247,19 @@ Dump readDump(const std::string& bytes, Format f, const std::string& name) {
   json doc = json::parse(bytes, nullptr, false);
   if (doc.is_discarded() || !doc.is_object() || !doc.contains("blocks") ||
       !doc["blocks"].is_object())
-    failData(name + ": not a JSON card dump (no \"blocks\" object)");
+    badData(name + ": not a JSON card dump (no \"blocks\" object)");
   for (const auto& [index, value] : doc["blocks"].items()) {
     const int b = indexOf(index, kBlocks).value_or(-1);
-    if (b < 0) failData(name + ": block \"" + index + "\" is not 0-63");
+    if (b < 0) badData(name + ": block \"" + index + "\" is not 0-63");
     if (value.is_null()) continue;
     if (!value.is_string() || !(d.blocks[b] = blockFromHex(value.get<std::string>())))
-      failData(name + ": block " + index + " is not 32 hexadecimal digits");
+      badData(name + ": block " + index + " is not 32 hexadecimal digits");
   }
   keysFromTrailers(d);
   if (doc.contains("SectorKeys") && doc["SectorKeys"].is_object())
     for (const auto& [index, k] : doc["SectorKeys"].items()) {
       const int s = indexOf(index, kSectors).value_or(-1);
-      if (s < 0 || !k.is_object()) failData(name + ": sector \"" + index + "\" is not 0-15");
+      if (s < 0 || !k.is_object()) badData(name + ": sector \"" + index + "\" is not 0-15");
       // A sector listed here has the keys named here: a key left out is
       // unknown, whatever its trailer bytes hold.
       d.keyA[s].reset();
@@ -331,7 +267,7 @@ Dump readDump(const std::string& bytes, Format f, const std::string& name) {
       for (auto [field, slot] : {std::pair{"KeyA", &d.keyA}, std::pair{"KeyB", &d.keyB}})
         if (k.contains(field) && k[field].is_string()) {
           auto key = keyFromHex(k[field].get<std::string>());
-          if (!key) failData(name + ": sector " + index + " " + field + " is not 12 hex digits");
+          if (!key) badData(name + ": sector " + index + " " + field + " is not 12 hex digits");
           (*slot)[s] = key;
         }
     }
@@ -348,8 +284,8 @@ KeyFile readKeys(const std::string& bytes, const std::string& name) {
   // 192 bytes on one line are a binary file whose keys happen to be printable.
   if (!text || (bytes.size() == 192 && bytes.find('\n') == std::string::npos)) {
     if (bytes.size() != 192)
-      failData(name + ": a binary key file is 192 bytes, this one is " +
-               std::to_string(bytes.size()));
+      badData(name + ": a binary key file is 192 bytes, this one is " +
+              std::to_string(bytes.size()));
     for (int i = 0; i < 32; ++i) {
       Key k;
       std::copy_n(bytes.begin() + i * 6, 6, k.begin());
@@ -364,7 +300,7 @@ KeyFile readKeys(const std::string& bytes, const std::string& name) {
     if (l.empty()) continue;
     const std::string token = l.substr(0, l.find_first_of(" \t"));
     auto k = keyFromHex(token);
-    if (!k) failData(name + " line " + std::to_string(lineNo) + ": not a 12-digit key");
+    if (!k) badData(name + " line " + std::to_string(lineNo) + ": not a 12-digit key");
     if (std::find(kf.any.begin(), kf.any.end(), *k) == kf.any.end()) kf.any.push_back(*k);
   }
   return kf;
@@ -399,4 +335,4 @@ std::vector<Key> defaultKeys() {
   return out;
 }
 
-}  // namespace orvix::mifare
+}  // namespace orvix::ops
