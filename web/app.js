@@ -3,8 +3,8 @@
 // sectors, values and dumps. What is on screen comes from the last answer or
 // event: a card arriving or leaving, or the session ending, clears it.
 import { Client } from './client.js';
-import { t, translate, switchLanguage, errorText, rightsText, holderText, locale } from './i18n.js';
-import { sectorRows, cardReport, dumpFile, bytesToHex } from './mifare.js';
+import { t, translate, switchLanguage, errorText, rightsText, holderText, locale, refusalOf } from './i18n.js';
+import { sectorRows, cardReport } from './mifare.js';
 
 const $ = (id) => document.getElementById(id);
 const state = { port: null, want: null, card: null, leaving: false };
@@ -43,7 +43,7 @@ function clearCardData() {
   $('val-result').textContent = '—';
   $('val-result').classList.remove('bad');
   $('sector-table').replaceChildren();
-  for (const id of ['sec-note', 'dump-result', 'restore-result']) $(id).textContent = '';
+  for (const id of ['blk-note', 'sec-note', 'dump-result', 'restore-result']) $(id).textContent = '';
   for (const id of ERROR_BOXES) $(id).replaceChildren();
   $('report').replaceChildren();
 }
@@ -99,7 +99,6 @@ function hexField(id) {
   if (raw.length !== len || !/^[0-9A-Fa-f]+$/.test(raw)) throw refusal(el, 'hex', { len });
   return raw.toUpperCase();
 }
-const key = () => ({ key_type: $('key-type').value, key: hexField('key') });
 
 function markInvalid(el, on) {
   el.classList.toggle('invalid', on);
@@ -120,7 +119,7 @@ function showError(box, e) {
   log('error', raw, 'bad');
   // The field the refusal names: the one checked here, or the service's argument in the same panel.
   const field = e.field ?? (e.arg && (box.closest('section')?.querySelector(`[data-arg="${e.arg}"]`) ??
-    (e.arg === 'key' ? $('key') : null)));
+    (e.arg === 'key' || e.arg === 'keys' || refusalOf(e.text) === 'key' ? $('key') : null)));
   if (field) { markInvalid(field, true); field.focus(); }
 }
 
@@ -191,7 +190,7 @@ async function listReaders() {
 }
 
 async function openPort(port) {
-  const r = await client.call('open', { port, desk: desk(), client: desk() });
+  const r = await client.call('open', { port, desk: desk() });
   state.port = r.port;
   state.want = r.port;
   localStorage.setItem('port', r.port);
@@ -230,48 +229,53 @@ action('btn-close', 'readers-err', async () => {
 
 // --- Blocks, values, sectors ----------------------------------------------
 
+// The card operations try the key given first, then the well-known keys, as key A and as key B.
+const keys = () => ({ keys: [hexField('key')] });
 const blockFailed = () => { $('blk-data').value = ''; markFailed($('blk-data'), true); };
 action('btn-read', 'blk-err', async () => {
-  const args = { block: intField('blk-no'), ...key() };
-  const r = await client.call('read_block', args).catch((e) => { blockFailed(); throw e; });
+  const args = { block: intField('blk-no'), ...keys() };
+  const r = await client.call('mifare.read', args).catch((e) => { blockFailed(); throw e; });
   $('blk-data').value = r.data;
   markFailed($('blk-data'), false);
 });
 action('btn-write', 'blk-err', async () => {
-  const args = { block: intField('blk-no'), data: hexField('blk-data'), ...key() };
-  // A refused write keeps what the operator typed.
-  const r = await client.call('write_block', args);
+  const args = { block: intField('blk-no'), data: hexField('blk-data'), ...keys() };
+  // A refused write keeps what the operator typed; so does one no key may read back.
+  const r = await client.call('mifare.write', args);
+  if (r.verified === false) { $('blk-note').textContent = `${t('notVerified')} (${r.note})`; return; }
   $('blk-data').value = r.data;
   markFailed($('blk-data'), false);
 });
 
 // A charge the service refuses because it would take the balance below
 // zero is asked about; the operator's yes sends it again, allowed.
-const belowZero = (e) => e.reason === 'below_zero';
-async function value(action) {
-  const args = { action, block: intField('val-block'), ...key() };
+const belowZero = (e) => e.code === -8 && (e.reason ?? refusalOf(e.text)) === 'below_zero';
+async function value(step) {
+  const args = { block: intField('val-block'), ...keys() };
   const amount = $('val-amount');
-  if (action !== 'read') args.amount = intField('val-amount', Number(action === 'set' ? amount.dataset.setMin : amount.min));
+  if (step !== 'get') args.amount = intField('val-amount', Number(step === 'set' ? amount.dataset.setMin : amount.min));
   let r;
   try {
-    r = await client.call('value', args);
+    r = await client.call(`mifare.value.${step}`, args);
   } catch (e) {
-    if (!(action === 'charge' && belowZero(e) && confirm(t('confirmCharge', { amount: args.amount, detail: e.detail ?? e.text })))) throw e;
-    r = await client.call('value', { ...args, allow_negative: true });
+    if (!(step === 'sub' && belowZero(e))) throw e;
+    // Declined, the card is as it was: the balance shown still holds.
+    if (!confirm(t('confirmCharge', { amount: args.amount }))) throw Object.assign(e, { local: true });
+    r = await client.call('mifare.value.sub', { ...args, allow_negative: true });
   }
   $('val-result').textContent = String(r.value);
   $('val-result').classList.remove('bad');
 }
 const valueFailed = () => { $('val-result').textContent = t('failed'); $('val-result').classList.add('bad'); };
-action('btn-value-read', 'val-err', () => value('read'), valueFailed);
-action('btn-topup', 'val-err', () => value('topup'), valueFailed);
-action('btn-charge', 'val-err', () => value('charge'), valueFailed);
+action('btn-value-read', 'val-err', () => value('get'), valueFailed);
+action('btn-topup', 'val-err', () => value('add'), valueFailed);
+action('btn-charge', 'val-err', () => value('sub'), valueFailed);
 action('btn-value-set', 'val-err', () => value('set'), valueFailed);
 
 action('btn-sector', 'sec-err', async () => {
   $('sec-note').textContent = '';
   $('sector-table').replaceChildren();
-  const r = await client.call('sector', { sector: intField('sec-no'), ...key() });
+  const r = await client.call('sector', { sector: intField('sec-no'), key_type: $('key-type').value, key: hexField('key') });
   sectorRows($('sector-table'), r, t, rightsText);
   $('sec-note').textContent = `${t('accessBits')} ${r.access_bytes}` +
     (r.access_valid ? '' : ` — ${t('locked')}`) + (r.locks_keys_forever ? ` — ${t('keysForever')}` : '');
@@ -279,9 +283,13 @@ action('btn-sector', 'sec-err', async () => {
 
 // --- Dumps and the report -------------------------------------------------
 
-function download(name, content) {
+// Dump files travel as base64 of their bytes; the service makes and reads every format.
+const fromBase64 = (text) => Uint8Array.from(atob(text), (c) => c.charCodeAt(0));
+const toBase64 = (bytes) => btoa(Array.from(bytes, (b) => String.fromCharCode(b)).join(''));
+
+function download(name, bytes) {
   const a = document.createElement('a');
-  a.href = URL.createObjectURL(new Blob([content], { type: 'application/octet-stream' }));
+  a.href = URL.createObjectURL(new Blob([bytes], { type: 'application/octet-stream' }));
   a.download = name;
   document.body.append(a);
   a.click();
@@ -289,43 +297,42 @@ function download(name, content) {
   setTimeout(() => URL.revokeObjectURL(a.href), 10000);
 }
 
+const dumpReport = (r) => `${r.sectorsRead}/16 ${t('sectors')}, ${r.keysFound}/32 ${t('key')}` +
+  (r.unreadBlocks?.length ? ` — ${t('unreadBlocks')}: ${r.unreadBlocks.join(' ')}` : '');
 action('btn-dump', 'dump-err', async () => {
   $('dump-result').textContent = '';
-  const r = await client.call('dump', { keys: [hexField('key')] });
   const format = $('dump-format').value;
-  download(`${state.card ?? 'card'}.${format}`, dumpFile(r.document, format));
-  $('dump-result').textContent = `${r.sectors_read}/16 ${t('sectors')}, ${r.keys_found}/32 ${t('key')}` +
-    (r.unread.length ? ` — ${r.unread.join(' ')}` : '');
+  const r = await client.call('mifare.dump', { format, ...keys() });
+  download(`${r.serial}.${format}`, fromBase64(r.file));
+  $('dump-result').textContent = dumpReport(r);
 });
 
-// The uploaded file's format from its extension, as orvix restore takes it.
-const FORMATS = { json: 'json', mfd: 'mfd', bin: 'mfd', dump: 'mfd', eml: 'eml', mct: 'mct', txt: 'mct' };
+// The uploaded file's format is its extension when that names one, else the one chosen.
 action('btn-restore', 'restore-err', async () => {
   $('restore-result').textContent = '';
   const file = $('restore-file').files[0];
-  if (!file) throw { code: -101, local: true, arg: 'document', field: $('restore-file'), text: 'no file chosen, nothing sent' };
+  if (!file) throw { code: -101, local: true, arg: 'file', field: $('restore-file'), text: 'no file chosen, nothing sent' };
   // Dump files are a few kilobytes; a larger file is not read into the page at all.
-  if (file.size > 256 * 1024) throw { code: -3, local: true, arg: 'document', reason: 'length', field: $('restore-file'), text: `${file.size} bytes, nothing sent` };
-  const keys = [hexField('key')];
-  const format = FORMATS[file.name.split('.').pop().toLowerCase()] ?? 'json';
-  const bytes = new Uint8Array(await file.arrayBuffer());
-  const content = format === 'mfd' ? bytesToHex(bytes) : new TextDecoder().decode(bytes);
-  const r = await client.call('restore', { document: content, format, with_trailers: $('restore-trailers').checked, keys });
-  $('restore-result').textContent = `${r.written} ${t('blocksWritten')}`;
+  if (file.size > 256 * 1024) throw { code: -3, local: true, arg: 'file', reason: 'length', field: $('restore-file'), text: `${file.size} bytes, nothing sent` };
+  const args = { with_trailers: $('restore-trailers').checked, ...keys() };
+  const ext = file.name.split('.').pop().toLowerCase();
+  const format = [...$('dump-format').options].some((o) => o.value === ext) ? ext : $('dump-format').value;
+  const r = await client.call('mifare.restore', { file: toBase64(new Uint8Array(await file.arrayBuffer())), format, ...args });
+  $('restore-result').textContent = `${r.written} ${t('blocksWritten')}` +
+    (r.skipped?.length ? ` — ${t('skipped')}: ${r.skipped.join(' ')}` : '');
 });
 
 // The report reads the whole card, then each sector it could open for its value blocks.
 action('btn-report', 'card-err', async () => {
-  const serial = state.card;
-  const dump = await client.call('dump', { keys: [hexField('key')] });
-  const keys = JSON.parse(dump.document).SectorKeys ?? {};
+  const dump = await client.call('mifare.dump', { format: 'json', partial: true, ...keys() });
+  const { key_a: keyA, key_b: keyB } = await client.call('mifare.parse', { file: dump.file, format: 'json' });
   const values = [];
-  for (const [s, k] of Object.entries(keys)) {
-    const [key_type, sectorKey] = k.KeyA ? ['A', k.KeyA] : ['B', k.KeyB];
-    const r = await client.call('sector', { sector: Number(s), key_type, key: sectorKey });
+  for (let s = 0; s < keyA.length; ++s) {
+    if (!keyA[s] && !keyB[s]) continue;
+    const r = await client.call('sector', { sector: s, key_type: keyA[s] ? 'A' : 'B', key: keyA[s] ?? keyB[s] });
     for (const b of r.blocks) if (b.value) values.push({ block: b.block, ...b.value });
   }
-  cardReport($('report'), { serial, type: $('card-type').textContent, desk: desk(), dump, values }, t, locale);
+  cardReport($('report'), { serial: dump.serial, type: $('card-type').textContent, desk: desk(), dump, values }, t, locale);
   print();
 });
 

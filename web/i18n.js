@@ -21,8 +21,8 @@ const TEXTS = {
     writeBlock: '写块', details: '详情', failed: '失败', desk: '工作台', deskAsk: '本工作台的名称（其他工作台占用读卡器时会看到）',
     deskChange: '修改', ok: '确定', heldBy: '被「{desk}」占用', since: '自 {since} 起', ownDesk: '本工作台',
     hexPlaceholder: '32 位十六进制数字', keyPlaceholder: '12 位十六进制数字', failedPlaceholder: '（读取失败）',
-    confirmCharge: '扣款 {amount} 后余额将低于零（{detail}）。仍然扣款吗？', report: '打印卡片报告',
-    reportTitle: '卡片报告', sectorsRead: '已读扇区', unread: '未读扇区', valueBlocks: '钱包块', printed: '打印时间',
+    confirmCharge: '扣款 {amount} 后余额将低于零。仍然扣款吗？', report: '打印卡片报告',
+    reportTitle: '卡片报告', sectorsRead: '已读扇区', unreadBlocks: '未读的块', skipped: '跳过', notVerified: '已写入，但无法读回核对', valueBlocks: '钱包块', printed: '打印时间',
     address: '地址', noneFound: '无',
   },
   en: {
@@ -44,8 +44,8 @@ const TEXTS = {
     deskAsk: 'This desk\'s name (shown to other desks while this one holds a reader)', deskChange: 'change', ok: 'OK',
     heldBy: 'held by "{desk}"', since: 'since {since}', ownDesk: 'this desk',
     hexPlaceholder: '32 hex digits', keyPlaceholder: '12 hex digits', failedPlaceholder: '(read failed)',
-    confirmCharge: 'Charging {amount} takes the balance below zero ({detail}). Charge anyway?', report: 'Print card report',
-    reportTitle: 'Card report', sectorsRead: 'Sectors read', unread: 'Unread sectors', valueBlocks: 'Value blocks',
+    confirmCharge: 'Charging {amount} takes the balance below zero. Charge anyway?', report: 'Print card report',
+    reportTitle: 'Card report', sectorsRead: 'Sectors read', unreadBlocks: 'Blocks not read', skipped: 'skipped', notVerified: 'written, not verified', valueBlocks: 'Value blocks',
     printed: 'Printed', address: 'address', noneFound: 'none',
   },
 };
@@ -72,13 +72,14 @@ const ERRORS = {
     4: '参数超出范围，未发送', 65537: '操作已取消', 65539: '没有这个端口', 65540: '读卡器被占用',
     65541: '无权打开该端口', 65543: '服务内部错误',
     '-1': '服务收到的消息无法识别', '-2': '服务不支持该操作', '-3': '参数不对', '-4': '请先打开读卡器',
-    '-5': '上一个操作尚未完成', '-6': '消息太大', '-7': '操作太频繁，请稍候', '-8': '卡片拒绝：密钥不对，或块中数据不适合此操作',
+    '-5': '上一个操作尚未完成', '-6': '消息太大', '-7': '操作太频繁，请稍候', '-8': '卡片拒绝：密钥不对，或块中数据不适合此操作', '-8:key': '密钥不对：扇区不接受任何已知密钥',
+    '-8:value': '这不是钱包块', '-8:below_zero': '余额不足：扣款后将低于零',
     '-9': '当前没有事务', '-100': '与服务断开', '-101': '请先选择文件',
     'missing': '请填写{arg}', 'type': '{arg}格式不对', 'range': '{arg}超出范围（{min}–{max}）', 'hex': '{arg}应为 {len} 位十六进制数字',
     'rangeAny': '{arg}超出范围', 'length': '{arg}长度不对', 'choice': '{arg}不是可选的值', 'format': '{arg}格式不对',
-    'choose': '请选择{arg}', 'reason': '{arg}不对',
-    unknown: '操作失败',
-    argNames: { block: '块号', amount: '金额', key: '密钥', data: '数据', sector: '扇区', port: '读卡器端口', key_type: '密钥类型', desk: '工作台名称', document: '文件' },
+    'choose': '请选择{arg}', 'unknown': '不支持参数{arg}', 'reason': '{arg}不对',
+    other: '操作失败',
+    argNames: { block: '块号', amount: '金额', key: '密钥', data: '数据', sector: '扇区', port: '读卡器端口', key_type: '密钥类型', desk: '工作台名称', file: '文件', keys: '密钥', partial: '部分转储', to: '格式', format: '格式', sectors: '扇区' },
   },
   en: {
     'reader:1': 'the reader does not know this command', 'reader:5': 'wrong data length', 'reader:6': 'bad parameter',
@@ -102,14 +103,16 @@ const ERRORS = {
     65541: 'no permission to open the port', 65543: 'internal error in the service',
     '-1': 'the service could not read the message', '-2': 'the service has no such operation', '-3': 'bad argument',
     '-4': 'open a reader first', '-5': 'the previous call is still running', '-6': 'message too large',
-    '-7': 'too many calls, wait a moment', '-8': 'refused: a wrong key, or the block\'s data does not suit this operation', '-9': 'no transaction is open',
+    '-7': 'too many calls, wait a moment', '-8': 'refused: a wrong key, or the block\'s data does not suit this operation',
+    '-8:key': 'wrong key: the sector took none of the keys known', '-8:value': 'not a value block',
+    '-8:below_zero': 'not enough on the card: the balance would go below zero', '-9': 'no transaction is open',
     '-100': 'disconnected from the service', '-101': 'choose a file first',
     'missing': 'enter the {arg}', 'type': 'the {arg} is not a number', 'range': 'the {arg} must be {min}–{max}',
     'hex': 'the {arg} must be {len} hex digits', 'rangeAny': 'the {arg} is out of range',
     'length': 'the {arg} has the wrong length', 'choice': 'the {arg} is not one of the choices',
-    'format': 'the {arg} is not laid out as asked', 'choose': 'choose a {arg}',
-    'reason': 'bad {arg}', unknown: 'failed',
-    argNames: { block: 'block number', amount: 'amount', key: 'key', data: 'data', sector: 'sector', port: 'reader port', key_type: 'key type', desk: 'desk name', document: 'file' },
+    'format': 'the {arg} is not laid out as asked', 'choose': 'choose a {arg}', 'unknown': 'the {arg} is not taken here',
+    'reason': 'bad {arg}', other: 'failed',
+    argNames: { block: 'block number', amount: 'amount', key: 'key', data: 'data', sector: 'sector', port: 'reader port', key_type: 'key type', desk: 'desk name', file: 'file', keys: 'key', partial: 'partial dump', to: 'format', format: 'format', sectors: 'sectors' },
   },
 };
 
@@ -118,6 +121,10 @@ export const lang = TEXTS[asked] ? asked : (TEXTS[localStorage.getItem('lang')] 
 const fill = (text, values) => text.replace(/\{(\w+)\}/g, (m, k) => values[k] ?? m);
 export const locale = lang === 'zh' ? 'zh-CN' : 'en-GB';
 export const t = (key, values = {}) => fill(TEXTS[lang][key] ?? key, values);
+
+// What a refusal (-8) is about, while the service names it only in its text.
+const REFUSALS = [[/no key opened sector/, 'key'], [/is not a value block/, 'value'], [/ below zero/, 'below_zero']];
+export const refusalOf = (text = '') => REFUSALS.find(([re]) => re.test(text))?.[1];
 
 // An error in the page's words. `e` carries what the service sent: code,
 // and where known family, arg, reason, holder, min, max, len.
@@ -130,12 +137,13 @@ export function errorText(e) {
     return fill(w[reason] ?? w.reason, { ...e, arg });
   }
   if (code === 65540 && e.holder) return `${w[code]}${lang === 'zh' ? '：' : ': '}${holderText(e.holder)}`;
+  if (code === -8) return w[`-8:${e.reason ?? refusalOf(e.text)}`] ?? w[code];
   if (code >= 101 && code <= 115) return code <= 107 ? w.link : w.linkAfter;
   if (e.family) {
     const status = `0x${code.toString(16).toUpperCase().padStart(2, '0')}`;
-    return fill(w[`${e.family}:${code}`] ?? w[e.family] ?? w.unknown, { status });
+    return fill(w[`${e.family}:${code}`] ?? w[e.family] ?? w.other, { status });
   }
-  return w[code] ?? w.unknown;
+  return w[code] ?? w.other;
 }
 
 // Who holds a port: a desk's name and since when (the service's time is

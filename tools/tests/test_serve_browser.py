@@ -91,13 +91,17 @@ class Bench:
         status = self.d.find_element("id", "status")
         self.wait(lambda: "ok" in status.get_attribute("class") and self.text("reader-list"))
 
-    def click(self, id, **fields):
+    def click(self, id, answer=None, **fields):
+        """Fills the fields, clicks, and answers the question asked ("accept", "dismiss")."""
         for field, value in fields.items():
             e = self.d.find_element("id", field)
             e.clear()
             e.send_keys(str(value))
         b = self.d.find_element("id", id)
         b.click()
+        if answer:
+            from selenium.webdriver.support.expected_conditions import alert_is_present
+            getattr(self.wait(lambda: alert_is_present()(self.d)), answer)()
         self.wait(b.is_enabled)
 
     def open(self, page=True, tries=20, lang="en"):
@@ -149,10 +153,12 @@ def test_blocks_values_sector_and_card_removal(bench):
     assert bench.text("blk-data") == bench.block(4) == "00112233445566778899AABBCCDDEEFF"
     bench.click("btn-read", **{"blk-no": 3})  # key A reads back as zeros
     assert bench.text("blk-data") == "000000000000FF078069FFFFFFFFFFFF"
-    for button, block, amount, shown, error in [
-            ("btn-value-set", 5, 100, "100", ""), ("btn-topup", 5, 50, "150", ""), ("btn-charge", 5, 30, "120", ""),
-            ("btn-topup", 6, 1, "failed", "refused: a wrong key, or the block's data does not suit this operation"), ("btn-value-read", 5, 0, "120", "")]:
-        bench.click(button, **{"val-block": block, "val-amount": amount})
+    for button, block, amount, shown, error, answer in [
+            ("btn-value-set", 5, 100, "100", "", None), ("btn-topup", 5, 50, "150", "", None),
+            ("btn-charge", 5, 30, "120", "", None), ("btn-topup", 6, 1, "failed", "not a value block", None),
+            ("btn-value-read", 5, 0, "120", "", None),
+            ("btn-charge", 5, 121, "120", "not enough on the card: the balance would go below zero", "dismiss")]:
+        bench.click(button, answer, **{"val-block": block, "val-amount": amount})
         assert (bench.text("val-result"), bench.text("val-err").split("details")[0]) == (shown, error)
     assert (bench.block(5), bench.block(6)) == ("78000000" "87FFFFFF" "78000000" "05FA05FA", "00" * 16)
     bench.click("btn-sector", **{"sec-no": 1})
@@ -163,21 +169,34 @@ def test_blocks_values_sector_and_card_removal(bench):
     bench.click("btn-report")  # the report: what the card is, what was read, its value blocks
     report = bench.text("report")
     assert "Serial: 12345678" in report and "Sectors read: 16/16" in report and bench.d.title == "printed"
-    assert [c.get_attribute("textContent") for c in bench.d.find_elements("css selector", "#report tbody td")] == ["5", "120", "5"]
+    assert [c.get_attribute("textContent") for c in bench.d.find_elements("css selector", "#report tbody td")] == [
+        "5", "120", "5"]
+    bench.click("btn-charge", "accept", **{"val-block": 5, "val-amount": 121})  # the operator says yes
+    assert bench.text("val-result") == "-1" and bench.block(5).startswith("FFFFFFFF")
+    bench.click("btn-value-set", **{"val-amount": 120})
 
 
-
-@pytest.mark.parametrize("lang, shown", [("zh", "卡片拒绝：密钥不对，或块中数据不适合此操作"), ("en", "refused: a wrong key, or the block's data does not suit this operation")])
+@pytest.mark.parametrize("lang, shown", [("zh", "密钥不对：扇区不接受任何已知密钥"),
+                                         ("en", "wrong key: the sector took none of the keys known")])
 def test_wrong_key_is_told_beside_the_block_and_clears_it(bench, lang, shown):
     bench.open(lang=lang)
     bench.click("btn-read", **{"blk-no": 4})
-    bench.click("btn-read", key="A0A1A2A3A4A5")
+    card = bench.sim.image(bench.tmp)
+    secret = card[:112] + bytes.fromhex("123456789ABC") + card[118:122] + bytes.fromhex("123456789ABC") + card[128:]
+    (bench.tmp / "secret.mfd").write_bytes(secret)  # sector 1 opens to no key the page knows
+    try:
+        assert bench.sim("mifare remove") and not bench.sim(f"mifare load {bench.tmp}/secret.mfd").startswith("error")
+        bench.click("btn-read")
+    finally:
+        (bench.tmp / "card.mfd").write_bytes(card)
+        bench.sim("mifare remove")
+        bench.sim(f"mifare load {bench.tmp}/card.mfd")
     bench.shot({"en": "serve-error"}.get(lang))
     message, field = bench.d.find_element("css selector", "#blk-err .msg"), bench.d.find_element("id", "blk-data")
     assert (message.text, field.get_attribute("value"), "failed" in field.get_attribute("class")) == (shown, "", True)
     assert 0 <= bench.rect("blk-err")["top"] - bench.rect("blk-data")["bottom"] < 20
     bench.d.find_element("css selector", "#blk-err summary").click()  # the service's own words
-    assert "key A refused by sector 1" in bench.d.find_element("css selector", "#blk-err code").text
+    assert "no key opened sector 1" in bench.d.find_element("css selector", "#blk-err code").text
     width, height = bench.d.execute_script("return [innerWidth, innerHeight]")  # below 768: the browser's own bars
     for panel in ("card-panel", "block-panel", "value-panel"):  # the everyday jobs need no scrolling
         r = bench.rect(panel)
@@ -297,7 +316,7 @@ def test_second_desk_sees_the_first_desks_name_until_it_goes(bench):
     second = bench.d.current_window_handle
     bench.page(base=bench.base.replace("127.0.0.1", "localhost"), desk="Back office")  # its own storage
     assert "Front desk" in bench.d.find_element("css selector", "#reader-list tr").text
-    assert bench.open(page=False, tries=1).startswith("reader busy")
+    assert bench.open(page=False, tries=1).startswith('reader busy: held by "Front desk" since ')
     bench.d.switch_to.window(first)
     bench.d.close()
     bench.d.switch_to.window(second)
