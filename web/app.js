@@ -118,8 +118,9 @@ function showError(box, e) {
   box.replaceChildren(Object.assign(document.createElement('span'), { className: 'msg', textContent: errorText(e) }), details);
   log('error', raw, 'bad');
   // The field the refusal names: the one checked here, or the service's argument in the same panel.
-  const field = e.field ?? (e.arg && (box.closest('section')?.querySelector(`[data-arg="${e.arg}"]`) ??
-    (e.arg === 'key' || e.arg === 'keys' || refusalOf(e.text) === 'key' ? $('key') : null)));
+  const keyAtFault = e.arg === 'key' || e.arg === 'keys' || refusalOf(e.text) === 'key';
+  const field = e.field ?? (e.arg && box.closest('section')?.querySelector(`[data-arg="${e.arg}"]`)) ??
+    (keyAtFault ? $('key') : null);
   if (field) { markInvalid(field, true); field.focus(); }
 }
 

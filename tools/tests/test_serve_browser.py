@@ -194,6 +194,7 @@ def test_wrong_key_is_told_beside_the_block_and_clears_it(bench, lang, shown):
     bench.shot({"en": "serve-error"}.get(lang))
     message, field = bench.d.find_element("css selector", "#blk-err .msg"), bench.d.find_element("id", "blk-data")
     assert (message.text, field.get_attribute("value"), "failed" in field.get_attribute("class")) == (shown, "", True)
+    assert bench.d.find_element("id", "key").get_attribute("aria-invalid") == "true"
     assert 0 <= bench.rect("blk-err")["top"] - bench.rect("blk-data")["bottom"] < 20
     bench.d.find_element("css selector", "#blk-err summary").click()  # the service's own words
     assert "no key opened sector 1" in bench.d.find_element("css selector", "#blk-err code").text
