@@ -19,7 +19,7 @@ const TEXTS = {
     error: '错误', locked: '控制位损坏（扇区锁死）', keysForever: '警告：密钥和控制位永久不可更改', held: '已打开',
     lang: 'English', blocksWritten: '块已写入', missing: '无设备', never: '禁止', key: '密钥', readBlock: '读块',
     writeBlock: '写块', details: '详情', failed: '失败', desk: '工作台', deskAsk: '本工作台的名称（其他工作台占用读卡器时会看到）',
-    deskChange: '修改', ok: '确定', heldBy: '被「{desk}」占用', since: '自 {since} 起', ownDesk: '本工作台',
+    deskChange: '修改', ok: '确定', heldBy: '被「{desk}」占用', since: '（自 {since} 起）', ownDesk: '本工作台',
     hexPlaceholder: '32 位十六进制数字', keyPlaceholder: '12 位十六进制数字', failedPlaceholder: '（读取失败）',
     confirmCharge: '扣款 {amount} 后余额将低于零。仍然扣款吗？', report: '打印卡片报告',
     reportTitle: '卡片报告', sectorsRead: '已读扇区', unreadBlocks: '未读的块', skipped: '跳过', notVerified: '已写入，但无法读回核对', valueBlocks: '钱包块', printed: '打印时间',
@@ -42,7 +42,7 @@ const TEXTS = {
     held: 'open', lang: '中文', blocksWritten: 'blocks written', missing: 'missing', never: 'never', key: 'Key',
     readBlock: 'Read', writeBlock: 'Write', details: 'details', failed: 'failed', desk: 'Desk',
     deskAsk: 'This desk\'s name (shown to other desks while this one holds a reader)', deskChange: 'change', ok: 'OK',
-    heldBy: 'held by "{desk}"', since: 'since {since}', ownDesk: 'this desk',
+    heldBy: 'held by "{desk}"', since: ' since {since}', ownDesk: 'this desk',
     hexPlaceholder: '32 hex digits', keyPlaceholder: '12 hex digits', failedPlaceholder: '(read failed)',
     confirmCharge: 'Charging {amount} takes the balance below zero. Charge anyway?', report: 'Print card report',
     reportTitle: 'Card report', sectorsRead: 'Sectors read', unreadBlocks: 'Blocks not read', skipped: 'skipped', notVerified: 'written, not verified', valueBlocks: 'Value blocks',
@@ -69,7 +69,7 @@ const ERRORS = {
     'attendance:72': '考勤机时钟不对', 'attendance:73': '考勤机不接受该请求', 'attendance:74': '没有这条记录',
     'attendance': '考勤机操作失败（状态 {status}）',
     link: '与读卡器的通信中断，命令未执行', linkAfter: '读卡器的应答不完整：命令可能已执行，请重新读取核对',
-    4: '参数超出范围，未发送', 65537: '操作已取消', 65539: '没有这个端口', 65540: '读卡器被占用',
+    4: '参数超出范围，未发送', 65537: '操作已取消', 65539: '没有这个端口', 65540: '读卡器被占用', busyBy: '读卡器正{holder}',
     65541: '无权打开该端口', 65543: '服务内部错误',
     '-1': '服务收到的消息无法识别', '-2': '服务不支持该操作', '-3': '参数不对', '-4': '请先打开读卡器',
     '-5': '上一个操作尚未完成', '-6': '消息太大', '-7': '操作太频繁，请稍候', '-8': '卡片拒绝：密钥不对，或块中数据不适合此操作', '-8:key': '密钥不对：扇区不接受任何已知密钥',
@@ -99,7 +99,7 @@ const ERRORS = {
     'attendance': 'the attendance terminal failed (status {status})',
     link: 'the line to the reader failed; the command was not carried out',
     linkAfter: 'the reader\'s answer was cut: the command may have been carried out, read back to check',
-    4: 'argument out of range, nothing sent', 65537: 'cancelled', 65539: 'no such port', 65540: 'reader busy',
+    4: 'argument out of range, nothing sent', 65537: 'cancelled', 65539: 'no such port', 65540: 'reader busy', busyBy: 'reader busy: {holder}',
     65541: 'no permission to open the port', 65543: 'internal error in the service',
     '-1': 'the service could not read the message', '-2': 'the service has no such operation', '-3': 'bad argument',
     '-4': 'open a reader first', '-5': 'the previous call is still running', '-6': 'message too large',
@@ -136,7 +136,7 @@ export function errorText(e) {
     const reason = e.reason === 'range' && e.min === undefined ? 'rangeAny' : e.reason;
     return fill(w[reason] ?? w.reason, { ...e, arg });
   }
-  if (code === 65540 && e.holder) return `${w[code]}${lang === 'zh' ? '：' : ': '}${holderText(e.holder)}`;
+  if (code === 65540 && e.holder) return fill(w.busyBy, { holder: holderText(e.holder) });
   if (code === -8) return w[`-8:${e.reason ?? refusalOf(e.text)}`] ?? w[code];
   if (code >= 101 && code <= 115) return code <= 107 ? w.link : w.linkAfter;
   if (e.family) {
@@ -153,7 +153,7 @@ export function holderText(h) {
   const at = new Date(h.since);
   const since = isNaN(at) ? h.since : at.toDateString() === new Date().toDateString()
     ? at.toLocaleTimeString(locale) : at.toLocaleString(locale);
-  return `${t('heldBy', { desk: h.desk || h.session || '?' })}${since ? ` ${t('since', { since })}` : ''}`;
+  return `${t('heldBy', { desk: h.desk || h.session || '?' })}${since ? t('since', { since }) : ''}`;
 }
 
 // Fills every element marked data-t (text) or data-tp (placeholder).
