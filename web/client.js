@@ -1,9 +1,25 @@
-// The service's WebSocket: requests carry an id and are answered in order,
-// one at a time (the service refuses a second pending call, so calls wait
-// here); pushed events go to the listeners.
+// The page's way to the readers: one WebSocket session with orvix serve.
+// Another transport stands in for this module by exporting the same:
+//
+//   new Client(url, { onEvent, onLog, onState })
+//     onEvent(event)           a pushed event ({event: 'card', port, present, type, serial})
+//     onLog(kind, text, cls)   kind 'out' | 'in' | 'event', the message as sent or received
+//     onState(up)              true when calls can be made, false when the session is gone
+//   client.connect()   Promise: resolves once calls can be made, rejects when the
+//                      service cannot be reached. Called again after onState(false)
+//                      it starts a new session (the page decides when).
+//   client.call(op, args)  Promise of the operation's result; calls run one after
+//                      another. Rejects with a ServiceError.
+//   client.close()     ends the session (its readers are released).
+//   ServiceError       code and message (the service's text), and as the service
+//                      sent them: detail, family, arg, reason, holder (or absent).
+//                      Code -100: no session.
 
 export class ServiceError extends Error {
-  constructor(code, text) { super(text); this.code = code; }
+  constructor(error) {
+    super(error.text ?? '');
+    Object.assign(this, error);
+  }
 }
 
 export class Client {
@@ -18,13 +34,14 @@ export class Client {
   connect() {
     return new Promise((resolve, reject) => {
       const ws = new WebSocket(this.url);
-      ws.onopen = () => { this.ws = ws; this.onState(true); resolve(); };
-      ws.onerror = () => reject(new Error('WebSocket refused'));
+      let up = false;
+      ws.onopen = () => { up = true; this.ws = ws; this.onState(true); resolve(); };
+      ws.onerror = () => { if (!up) reject(new ServiceError({ code: -100, text: 'WebSocket refused' })); };
       ws.onclose = () => {
-        this.ws = null;
-        this.onState(false);
-        for (const p of this.pending.values()) p.reject(new ServiceError(-100, 'connection closed'));
+        if (this.ws === ws) this.ws = null;
+        for (const p of this.pending.values()) p.reject(new ServiceError({ code: -100, text: 'connection closed' }));
         this.pending.clear();
+        if (up) this.onState(false);
       };
       ws.onmessage = (m) => this.received(m.data);
     });
@@ -40,14 +57,14 @@ export class Client {
     const p = this.pending.get(msg.id);
     if (!p) return;
     this.pending.delete(msg.id);
-    if (msg.error) p.reject(new ServiceError(msg.error.code, msg.error.text + (msg.error.detail ? ` (${msg.error.detail})` : '')));
+    if (msg.error) p.reject(new ServiceError(msg.error));
     else p.resolve(msg.result);
   }
 
   // Calls run one after another, whatever the page asks at once.
   call(op, args = {}) {
     const run = () => new Promise((resolve, reject) => {
-      if (!this.ws) { reject(new ServiceError(-100, 'not connected')); return; }
+      if (!this.ws) { reject(new ServiceError({ code: -100, text: 'not connected' })); return; }
       const id = this.nextId++;
       this.pending.set(id, { resolve, reject });
       const text = JSON.stringify({ id, op, args });
