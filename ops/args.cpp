@@ -94,9 +94,11 @@ std::array<int, 3> parseDate(std::string_view text, const std::string& name) {
   };
   const auto y = part(0, d1, 4, 4), m = d1 == text.npos ? std::nullopt : part(d1 + 1, d2, 1, 2),
              d = d2 == text.npos ? std::nullopt : part(d2 + 1, text.size(), 1, 2);
-  if (!y || !m || !d || !realDay(static_cast<int>(*y), static_cast<int>(*m), static_cast<int>(*d)))
+  const int yy = static_cast<int>(y.value_or(0)), mm = static_cast<int>(m.value_or(0)),
+            dd = static_cast<int>(d.value_or(0));
+  if (!y || !m || !d || !realDay(yy, mm, dd))
     badArgument(name, "a date YYYY-MM-DD, not " + quoted(text));
-  return {static_cast<int>(*y), static_cast<int>(*m), static_cast<int>(*d)};
+  return {yy, mm, dd};
 }
 
 std::array<int, 6> parseClock(std::string_view text, const std::string& name) {
