@@ -3,17 +3,30 @@
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
+# ccache keys paths below the tree relative to it: clones share the cache.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$ROOT}
 
-# Packages the native build, the simulator, the tests and the test bench need
-# (ser2net: the serial device server the network port tests reach readersim through).
-BASE_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-  libssl-dev qt6-base-dev fonts-noto-cjk xvfb xauth libcli11-dev nlohmann-json3-dev help2man
-  python3-pytest python3-setuptools python3-venv python3-pip ser2net
-  libboost-dev python3-websocket)
-# The browser tests of orvix serve's page: headless Chromium through WebDriver.
-BASE_PACKAGES+=(chromium chromium-driver python3-selenium)
-BASE_PACKAGES+=(emscripten) # the WebAssembly driver (scripts/wasm-test): emcc with Debian's LLVM, binaryen, node
-BASE_PACKAGES+=(pcscd libpcsclite-dev pcsc-tools python3-pyscard opensc) # PC/SC driver and its tests
+# What building and running the demo needs: the library, readersim, orvix
+# (with orvix serve) and Python's standard library for the package's step.
+DEMO_PACKAGES=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev libboost-dev python3)
+# The test bench, which the demo opens when a display is there.
+BENCH_PACKAGES=(qt6-base-dev fonts-noto-cjk)
+# What the tests add: compilers and runtimes of the sanitizer and fuzz builds,
+# GoogleTest, OpenSSL (the DES reference), an X server for the bench's tests,
+# the manual pages, pytest and the package's install, ser2net (the serial
+# device server the network port tests reach readersim through), the
+# WebSocket client of the service's tests, the browser tests of orvix serve's
+# page (headless Chromium through WebDriver), and ccache and mold, which the
+# builds use when present.
+TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libssl-dev xvfb xauth help2man
+  python3-pytest python3-setuptools python3-venv python3-pip ser2net python3-websocket
+  chromium chromium-driver python3-selenium ccache mold)
+# The WebAssembly driver (scripts/wasm-test): emcc with Debian's LLVM, binaryen, node.
+TEST_PACKAGES+=(emscripten)
+# The PC/SC driver and its tests (scripts/pcsc-test).
+TEST_PACKAGES+=(pcscd libpcsclite-dev pcsc-tools python3-pyscard opensc)
+# Everything the native build and its tests need.
+BASE_PACKAGES=("${DEMO_PACKAGES[@]}" "${BENCH_PACKAGES[@]}" "${TEST_PACKAGES[@]}")
 # What the install test needs besides: the manual pages, the API reference,
 # the Debian packages and their checks.
 INSTALL_PACKAGES=(help2man doxygen dpkg-dev fakeroot file lintian pkgconf binutils)
@@ -43,6 +56,26 @@ ensure_packages() {
   fi
 }
 
+# Build speed, when the tools are there: ccache as the compiler launcher,
+# mold (else lld) as the linker, and orvix's commands in two units. Options
+# are given at every configure, so a folder configured before ccache or mold
+# was installed (or after it was removed) follows.
+speed_options() {
+  SPEED_OPTIONS=(-DORVIX32_UNITY=ON)
+  if command -v ccache >/dev/null; then
+    SPEED_OPTIONS+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  else
+    SPEED_OPTIONS+=(-DCMAKE_C_COMPILER_LAUNCHER= -DCMAKE_CXX_COMPILER_LAUNCHER=)
+  fi
+  if command -v mold >/dev/null; then
+    SPEED_OPTIONS+=(-DORVIX32_LINKER=mold)
+  elif command -v ld.lld >/dev/null; then
+    SPEED_OPTIONS+=(-DORVIX32_LINKER=lld)
+  else
+    SPEED_OPTIONS+=(-DORVIX32_LINKER=)
+  fi
+}
+
 # configure_and_build DIR [cmake options…] [-- ninja targets…]
 configure_and_build() {
   local dir=$1
@@ -53,7 +86,8 @@ configure_and_build() {
     shift
   done
   [ "${1:-}" = "--" ] && shift && targets=("$@")
-  cmake -S "$ROOT" -B "$dir" -G Ninja "${opts[@]}" >"$dir.configure.log" 2>&1 || {
+  speed_options
+  cmake -S "$ROOT" -B "$dir" -G Ninja "${SPEED_OPTIONS[@]}" "${opts[@]}" >"$dir.configure.log" 2>&1 || {
     cat "$dir.configure.log"
     return 1
   }
@@ -65,6 +99,8 @@ configure_and_build() {
 # its packages come from). Fills PACKAGE_FLAGS with cmake options; given at
 # every configure, so a build folder made earlier with other flags takes them.
 package_flags() {
+  PACKAGE_FLAGS=()
+  command -v dpkg-buildflags >/dev/null || return 0 # (dpkg-dev: the test's packages, not the demo's)
   local extra
   extra="$(dpkg-buildflags --get CPPFLAGS) -ffile-prefix-map=$ROOT=."
   PACKAGE_FLAGS=("-DCMAKE_C_FLAGS=$(dpkg-buildflags --get CFLAGS) $extra"
