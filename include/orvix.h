@@ -208,6 +208,19 @@ ORVIX32_API const char* ORVIX32_CALL orvix_status_text(int family, int code);
  * then left as it was). */
 ORVIX32_API int ORVIX32_CALL orvix_port_device(const char* name, char* path, int path_size);
 
+/** orvix_port_check: whether orvix_open would try to open the port, found
+ * without opening anything (the check orvix_open makes before it opens).
+ *   name  a port name as orvix_port_device takes it.
+ * Returns 0 = orvix_open would open it (it may still find the port busy or
+ * no reader on it; a network port is known only by connecting, so a
+ * well-formed URL gives 0); 4 = a null pointer or a malformed name (see
+ * orvix_port_device); ORVIX_NO_PORT = a COMn mapped to nothing, a missing
+ * device or the system console; ORVIX_NOT_SERIAL = not a character device,
+ * or one whose kernel class is not tty (such a device is never opened:
+ * opening some acts); ORVIX_PERMISSION_DENIED = this user may not read and
+ * write it; ORVIX_INTERNAL_ERROR. */
+ORVIX32_API int ORVIX32_CALL orvix_port_check(const char* name);
+
 /** orvix_may_have_changed: 1 when the reader's last call failed or was
  * cancelled after the frame of a command that changes the card had gone out
  * (a Mifare block or key write, a value write, increment or decrement), so

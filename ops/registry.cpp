@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "orvix/ops/args.h"
+#include "orvix/ops/attendance.h"
 #include "orvix/ops/dump.h"
 #include "orvix/ops/mifare_ops.h"
 #include "orvix/ops/text.h"
@@ -193,6 +194,31 @@ std::vector<Operation> makeOperations() {
              "card " + d.serial + ": " + std::to_string(d.sectorsRead) + " of 16 sectors read, " +
                  std::to_string(d.keysFound) + " of 32 keys found\n"};
        }});
+  ops.push_back({"attendance.records",
+                 "the attendance terminal's records dated from … to, as CSV",
+                 {{"from", ArgKind::Date, false, "first date, YYYY-MM-DD"},
+                  {"to", ArgKind::Date, false, "last date, YYYY-MM-DD"}},
+                 true,
+                 [](orvix_reader* r, const Args& a, const Control& c) {
+                   const int from = dateKey(text(a, "from"), "from", 0);
+                   const auto got = readRecords(r, from, dateKey(text(a, "to"), "to", 99999999), c);
+                   const auto kept = static_cast<std::int64_t>(got.kept.size());
+                   return Result{{{"csv", recordsCsv(got.kept)},
+                                  {"records", kept},
+                                  {"onTerminal", std::int64_t{got.onTerminal}}},
+                                 std::to_string(kept) + " of " + std::to_string(got.onTerminal) +
+                                     " records\n"};
+                 }});
+  ops.push_back({"attendance.clock",
+                 "the attendance terminal's clock, set first when asked",
+                 {{"set", ArgKind::Clock, false, "now, or \"YYYY-MM-DD HH:MM[:SS]\""}},
+                 true,
+                 [](orvix_reader* r, const Args& a, const Control&) {
+                   if (a.count("set")) setClock(r, clockSetting(text(a, "set"), "set"));
+                   const auto c = readClock(r);
+                   return Result{{{"clock", c.text}, {"weekday", c.weekday}},
+                                 c.text + " " + c.weekday + "\n"};
+                 }});
   return ops;
 }
 
@@ -243,7 +269,7 @@ void checkArgs(const Operation& op, const Args& args) {
         parseDate(v, spec.name);
         break;
       case ArgKind::Clock:
-        parseClock(v, spec.name);
+        clockSetting(v, spec.name);
         break;
       case ArgKind::Flag:
       case ArgKind::Text:

@@ -125,6 +125,18 @@ ORVIX32_API int ORVIX32_CALL orvix_port_device(const char* name, char* path, int
   }
 }
 
+ORVIX32_API int ORVIX32_CALL orvix_port_check(const char* name) {
+  try {
+    std::string device;
+    int index = -1;
+    if (const int result = portDevice(name, device, index)) return result;
+    const OpenError why = systemPorts().check(device);
+    return why == OpenError::None ? 0 : openResult(why);
+  } catch (...) {
+    return kInternalError;
+  }
+}
+
 ORVIX32_API int ORVIX32_CALL orvix_open(const char* port, const orvix_options* options,
                                         orvix_reader** reader) {
   if (reader) *reader = nullptr;

@@ -130,6 +130,13 @@ class PortSystem {
     if (why) *why = OpenError::NoPort;
     return nullptr;
   }
+  // Whether openDevice would try the device, found without opening it:
+  // None, or why it would be refused (the console, a missing device, no
+  // serial device, no permission). A busy port is found only by opening.
+  virtual OpenError check(const std::string& device) {
+    (void)device;
+    return OpenError::None;
+  }
 };
 
 // The operating system's serial ports (POSIX or Win32 backend).

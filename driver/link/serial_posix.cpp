@@ -331,11 +331,8 @@ class PosixPorts final : public PortSystem {
       if (port) error = OpenError::None;
       return port;
     }
-    if (path.empty() || isConsole(path.c_str())) return nullptr;
-    if (!mayBeSerial(path.c_str())) {
-      error = OpenError::NotSerial;
-      return nullptr;
-    }
+    if ((error = check(path)) != OpenError::None) return nullptr;
+    error = OpenError::NoPort;
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
       if (errno == EACCES || errno == EPERM) error = OpenError::Permission;
@@ -366,6 +363,19 @@ class PosixPorts final : public PortSystem {
     }
     error = OpenError::None;
     return new PosixPort(fd, lowLatency && requestLowLatency(fd));
+  }
+
+  OpenError check(const std::string& path) override {
+    if (isNetworkPortName(path.c_str())) return OpenError::None;  // known only by connecting
+    if (path.empty() || isConsole(path.c_str())) return OpenError::NoPort;
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+      return errno == EACCES ? OpenError::Permission : OpenError::NoPort;
+    if (!mayBeSerial(path.c_str())) return OpenError::NotSerial;
+    if (faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) != 0)
+      return errno == EACCES || errno == EPERM || errno == EROFS ? OpenError::Permission
+                                                                 : OpenError::NoPort;
+    return OpenError::None;
   }
 
   void pause(int milliseconds) override {

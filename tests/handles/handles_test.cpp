@@ -663,13 +663,14 @@ TEST(PortNames, EachNameMapsToItsDeviceOrIsRefused) {
     EXPECT_EQ(path, row.device.empty() ? "untouched" : row.device) << row.name;
     if (row.opens != kSkip) {
       EXPECT_EQ(orvix::Reader::open(row.name).second.value(), row.opens) << row.name;
+      EXPECT_EQ(orvix_port_check(row.name.c_str()), row.opens) << row.name;  // nothing opened
     }
   }
   for (const char* name : malformed) {
     char path[64] = "untouched";
     orvix_reader* r = nullptr;
     EXPECT_EQ(orvix_port_device(name, path, sizeof path), 4) << name;
-    EXPECT_EQ(orvix_open(name, nullptr, &r), 4) << name;
+    EXPECT_EQ(orvix_open(name, nullptr, &r) + orvix_port_check(name), 8) << name;
     EXPECT_STREQ(path, "untouched");
   }
   char room[17] = "untouched";  // "/tmp/orvix-com10" and its NUL: 17 bytes

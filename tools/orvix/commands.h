@@ -8,6 +8,7 @@
 
 #include "common.h"
 #include "files.h"
+#include "orvix/ops/ports.h"
 
 namespace orvix {
 
@@ -32,24 +33,10 @@ void claimOutput(const Context& ctx, const std::string& path);
 // The largest text input read (scripts, key lists, dumps).
 constexpr std::size_t kTextLimit = 1 << 20;
 
-// One port as the port doctor sees it: "COM1" (or "-" for a device found
-// by the scan), its path, the verdict (ok, silent, missing, console, busy,
-// no permission, same device as …) and the details.
-struct PortReport {
-  std::string name, path, verdict, detail;
-};
-using PortProbe = std::function<void(PortReport&)>;
-// Every reader port and serial device with its verdict. probe links to a
-// port nothing is in the way of and gives "ok" or "silent"; known, when
-// given, may give a port's verdict first (a port the caller holds), and
-// ports it leaves without one are examined.
-std::vector<PortReport> examinePorts(const PortProbe& probe, const PortProbe& known = {},
-                                     const std::vector<std::string>& extra = {});
-
-// Why a port cannot be a reader's (missing, console, no permission, busy,
-// with the details), found without writing to it; empty when nothing is
-// in the way.
-std::string portTrouble(const std::string& path);
+// The port doctor lives in the operations library.
+using ops::examinePorts;
+using ops::PortReport;
+using ops::portTrouble;
 
 // Number options take decimal digits only (no 0x, no leading 0 read as
 // octal, no blanks or plus sign).

@@ -8,6 +8,7 @@
 #include "commands.h"
 #include "mifare_card.h"
 #include "orvix/ops/args.h"
+#include "orvix/ops/attendance.h"
 #include "serve.h"
 
 namespace orvix::serve {
@@ -167,21 +168,18 @@ std::set<int> sectorList(const json& args) {
   return out;
 }
 
-std::string clockText(const int* c) {
-  char t[64];
-  std::snprintf(t, sizeof t, "%04d-%02d-%02d %02d:%02d:%02d", 2000 + c[0], c[1], c[2], c[3], c[4],
-                c[5]);
-  return t;
-}
-
-int dateKey(const json& args, const char* name, int fallback) {
-  if (!args.contains(name)) return fallback;
-  int y = 0, m = 0, d = 0;
-  char tail = 0;
-  if (std::sscanf(text(args, name).c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) != 3 || m < 1 ||
-      m > 12 || d < 1 || d > 31)
-    bad(name, "format", "YYYY-MM-DD");
-  return y * 10000 + m * 100 + d;
+// Runs work of the operations library, its errors answered as the
+// service's own: an argument by name, a library result with its step.
+template <class Work>
+auto opsWork(Work work) {
+  try {
+    return work();
+  } catch (const ops::Error& e) {
+    if (e.fault == ops::Fault::Argument)
+      bad(e.argument, "format", e.what() + e.argument.size() + 2);
+    if (e.code) throw Refusal{e.code, orvix_strerror(e.code), e.step};
+    refuse(e.what());
+  }
 }
 
 }  // namespace
@@ -352,26 +350,8 @@ json Desk::dispatch(const std::string& op, const json& args) {
         holders.emplace(p.path, *who);
       }
     };
-    auto probe = [](PortReport& p) {
-      orvix_reader* r = nullptr;
-      // The port doctor's verdicts, from what the library found.
-      if (const int ec = orvix_open(p.path.c_str(), nullptr, &r)) {
-        const bool net = ops::isNetworkPort(p.path);
-        p.verdict = isLinkError(ec)                 ? "silent"
-                    : net                           ? "unreachable"
-                    : ec == ORVIX_PORT_BUSY         ? "busy"
-                    : ec == ORVIX_PERMISSION_DENIED ? "no permission"
-                                                    : "missing";
-        p.detail = isLinkError(ec) ? "opened at 57600 and 9600 bit/s, no reader answered"
-                                   : orvix_strerror(ec);
-        return;
-      }
-      p.verdict = "ok";
-      p.detail = std::to_string(orvix_baud_rate(r)) + " bit/s";
-      orvix_close(r);
-    };
     json list = json::array();
-    for (const auto& p : examinePorts(probe, known)) {
+    for (const auto& p : examinePorts(ops::probeReader, known)) {
       const auto who = holders.find(p.path);
       const bool held = who != holders.end();
       list.push_back({{"name", p.name},
@@ -545,60 +525,22 @@ json Desk::dispatch(const std::string& op, const json& args) {
     return {{"data", hex(data)}};
   }
   if (op == "clock") {
-    if (args.contains("set")) {
-      const std::string set = text(args, "set");
-      std::tm tm{};
-      if (set == "now") {
-        const std::time_t now = std::time(nullptr);
-        localtime_r(&now, &tm);
-      } else {
-        char tail = 0;
-        if (std::sscanf(set.c_str(), "%d-%d-%d %d:%d:%d%c", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
-                        &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &tail) != 6)
-          bad("set", "format", "now or \"YYYY-MM-DD HH:MM:SS\"");
-        tm.tm_year -= 1900;
-        tm.tm_mon -= 1;
-        std::tm check = tm;
-        if (timegm(&check) == -1 || check.tm_mday != tm.tm_mday || check.tm_hour != tm.tm_hour ||
-            check.tm_min != tm.tm_min || check.tm_sec != tm.tm_sec)
-          bad("set", "range", "no such date and time");
-        tm.tm_wday = check.tm_wday;
-      }
-      const int year = tm.tm_year + 1900 - 2000;
-      if (year < 0 || year > 255) bad("set", "range", "the terminal keeps years 2000-2255");
-      const int clock[7] = {year,      tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
-                            tm.tm_min, tm.tm_sec,     tm.tm_wday};
-      library(orvix_kq_set_time(r, clock), "set the terminal's clock");
-    }
-    std::array<int, 7> c{};
-    library(orvix_kq_get_time(r, c.data()), "read the terminal's clock");
-    return {{"clock", clockText(c.data())}};
+    return opsWork([&] {
+      if (args.contains("set")) ops::setClock(r, ops::clockSetting(text(args, "set"), "set"));
+      return json{{"clock", ops::readClock(r).text}};
+    });
   }
   if (op == "records") {
-    const int from = dateKey(args, "from", 0), to = dateKey(args, "to", 99999999);
-    int first = 0;
-    std::array<unsigned char, 4> pos{};
-    library(orvix_kq_current_pos(r, &first, pos.data(), pos.size()),
-            "the terminal's current record position");
-    const int count = first ? (pos[0] | pos[1] << 8) + 1 : 0;
-    json list = json::array();
-    for (int at = 0; at < count; at += 31) {
-      const int n = std::min(31, count - at);
-      std::array<unsigned char, 255> buf{};
-      std::size_t got = 0;
-      library(orvix_kq_read_record(r, 0, at, n, buf.data(), buf.size(), &got),
-              "read records from " + std::to_string(at));
-      for (int i = 0; i < n; ++i) {
-        const unsigned char* x = buf.data() + i * 8;
-        const int key = (2000 + x[3]) * 10000 + x[4] * 100 + x[5];
-        if (key < from || key > to) continue;
-        char date[16], time[8];
-        std::snprintf(date, sizeof date, "%04d-%02d-%02d", 2000 + x[3], x[4], x[5]);
-        std::snprintf(time, sizeof time, "%02d:%02d", x[6], x[7]);
-        list.push_back({{"card", x[0] | x[1] << 8 | x[2] << 16}, {"date", date}, {"time", time}});
-      }
-    }
-    return {{"records", list}};
+    return opsWork([&] {
+      const auto dates = [&](const char* name, int fallback) {
+        return args.contains(name) ? ops::dateKey(text(args, name), name, fallback) : fallback;
+      };
+      const auto got = ops::readRecords(r, dates("from", 0), dates("to", 99999999));
+      json list = json::array();
+      for (const auto& x : got.kept)
+        list.push_back({{"card", x.card}, {"date", x.date}, {"time", x.time}});
+      return json{{"records", list}};
+    });
   }
   if (op == "begin") {
     library(orvix_begin(r), "begin");
