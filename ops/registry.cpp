@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "orvix/ops/apdu.h"
 #include "orvix/ops/args.h"
 #include "orvix/ops/attendance.h"
 #include "orvix/ops/dump.h"
@@ -218,6 +219,22 @@ std::vector<Operation> makeOperations() {
                    const auto c = readClock(r);
                    return Result{{{"clock", c.text}, {"weekday", c.weekday}},
                                  c.text + " " + c.weekday + "\n"};
+                 }});
+  ops.push_back({"apdu.script",
+                 "run a script of APDUs: hex lines, 'expect SW' after one, 'reset', '# comments'",
+                 {{"script", ArgKind::Text, true, "the script's text"},
+                  {"sam", ArgKind::Text, false, "a SAM slot 1-4 instead of the CPU card"}},
+                 true,
+                 [](orvix_reader* r, const Args& a, const Control&) {
+                   const auto sam =
+                       parseNumber(text(a, "sam").empty() ? "0" : text(a, "sam"), 0, 4);
+                   if (!sam) badArgument("sam", "1-4 (0 = the CPU card)");
+                   const auto lines = parseApduScript(text(a, "script"), "script");
+                   std::vector<ApduExchange> log;
+                   std::string said;
+                   runApduScript(r, static_cast<int>(*sam), lines, "script", log,
+                                 [&](const std::string& line) { said += line + "\n"; });
+                   return Result{{{"exchanges", std::int64_t(log.size())}}, said};
                  }});
   return ops;
 }

@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "mifare_card.h"
+#include "orvix/ops/apdu.h"
 #include "orvix/ops/args.h"
 #include "orvix/ops/attendance.h"
 #include "serve.h"
@@ -471,32 +472,15 @@ json Desk::dispatch(const std::string& op, const json& args) {
   if (op == "apdu") {
     const int slot = static_cast<int>(number(args, "slot", 0, 4, 0));
     const Bytes a = hexArg(args, "apdu", 4, 89);
-    const std::size_t lc = a.size() > 5 ? a[4] : 0;
-    if (a.size() > 5 && (lc > 83 || (a.size() != 5 + lc && a.size() != 6 + lc)))
-      bad("apdu", "format", "Lc must be 1-83 and match the data that follows");
+    if (const auto why = ops::apduProblem(a); !why.empty()) bad("apdu", "format", why);
     json out = json::object();
-    if (flag(args, "reset")) {
-      std::array<unsigned char, 256> answer{};
-      std::size_t got = 0;
-      library(orvix_cpu_reset(r, slot, answer.data(), answer.size(), &got),
-              "reset slot " + std::to_string(slot));
-      out["atr"] = hex(answer.data() + 1, answer[0]);
-    }
-    // The fixed layout: CLA INS P1 P2 Lc, data from byte 5, Le at byte 133.
-    std::array<unsigned char, 134> cmd{};
-    std::array<unsigned char, 256> resp{};
-    std::copy_n(a.begin(), 4, cmd.begin());
-    if (a.size() == 5) cmd[133] = a[4];
-    if (a.size() > 5) {
-      cmd[4] = a[4];
-      std::copy_n(a.begin() + 5, lc, cmd.begin() + 5);
-      if (a.size() == 6 + lc) cmd[133] = a.back();
-    }
-    const int sw = orvix_cpu_command(r, slot, cmd.data(), cmd.size(), resp.data(), resp.size());
-    if ((sw > 0 && sw < 0x100) || sw >= ORVIX_NO_STATUS_WORD) library(sw, "APDU");
+    if (flag(args, "reset")) out["atr"] = opsWork([&] { return ops::resetSlot(r, slot); });
+    Bytes response;
+    const int sw = ops::sendApdu(r, slot, a, response);
+    if (ops::apduFailed(sw)) library(sw, "APDU");
     char swText[5];
     std::snprintf(swText, sizeof swText, "%04X", sw);
-    out["response"] = hex(resp.data() + 1, resp[0]);
+    out["response"] = hex(response);
     out["sw"] = swText;
     return out;
   }
