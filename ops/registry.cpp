@@ -7,6 +7,7 @@
 #include "orvix/ops/args.h"
 #include "orvix/ops/attendance.h"
 #include "orvix/ops/dump.h"
+#include "orvix/ops/memcard.h"
 #include "orvix/ops/mifare_ops.h"
 #include "orvix/ops/text.h"
 
@@ -236,6 +237,41 @@ std::vector<Operation> makeOperations() {
                                  [&](const std::string& line) { said += line + "\n"; });
                    return Result{{{"exchanges", std::int64_t(log.size())}}, said};
                  }});
+  for (const bool write : {false, true}) {
+    std::vector<ArgSpec> args = {{"type", ArgKind::Text, true, "the card type code (e.g. 21)"},
+                                 {"area", ArgKind::Text, false, "an area; default: block transfer"},
+                                 {"page", ArgKind::Text, false, "the first page (default 0)"},
+                                 {"address", ArgKind::Text, false, "the address within the page"}};
+    args.push_back(write ? ArgSpec{"data", ArgKind::Text, true, "the bytes, in hex"}
+                         : ArgSpec{"length", ArgKind::Text, true, "the number of bytes"});
+    ops.push_back(
+        {write ? "memcard.write" : "memcard.read",
+         write ? "write a run of bytes onto a memory card" : "read a run of bytes of a memory card",
+         args, true, [write](orvix_reader* r, const Args& a, const Control& c) {
+           auto number = [&](const char* name, long long fallback, long long max) {
+             const std::string t = text(a, name);
+             const auto n = t.empty() ? std::optional<long long>(fallback) : parseNumber(t, 0, max);
+             if (!n) badArgument(name, "0-" + std::to_string(max) + ", not " + t.substr(0, 16));
+             return static_cast<int>(*n);
+           };
+           const MemoryRun run{number("type", -1, 255), number("area", -1, 255),
+                               number("page", 0, 65535), number("address", 0, 65535)};
+           Bytes data;
+           if (write) {
+             const auto b = parseHex(text(a, "data"));
+             if (!b || b->empty()) badArgument("data", "hexadecimal bytes");
+             data = *b;
+           } else {
+             data.resize(static_cast<std::size_t>(number("length", 0, 65536LL * 264)));
+           }
+           const long long start = memoryRunStart(run, static_cast<long long>(data.size()));
+           memoryTransfer(r, run, write, data, c);
+           const std::string n =
+               std::to_string(data.size()) + " bytes at position " + std::to_string(start) + "\n";
+           if (write) return Result{{{"written", std::int64_t(data.size())}}, "wrote " + n};
+           return Result{{{"data", hex(data)}}, "read " + n};
+         }});
+  }
   return ops;
 }
 

@@ -1,10 +1,10 @@
-// orvix memcard: contact memory cards. Without --area the run goes through
-// the block transfer of page-organised cards; with --area through the area
-// read and write of the card type.
+// orvix memcard: contact memory cards, a run of bytes read into a file or
+// written from one, through the operations library (ops/memcard.h).
+#include "orvix/ops/memcard.h"
+
 #include <memory>
 
 #include "commands.h"
-#include "orvix.h"
 
 namespace orvix {
 
@@ -16,11 +16,11 @@ struct MemArgs {
 };
 
 void transfer(Context& ctx, const MemArgs& a, bool write) {
-  if (a.type < 0 || a.type > 255) throw Failure(kExitUsage, "--type: a card type code 0-255");
-  if (a.page < 0 || a.address < 0) throw Failure(kExitUsage, "--page, --address: 0 or more");
+  const ops::MemoryRun run{a.type, a.area, a.page, a.address};
   Bytes data;
   int length = a.length;
   if (write) {
+    ops::memoryRunStart(run, 1);  // the options first, then the file
     const std::string in = readFile(a.input, 65536u * 264);
     if (length < 0) length = static_cast<int>(in.size());
     if (static_cast<std::size_t>(length) > in.size())
@@ -28,55 +28,15 @@ void transfer(Context& ctx, const MemArgs& a, bool write) {
                std::to_string(length));
     data.assign(in.begin(), in.begin() + length);
   }
-  if (length <= 0) throw Failure(kExitUsage, "--length: 1 or more bytes");
-  const bool paged = a.area < 0;
-  // The block transfer cuts runs at page ends: steps of one page keep the
-  // exchanges the same and give the progress bar its ticks.
-  const int pageSize = a.type == 21 ? 264 : 256;
-  const long long start =
-      paged ? static_cast<long long>(a.page) * pageSize + a.address : a.page * 256LL + a.address;
-  if (start + length > (paged ? 65536LL * pageSize : 65536LL))
-    throw Failure(kExitUsage, "the run passes the card's last position");
+  const long long start = ops::memoryRunStart(run, length);
   if (!write) data.assign(static_cast<std::size_t>(length), 0);
   if (!write) claimOutput(ctx, a.output);
   ctx.link();
-  check(orvix_select_card(reader(), a.type), "select card type " + std::to_string(a.type));
-  check(orvix_power_on(reader()), "power on the card");
-  const std::string verb = write ? "write" : "read";
   {
     Progress progress(write ? "writing" : "reading", static_cast<std::size_t>(length));
-    long long done = 0;
-    while (done < length) {
-      const long long pos = start + done;
-      const int step = static_cast<int>(
-          std::min<long long>(length - done, paged ? pageSize - pos % pageSize : 1024 - pos % 64));
-      unsigned char* buf = data.data() + done;
-      auto once = [&] {
-        if (paged)
-          return write ? orvix_write_mem_card(reader(), static_cast<int>(pos), step, buf,
-                                              static_cast<std::size_t>(step))
-                       : orvix_read_mem_card(reader(), static_cast<int>(pos), step, buf,
-                                             static_cast<std::size_t>(step));
-        const int page = static_cast<int>(pos / 256), at = static_cast<int>(pos % 256);
-        return write ? orvix_write_card(reader(), a.area, page, at, step, buf,
-                                        static_cast<std::size_t>(step))
-                     : orvix_read_card(reader(), a.area, page, at, step, buf,
-                                       static_cast<std::size_t>(step));
-      };
-      int r = once();
-      // The family sends each piece once; a read that met a link error is
-      // repeated after a fresh link (twice at most): reading again is harmless.
-      for (int retry = 0; !write && retry < 2 && isLinkError(r); ++retry) {
-        if (orvix_relink(reader()) != 0 || orvix_select_card(reader(), a.type) != 0 ||
-            orvix_power_on(reader()) != 0)
-          break;
-        r = once();
-      }
-      check(r, verb + " " + std::to_string(step) + " bytes at position " + std::to_string(pos) +
-                   " of a type " + std::to_string(a.type) + " card");
-      done += step;
-      progress.update(static_cast<std::size_t>(done));
-    }
+    ops::Control control;
+    control.progress = [&](std::size_t done, std::size_t) { progress.update(done); };
+    ops::memoryTransfer(reader(), run, write, data, control);
   }
   if (!write) writeFiles({{a.output, std::string(data.begin(), data.end())}});
   const std::string file = write ? a.input : a.output;
