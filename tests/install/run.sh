@@ -70,7 +70,7 @@ rm -rf "$BUILD/debs"
 (cd "$BUILD" && cpack -G DEB -B "$BUILD/debs" >"$WORK/cpack.log" 2>&1) || { cat "$WORK/cpack.log"; exit 1; }
 # Where each file belongs: package, then the paths (extended regex) it holds.
 rules="liborvix32-7 ^/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/libORVIX32\.so\.7(\.[0-9]+\.[0-9]+)?$
-liborvix32-dev ^/usr/(include/orvix(32\.h|\.h|\.hpp)|lib/[^/]+/(libORVIX32\.so|cmake/ORVIX32/.*\.cmake|pkgconfig/orvix32\.pc)|share/doc/liborvix32-dev/html/.*)$
+liborvix32-dev ^/usr/(include/orvix(32\.h|\.h|\.hpp|/ops/[a-z_]+\.h)|lib/[^/]+/(libORVIX32\.so|liborvix_ops\.a|cmake/ORVIX32/.*\.cmake|pkgconfig/orvix32\.pc)|share/doc/liborvix32-dev/html/.*)$
 orvix32-tools ^/usr/(bin/(readersim|orvix)|share/man/man1/(readersim|orvix)\.1\.gz|lib/systemd/user/orvix-serve\.service|share/orvix32/web/[^/]+)$
 libifd-orvix ^/usr/(lib/pcsc/drivers/serial/libifd-orvix\.so|share/libifd-orvix/reader\.conf\.d/orvix)$
 cardbench ^/usr/(bin/cardbench|share/man/man1/cardbench\.1\.gz|share/applications/cardbench\.desktop|share/icons/hicolor/scalable/apps/cardbench\.svg)$"
