@@ -283,9 +283,10 @@ const std::vector<Operation>& operations() {
 }
 
 void checkArgs(const Operation& op, const Args& args) {
-  for (const auto& [name, value] : args)
-    if (std::none_of(op.args.begin(), op.args.end(), [&](auto& a) { return a.name == name; }))
-      badArgument(name, "not an argument of " + op.name);
+  for (const auto& given : args)
+    if (std::none_of(op.args.begin(), op.args.end(),
+                     [&](auto& a) { return a.name == given.first; }))
+      badArgument(given.first, "not an argument of " + op.name);
   for (const auto& spec : op.args) {
     const auto it = args.find(spec.name);
     if (it == args.end()) {

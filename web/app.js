@@ -3,11 +3,12 @@
 // sectors, values and dumps. What is on screen comes from the last answer or
 // event: a card arriving or leaving, or the session ending, clears it.
 import { Client } from './client.js';
+import { Client as DirectClient, directModeAvailable } from './serial-client.js';
 import { t, translate, switchLanguage, errorText, rightsText, holderText, locale, refusalOf } from './i18n.js';
 import { sectorRows, cardReport } from './mifare.js';
 
 const $ = (id) => document.getElementById(id);
-const state = { port: null, want: null, card: null, leaving: false };
+const state = { port: null, want: null, card: null, leaving: false, direct: false };
 
 function log(kind, text, cls = '') {
   const li = document.createElement('li');
@@ -21,11 +22,12 @@ function log(kind, text, cls = '') {
   while ($('log').children.length > 500) $('log').lastChild.remove();
 }
 
-const client = new Client(`${location.protocol === 'https:' ? 'wss' : 'ws'}://${location.host}/ws`, {
+const listeners = {
   onLog: log,
   onState: (up) => { if (!up) lost(); },
   onEvent: (e) => { if (e.event === 'card' && (!e.port || e.port === state.port)) cardEvent(e); },
-});
+};
+let client = new Client(`${location.protocol === 'https:' ? 'wss' : 'ws'}://${location.host}/ws`, listeners);
 
 function status(text, ok) {
   $('status').textContent = text;
@@ -348,19 +350,22 @@ function lost() {
   $('held').textContent = '';
   clearCardData();
   showCard(null);
-  if (state.leaving) return;
+  if (state.leaving || state.direct) return;
   const wait = Math.min(10, 0.5 * 2 ** retries++);
   status(t('reconnecting', { s: wait }), false);
   setTimeout(connect, wait * 1000);
 }
 
 async function connect() {
+  if (state.direct) return;
+  const tried = client;
   try {
-    await client.connect();
+    await tried.connect();
   } catch {
-    lost();
+    if (tried === client) lost();
     return;
   }
+  if (tried !== client) { tried.close(); return; } // direct mode was chosen meanwhile
   const again = retries > 0;
   retries = 0;
   status(t(again ? 'reconnected' : 'connected'), true);
@@ -375,6 +380,22 @@ async function connect() {
   }
 }
 
+// Direct mode: the driver in WebAssembly on a USB serial port the browser
+// grants, in place of the service. The service's session ends for good (no
+// reconnecting); the port is asked for by 'open', in this click.
+action('btn-direct', 'readers-err', async () => {
+  if (!state.direct) {
+    state.direct = true;
+    // The service's session ends without news: its end is no loss to mend.
+    Object.assign(client, { onState() {}, onEvent() {} }).close();
+    client = new DirectClient(new URL('wasm/orvix.mjs', location.href), listeners);
+    await client.connect();
+    status(t('directMode'), true);
+  }
+  await listReaders();
+  await openPort('USB serial');
+});
+
 // Leaving the page ends the session at once, so its reader is free for others.
 addEventListener('pagehide', () => { state.leaving = true; client.close(); });
 $('btn-clear').addEventListener('click', () => { $('log').replaceChildren(); $('log-last').textContent = ''; });
@@ -385,6 +406,7 @@ $('log-panel').open = localStorage.getItem('log-open') === '1';
 $('log-panel').addEventListener('toggle', () => localStorage.setItem('log-open', $('log-panel').open ? '1' : '0'));
 
 translate();
+$('btn-direct').hidden = !directModeAvailable();
 $('desk-name').textContent = desk() || '—';
 showCard(null);
 if (!desk()) askDesk();

@@ -15,6 +15,7 @@ const TEXTS = {
     dump: '转储', dumpCard: '读取整卡并下载', restore: '恢复', restoreFile: '上传并写入卡片',
     format: '格式', withTrailers: '包括控制块', log: '日志', clear: '清空', connected: '已连接服务',
     disconnected: '与服务断开', reconnecting: '与服务断开，{s} 秒后重连…', reconnected: '已重新连接服务',
+    direct: '连接读卡器（USB 串口）', directMode: '直连模式：读卡器经 USB 串口接在本机',
     reopened: '已重新连接服务并重新打开 {port}', notReopened: '已重新连接服务；{port} 未能重新打开',
     error: '错误', locked: '控制位损坏（扇区锁死）', keysForever: '警告：密钥和控制位永久不可更改', held: '已打开',
     lang: 'English', blocksWritten: '块已写入', missing: '无设备', never: '禁止', key: '密钥', readBlock: '读块',
@@ -36,6 +37,7 @@ const TEXTS = {
     dump: 'Dump', dumpCard: 'Read the card and download', restore: 'Restore', restoreFile: 'Upload and write to the card',
     format: 'Format', withTrailers: 'with trailers', log: 'Log', clear: 'Clear', connected: 'connected to the service',
     disconnected: 'disconnected from the service', reconnecting: 'disconnected from the service, reconnecting in {s} s…',
+    direct: 'connect reader (USB serial)', directMode: 'direct mode: the reader on this computer\'s USB serial port',
     reconnected: 'reconnected to the service', reopened: 'reconnected to the service and reopened {port}',
     notReopened: 'reconnected to the service; {port} could not be reopened',
     error: 'error', locked: 'access bits malformed (sector locked)', keysForever: 'warning: keys and access bits can never change again',
@@ -74,7 +76,7 @@ const ERRORS = {
     '-1': '服务收到的消息无法识别', '-2': '服务不支持该操作', '-3': '参数不对', '-4': '请先打开读卡器',
     '-5': '上一个操作尚未完成', '-6': '消息太大', '-7': '操作太频繁，请稍候', '-8': '卡片拒绝：密钥不对，或块中数据不适合此操作', '-8:key': '密钥不对：扇区不接受任何已知密钥',
     '-8:value': '这不是钱包块', '-8:below_zero': '余额不足：扣款后将低于零',
-    '-9': '当前没有事务', '-100': '与服务断开', '-101': '请先选择文件',
+    '-9': '当前没有事务', '-2:direct': '直连模式下不能使用此功能', '-100': '与服务断开', '-101': '请先选择文件',
     'missing': '请填写{arg}', 'type': '{arg}格式不对', 'range': '{arg}超出范围（{min}–{max}）', 'hex': '{arg}应为 {len} 位十六进制数字',
     'rangeAny': '{arg}超出范围', 'length': '{arg}长度不对', 'choice': '{arg}不是可选的值', 'format': '{arg}格式不对',
     'choose': '请选择{arg}', 'unknown': '不支持参数{arg}', 'reason': '{arg}不对',
@@ -105,7 +107,7 @@ const ERRORS = {
     '-4': 'open a reader first', '-5': 'the previous call is still running', '-6': 'message too large',
     '-7': 'too many calls, wait a moment', '-8': 'refused: a wrong key, or the block\'s data does not suit this operation',
     '-8:key': 'wrong key: the sector took none of the keys known', '-8:value': 'not a value block',
-    '-8:below_zero': 'not enough on the card: the balance would go below zero', '-9': 'no transaction is open',
+    '-8:below_zero': 'not enough on the card: the balance would go below zero', '-9': 'no transaction is open', '-2:direct': 'not available in direct mode',
     '-100': 'disconnected from the service', '-101': 'choose a file first',
     'missing': 'enter the {arg}', 'type': 'the {arg} is not a number', 'range': 'the {arg} must be {min}–{max}',
     'hex': 'the {arg} must be {len} hex digits', 'rangeAny': 'the {arg} is out of range',
@@ -137,7 +139,7 @@ export function errorText(e) {
     return fill(w[reason] ?? w.reason, { ...e, arg });
   }
   if (code === 65540 && e.holder) return fill(w.busyBy, { holder: holderText(e.holder) });
-  if (code === -8) return w[`-8:${e.reason ?? refusalOf(e.text)}`] ?? w[code];
+  if (code === -8 || code === -2) return w[`${code}:${e.reason ?? refusalOf(e.text)}`] ?? w[code];
   if (code >= 101 && code <= 115) return code <= 107 ? w.link : w.linkAfter;
   if (e.family) {
     const status = `0x${code.toString(16).toUpperCase().padStart(2, '0')}`;

@@ -15,6 +15,15 @@ export class ServiceError extends Error {
 const PORT = 'USB serial';
 const hex = (b) => Array.from(b, (x) => x.toString(16).padStart(2, '0')).join('').toUpperCase();
 
+// An operation's failure as the service answers it: an argument's as -3
+// naming it, one with a reader's or the link's result as that code with the
+// step, a cancelled one 65537, any other refusal -8.
+function refusal(e) {
+  if (e.fault === 'argument') return new ServiceError({ code: -3, text: e.message, arg: e.argument });
+  if (e.step || !e.fault || e.fault === 'link') return new ServiceError({ code: e.code, text: e.message, ...(e.step ? { detail: e.step } : {}) });
+  return new ServiceError({ code: e.fault === 'cancelled' ? 65537 : -8, text: e.message });
+}
+
 // Direct mode needs Web Serial, which browsers give to secure pages only.
 export const directModeAvailable = () =>
   typeof navigator !== 'undefined' && !!navigator.serial && globalThis.isSecureContext === true;
@@ -60,8 +69,7 @@ export class Client {
       return result;
     } catch (e) {
       const err = e instanceof ServiceError ? e
-        : e instanceof this.orvix.OrvixError ? new ServiceError({ code: e.code, text: e.message, arg: e.argument, step: e.step })
-          : new ServiceError({ code: -1, text: String(e?.message ?? e) });
+        : e instanceof this.orvix.OrvixError ? refusal(e) : new ServiceError({ code: -1, text: String(e?.message ?? e) });
       this.onLog('in', JSON.stringify({ error: { code: err.code, text: err.message } }), 'bad');
       throw err;
     }
@@ -96,26 +104,16 @@ export class Client {
         const type = await m.request(1);
         return { type: hex([type & 255, type >> 8]), serial: hex(await m.anticoll()) };
       }
-      // The card operations run in the operations library, as the service's do.
-      case 'read_block': {
-        const r = await this.held().run('mifare.read', { block: args.block, keys: args.key });
-        return { block: r.block, data: r.data };
-      }
-      case 'write_block': {
-        const r = await this.held().run('mifare.write', { block: args.block, data: args.data, keys: args.key, force: args.force });
-        return { block: r.block, data: r.data ?? args.data };
-      }
-      case 'value': {
-        const steps = { read: 'get', set: 'set', topup: 'add', charge: 'sub' };
-        if (!steps[args.action]) throw new ServiceError({ code: 4, text: `action: read, set, topup or charge, not ${args.action}` });
-        const r = await this.held().run(`mifare.value.${steps[args.action]}`, {
-          block: args.block, amount: args.action === 'read' ? undefined : args.amount, keys: args.key, allow_negative: args.allow_negative,
-        });
-        return { block: r.block, value: r.value };
-      }
-      case 'dump': {
-        const r = await this.held().dump({ format: 'json', keys: args.keys ?? [] });
-        return { document: r.file, sectors_read: r.sectorsRead, keys_found: r.keysFound, unread: r.unreadBlocks };
+      case 'sector': case 'mifare.restore': case 'mifare.parse': case 'mifare.convert':
+        // The service's own, beside the operations library the driver holds.
+        throw new ServiceError({ code: -2, reason: 'direct', text: `${op} is not available in direct mode` });
+      case 'mifare.dump': {
+        // The file's bytes in base64, as the service gives them (the library
+        // gives a raw file as hex digits, the others as their text).
+        const r = await this.operation(op, args);
+        const raw = args.format === 'mfd' || args.format === 'bin';
+        const bytes = raw ? Uint8Array.from(r.file.match(/../g) ?? [], (h) => parseInt(h, 16)) : new TextEncoder().encode(r.file);
+        return { ...r, file: btoa(Array.from(bytes, (b) => String.fromCharCode(b)).join('')) };
       }
       case 'watch':
         this.watching = !!args.on;
@@ -123,8 +121,18 @@ export class Client {
         if (this.watching) this.poll();
         return { on: this.watching };
       default:
-        throw new ServiceError({ code: -1, text: `${op} is not available in direct mode` });
+        // The card operations run in the operations library, as the service's do.
+        if (op.startsWith('mifare.')) return this.operation(op, args);
+        throw new ServiceError({ code: -2, reason: 'direct', text: `${op} is not available in direct mode` });
     }
+  }
+
+  // An operation of the library by name, its arguments as the service takes
+  // them: the reader's port is this one, a list of keys one text.
+  operation(op, args) {
+    const texts = Object.fromEntries(Object.entries(args).filter(([k]) => k !== 'port')
+      .map(([k, v]) => [k, Array.isArray(v) ? v.join(' ') : v]));
+    return this.held().run(op, texts);
   }
 
   // The card in the field, once a second while watching; an event when it changed.

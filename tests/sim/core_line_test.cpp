@@ -175,13 +175,13 @@ TEST_F(CoreProtocolTiming, StalledFramesAreAbandoned) {
   ASSERT_TRUE(host->write(0x23));
   ASSERT_EQ(host->readByte(300), 0x45);
   ASSERT_TRUE(host->write(hex("550301")));  // two data bytes short
-  std::this_thread::sleep_for(std::chrono::milliseconds(450));
+  std::this_thread::sleep_for(std::chrono::milliseconds(450));  // stimulus: the stall under test
   EXPECT_EQ(host->exchange(0x00).linkError, 0);
   EXPECT_EQ(echoCalls(), calls);
   ASSERT_TRUE(host->write(0x23));
   ASSERT_EQ(host->readByte(300), 0x45);
   for (std::uint8_t b : frame(0x55, {1, 2})) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));  // stimulus: slow bytes
     ASSERT_TRUE(host->write(b));
   }
   ASSERT_EQ(host->readByte(300), 0x67);
@@ -288,7 +288,7 @@ TEST_F(CoreControl, WordsStatusAndSpeeds) {
   EXPECT_EQ(host->exchange(0x00).linkError, 0);
   EXPECT_EQ(control("speeds fast"), "speeds fast");  // a speed change in mid-frame drops the frame
   ASSERT_TRUE(host->write(0x23) && host->readByte(300) == 0x45 && host->write(hex("2200")));
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));  // stimulus: the frame is half in
   termios t{};
   ASSERT_EQ(tcgetattr(host->fd(), &t), 0);
   cfsetspeed(&t, B9600);

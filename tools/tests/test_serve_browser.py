@@ -298,12 +298,12 @@ def test_page_of_another_origin_is_refused_before_the_reader(bench, tmp_path):
     try:
         for _ in range(10):  # until the reader is quiet: no session holds it
             seen = bench.sim_log.stat().st_size
-            time.sleep(0.6)
+            time.sleep(0.6)  # stimulus: a quiet spell of the log is what is looked for
             if seen == bench.sim_log.stat().st_size:
                 break
         bench.d.get(other + "/")
         assert bench.wait(lambda: bench.d.title) == "refused"
-        time.sleep(0.5)
+        time.sleep(0.5)  # stimulus: the window in which nothing may reach the reader
         assert bench.sim_log.stat().st_size == seen
     finally:
         web.terminate()

@@ -94,6 +94,8 @@ function bridge(socket, port) {
       else if (opcode === 8) { port.close().catch(() => {}); socket.end(); return; }
     }
   });
+  // A browser that goes away resets its connections; 'close' follows.
+  socket.on('error', () => {});
   socket.on('close', () => port.close().catch(() => {}));
 }
 

@@ -78,6 +78,7 @@ before(async () => {
   page = await devtools(debugPort);
   await page.send('Page.enable');
   await page.send('Page.addScriptToEvaluateOnNewDocument', { source: standInSource });
+  await page.send('Page.addScriptToEvaluateOnNewDocument', { source: "localStorage.setItem('desk', 'Test desk')" });
   await page.send('Page.navigate', { url: `http://127.0.0.1:${server.address().port}/?lang=en` });
   await until("document.readyState === 'complete'");
 });
@@ -132,9 +133,15 @@ test('in the browser: the API and the page client on the stand-in port', { skip 
     await c.connect();
     out.open = await c.call('open', { port: 'USB serial' });
     out.card = await c.call('card');
-    out.value = await c.call('value', { action: 'set', block: 6, amount: 7, key_type: 'A', key: 'FFFFFFFFFFFF' });
-    out.refused = await c.call('write_block', { block: 0, data: '00'.repeat(16) }).catch((e) => [e.name, e.code]);
-    out.unknown = await c.call('sector', { sector: 1 }).catch((e) => [e.name, e.code]);
+    const keys = ['FFFFFFFFFFFF'];
+    const v = await c.call('mifare.value.set', { block: 6, amount: 7, keys, port: 'USB serial' });
+    out.value = [v.block, v.value];
+    const d = await c.call('mifare.dump', { format: 'mfd', keys });
+    out.dump = [d.serial, d.sectorsRead, atob(d.file).length, btoa(atob(d.file).slice(0, 4))];
+    const no = (op, args) => c.call(op, args).then(() => 'answered', (e) => [e.name, e.code, e.arg ?? e.reason ?? null]);
+    out.refused = [no('mifare.write', { block: 0, data: '00'.repeat(16) }), no('mifare.read', { block: 64 }),
+      no('sector', { sector: 1 }), no('mifare.parse', { file: d.file }), no('read_block', { block: 4 })];
+    out.refused = await Promise.all(out.refused);
     await c.call('close');
     return out;
   })()`);
@@ -150,16 +157,13 @@ test('in the browser: the API and the page client on the stand-in port', { skip 
     block0: [0x12, 0x34, 0x56, 0x78, 0x08, 0x08, 0x04, 0x00, 0x62, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69],
     open: { port: 'USB serial', baud: true },
     card: { type: '0400', serial: '12345678' },
-    value: { block: 6, value: 7 },
-    refused: ['Error', 4],
-    unknown: ['Error', -1],
+    value: [6, 7],
+    dump: ['12345678', 16, 1024, 'EjRWeA=='],
+    refused: [['Error', -8, null], ['Error', -3, 'block'], ['Error', -2, 'direct'], ['Error', -2, 'direct'], ['Error', -2, 'direct']],
   });
 });
 
-// The page's hook: a button that puts serial-client.js in place of client.js.
-const hooked = fs.readFileSync(path.resolve('web/index.html'), 'utf8').includes('btn-direct');
-
-test('the page in direct mode: connect, read, write, top up, card removal', { skip: skip || !hooked }, async (t) => {
+test('the page in direct mode: connect, read, write, top up, dump, sector refused, card removal', { skip }, async (t) => {
   if (await bridgeTooSlow(t)) return;
   await until("!document.getElementById('btn-direct').hidden");
   await click('btn-direct');
@@ -183,6 +187,21 @@ test('the page in direct mode: connect, read, write, top up, card removal', { sk
   await set('val-amount', '20');
   await click('btn-topup');
   await until(`${text('val-result')} === '120'`);
+
+  // The dump's download: the file's name and bytes as the link gives them.
+  await js(`HTMLAnchorElement.prototype.click = function () {
+    fetch(this.href).then((r) => r.arrayBuffer()).then((b) => { window.saved = [this.download, b.byteLength, new Uint8Array(b)[0]]; });
+  }`);
+  await set('dump-format', 'mfd');
+  await click('btn-dump');
+  await until('window.saved');
+  assert.deepEqual(await js('window.saved'), ['12345678.mfd', 1024, 0x12]);
+  assert.match(await js(text('dump-result')), /^16\/16 /);
+
+  await click('btn-sector');
+  await until(`${text('sec-err')} !== ''`);
+  assert.match(await js("document.querySelector('#sec-err .msg').textContent"), /^not available in direct mode$/);
+  assert.match(await js(text('status')), /^direct mode/);
 
   const shot = await page.send('Page.captureScreenshot', { format: 'png' });
   fs.writeFileSync(path.join(BUILD, 'web-serial.png'), Buffer.from(shot.data, 'base64'));
