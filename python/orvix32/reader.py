@@ -57,8 +57,10 @@ _BLOCK, _SECTOR = (0, 63), (0, 15)
 class _Family:
     """A device family: calls the library's exports and raises on failure.
 
-    The families a Reader keeps refer to it weakly: a Reader nobody refers to
-    is closed at once, without waiting for the cycle collector."""
+    A family refers to its reader and the reader keeps none of its families
+    (each attribute access makes one), so there is no cycle: a Reader nobody
+    refers to is closed at once, and ``Reader(port).mifare`` keeps its reader
+    alive for as long as it is used."""
 
     _contact = False
     _family = FAMILY_READER
@@ -104,13 +106,14 @@ class Reader(_Family):
         self._trace = None if trace is None else os.fspath(trace)
         self._lock = threading.RLock()
         self._worker = Worker(f"orvix32 {self._name(self._requested)}")
-        self.mifare = Mifare(me)
-        self.rf5550 = RF5550(me)
-        self.memory_card = MemoryCard(me)
-        self.at1608 = AT1608(me)
-        self.cpu = Slot(me, 0)
-        self.attendance = Attendance(me)
         self.link()
+
+    mifare = property(lambda self: Mifare(self))
+    rf5550 = property(lambda self: RF5550(self))
+    memory_card = property(lambda self: MemoryCard(self))
+    at1608 = property(lambda self: AT1608(self))
+    cpu = property(lambda self: Slot(self, 0))
+    attendance = property(lambda self: Attendance(self))
 
     @staticmethod
     def _name(port: Union[int, str]) -> str:
