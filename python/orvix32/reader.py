@@ -6,6 +6,7 @@ import contextlib
 import ctypes
 import datetime as _dt
 import os
+import sys
 import threading
 import weakref
 from dataclasses import dataclass
@@ -208,6 +209,10 @@ class Reader(_Family):
             self._worker.stop()
             return
         lib = _library.library()
+        if sys.is_finalizing():
+            # At interpreter exit the worker thread runs no more: closed here.
+            lib.orvix_close(handle)
+            return
         # On the worker thread, which made every call and holds any
         # transaction: the library closes under a transaction of its own.
         self._worker.finish(lambda: lib.orvix_close(handle), lambda: lib.orvix_cancel(handle))
