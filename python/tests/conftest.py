@@ -1,6 +1,7 @@
 """The package from this tree if not installed, the plugin registered once, one reader a module."""
 import os
 import pathlib
+import signal
 import sys
 
 import pytest
@@ -10,6 +11,10 @@ try:
 except ImportError:
     sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
 from orvix32.testing import Simulator  # noqa: E402
+
+# Ctrl-C is part of what is tested: a run started with SIGINT ignored (a
+# background job of a script, nohup) gets Python's own handler back.
+signal.signal(signal.SIGINT, signal.default_int_handler)
 
 # No test reaches a real serial port: every port no simulator takes leads nowhere.
 for _n in range(1, 11):
