@@ -213,7 +213,9 @@ json runOperation(const std::string& op, orvix_reader* reader, const json& args,
   try {
     if (!o) return fileOperation(op, reader, args, control);
     ops::Args text;
-    for (const auto& [name, value] : args.items()) {
+    for (const auto& item : args.items()) {
+      const std::string& name = item.key();
+      const auto& value = item.value();
       const auto s =
           std::find_if(specs.begin(), specs.end(), [&](auto& a) { return a.name == name; });
       if (s == specs.end()) {
