@@ -37,8 +37,9 @@ std::uint8_t probe(LinkState& s) {
 int configure(LinkState& s, SerialPort* port, int portIndex, int baud);
 
 // A server that holds its device a little while after a connection closed
-// answers a new one with "Port already in use": asked again until this long
-// after the first try.
+// answers a new one with "Port already in use" (or closes it, the text lost
+// to the reset): asked again until this long after the first try. A server
+// that said it was busy once is reported busy.
 constexpr int kServerBusyRetryMs = 2000;
 constexpr int kServerBusyPauseMs = 50;
 
@@ -46,8 +47,8 @@ constexpr int kServerBusyPauseMs = 50;
 // on the open connection: always for a reader, for the flat link's fall-back
 // to 9600 once LinkCom has opened the port anew) and probe. 0 = linked.
 int tryLink(LinkState& s, int port, int baud, bool settle, bool* probed) {
-  const bool inPlace = s.ComHandle && s.ComHandle->relinksInPlace() &&
-                       (!s.Device.empty() || baud == kSlowBaud);
+  const bool inPlace =
+      s.ComHandle && s.ComHandle->relinksInPlace() && (!s.Device.empty() || baud == kSlowBaud);
   if (!inPlace) unlinkComImpl(s, settle);
   if (s.SpeedPolicy != 0 && s.SpeedPolicy != baud) return 1;
   s.LastOpenError = OpenError::None;
@@ -73,14 +74,20 @@ int linkOnPort(LinkState& s, int port, bool* probed, bool settle) {
   for (const int baud : {kFastBaud, kSlowBaud}) {
     int linked = tryLink(s, port, baud, settle, probed);
     const auto start = std::chrono::steady_clock::now();
-    while (linked != 0 && s.LastOpenError == OpenError::ServerBusy && !cancelled(s) &&
+    bool saidBusy = s.LastOpenError == OpenError::ServerBusy;
+    while (linked != 0 &&
+           (s.LastOpenError == OpenError::ServerBusy || s.LastOpenError == OpenError::Dropped) &&
+           !cancelled(s) &&
            std::chrono::steady_clock::now() - start <
                std::chrono::milliseconds(kServerBusyRetryMs)) {
       unlinkComImpl(s, false);
       for (int waited = 0; waited < kServerBusyPauseMs && !cancelled(s); waited += kSettleSliceMs)
         ports(s).pause(kSettleSliceMs);
       linked = tryLink(s, port, baud, false, probed);
+      saidBusy = saidBusy || s.LastOpenError == OpenError::ServerBusy;
     }
+    if (linked != 0 && s.LastOpenError == OpenError::Dropped)
+      s.LastOpenError = saidBusy ? OpenError::ServerBusy : OpenError::None;
     if (linked == 0) {
       s.BaudInUse = baud;
       return 0;

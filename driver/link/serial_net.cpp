@@ -105,6 +105,11 @@ long long nowMs() {
 
 constexpr int kConnectMs = 3000;
 #if defined(_WIN32)
+constexpr int kConnectionReset = WSAECONNRESET;
+#else
+constexpr int kConnectionReset = ECONNRESET;
+#endif
+#if defined(_WIN32)
 // Winsock cannot wait on the cancel flag: a cancellable wait polls in slices.
 constexpr int kCancelSliceMs = 2;
 #endif
@@ -216,6 +221,9 @@ Socket connectTo(const Address& a, const CancelSignal* cancel, OpenError* why) {
         socklen_t len = sizeof error;
         up = getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len) == 0 &&
              error == 0;
+        // Accepted and reset at once: a server still letting an earlier
+        // connection's device go, not a refusal.
+        if (error == kConnectionReset) *why = OpenError::Dropped;
         break;
       }
       if (!up && deadline - nowMs() <= 0) *why = OpenError::TimedOut;
@@ -259,6 +267,10 @@ class NetPort final : public SerialPort {
       return OpenError::ServerBusy;
     if (telnet_ && !lost_ && sock_ != kNoSocket && (decoder_.comPortRefused() || unanswered_))
       return OpenError::NotRfc2217;
+    // Closed or reset by the server before it sent a single byte: ser2net
+    // letting the device of an earlier connection go does so when its text
+    // is lost to the reset.
+    if (lost_ && !heardAny_) return OpenError::Dropped;
     return OpenError::None;
   }
 
@@ -401,7 +413,10 @@ class NetPort final : public SerialPort {
         continue;
       }
       if (k < 0 && !wouldBlock()) {
+        // A server that refused the connection may have said why before it
+        // closed; the send fails on its reset before any read took the text.
         lost_ = true;
+        hearLeftovers();
         break;
       }
       const long long left = deadline - nowMs();
@@ -432,6 +447,7 @@ class NetPort final : public SerialPort {
       if (n == 0 || !wouldBlock()) lost_ = true;  // closed or reset
       return false;
     }
+    heardAny_ = true;
     rxHead_ = 0;
     if (!telnet_) {
       std::memcpy(rx_, raw, static_cast<std::size_t>(n));
@@ -456,6 +472,18 @@ class NetPort final : public SerialPort {
     heardLen_ += n;
   }
 
+  // Reads what is still readable on a connection found lost, for its
+  // refusal text only (a server's text carries no Telnet commands).
+  void hearLeftovers() {
+    std::uint8_t raw[sizeof heard_];
+    const int n = recvSome(sock_, raw, sizeof raw);
+    if (n <= 0) return;
+    heardAny_ = true;
+    const std::size_t k = std::min(static_cast<std::size_t>(n), sizeof heard_ - heardLen_);
+    std::memcpy(heard_ + heardLen_, raw, k);
+    heardLen_ += k;
+  }
+
   std::size_t takeQueued(std::uint8_t* out, std::size_t want) {
     const std::size_t n = std::min(want, rxTail_ - rxHead_);
     std::memcpy(out, rx_ + rxHead_, n);
@@ -466,6 +494,7 @@ class NetPort final : public SerialPort {
   Socket sock_;
   bool telnet_;
   bool lost_ = false;
+  bool heardAny_ = false;    // the server has sent at least one byte
   bool unanswered_ = false;  // the server did not answer port control in time
   char heard_[64] = {};
   std::size_t heardLen_ = 0;

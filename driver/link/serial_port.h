@@ -58,6 +58,7 @@ enum class OpenError {
   TimedOut,     // network: no server accepted the connection in time
   NotRfc2217,   // network: the server refused or ignored port control
   ServerBusy,   // network: the server's port is held by another client
+  Dropped,      // network: the server closed the connection without a word
 };
 
 // One open serial port. Every operation reports failure by its result and

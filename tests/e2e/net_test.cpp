@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 #include "e2e.h"
 #include "orvix.h"
@@ -69,7 +70,7 @@ class Ser2net {
     pid_ = fork();
     if (pid_ == 0) {
       const std::string conf = dir_ + "/ser2net.yaml", pid = dir_ + "/ser2net.pid";
-      freopen("/dev/null", "w", stderr);
+      if (!freopen("/dev/null", "w", stderr)) _exit(126);
       execlp("ser2net", "ser2net", "-n", "-c", conf.c_str(), "-P", pid.c_str(), nullptr);
       _exit(127);
     }
@@ -300,7 +301,9 @@ TEST_F(NetRoad, CancelEndsNetworkWaitsTiming) {
 // exchange (the probe) as a reader would, then turns on the next one.
 class Hostile {
  public:
-  enum Mode { Mute, EndlessSubnegotiation, IacFlood, ClosesMidFrame };
+  // ResetsFirst resets its first connection at once, ResetsAll every one;
+  // both then serve as a reader would.
+  enum Mode { Mute, EndlessSubnegotiation, IacFlood, ClosesMidFrame, ResetsFirst, ResetsAll };
   explicit Hostile(Mode mode) : mode_(mode), listener_(listenOn(0, port)) {
     thread_ = std::thread([this] { serve(); });
   }
@@ -317,7 +320,13 @@ class Hostile {
       pollfd p{listener_, POLLIN, 0};
       if (poll(&p, 1, 20) != 1) continue;
       const int c = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (c >= 0) talk(c);
+      if (c < 0) continue;
+      if (mode_ == ResetsAll || (mode_ == ResetsFirst && ++accepted == 1)) {
+        const linger now{1, 0};
+        setsockopt(c, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+      } else {
+        talk(c);
+      }
       close(c);
     }
   }
@@ -356,7 +365,7 @@ class Hostile {
         } else if (x == 255) {
           state = 1;
         } else if (mode_ == Mute || hostile) {
-        } else if (x == 0x23 && ++exchanges == 2 && mode_ != ClosesMidFrame) {
+        } else if (x == 0x23 && ++exchanges == 2 && mode_ < ClosesMidFrame) {
           hostile = true;
           if (mode_ == EndlessSubnegotiation) put(c, {255, 250, 44});
         } else if (x == 0x23) {
@@ -373,6 +382,7 @@ class Hostile {
   }
   Mode mode_;
   int listener_;
+  int accepted = 0;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
@@ -406,6 +416,31 @@ TEST_F(NetRoad, HostileServersNeverHoldUpTheCallerTiming) {
   }
   e2e::mapPorts("");  // the next open drops a lost connection UnLinkCom had to keep
   fn<int(int)>("LinkCom")(0);
+}
+
+// A server that resets a connection before a word (ser2net still letting an
+// earlier connection's device go) is asked again. One that resets every
+// connection gives no reader (the code depends on where the reset lands).
+// The reader here answers at any speed: asked again, it links at the first.
+TEST_F(NetRoad, AConnectionResetAtOnceIsAskedAgain) {
+  auto* open = fn<int(const char*, const orvix_options*, orvix_reader**)>("orvix_open");
+  const std::tuple<Hostile::Mode, const char*, bool> rows[] = {
+      {Hostile::ResetsFirst, "rfc2217", true},
+      {Hostile::ResetsFirst, "tcp", true},
+      {Hostile::ResetsAll, "rfc2217", false},
+      {Hostile::ResetsAll, "tcp", false}};
+  for (const auto& [mode, scheme, opens] : rows) {
+    Hostile h(mode);
+    orvix_reader* r = nullptr;
+    const std::string url = std::string(scheme) + "://127.0.0.1:" + std::to_string(h.port);
+    const int got = open(url.c_str(), nullptr, &r);
+    EXPECT_EQ(got == 0, opens) << url << " " << mode << " gave " << got;
+    EXPECT_EQ(r != nullptr, opens) << url;
+    if (r) {
+      EXPECT_EQ(fn<int(orvix_reader*)>("orvix_baud_rate")(r), 57600) << url;
+    }
+    fn<int(orvix_reader*)>("orvix_close")(r);
+  }
 }
 
 // Each way a network port fails to open gives its own code.
