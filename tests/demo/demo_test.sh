@@ -56,6 +56,7 @@ mkfifo "$W/hold" "$W/keys"
 python3 -c 'import socket,sys; s=socket.socket(); s.bind(("127.0.0.1", int(sys.argv[1]))); s.listen()
 print("bound", flush=True); sys.stdin.read()' "$port" <"$W/hold" >"$W/taker" &
 exec 4>"$W/hold"
+# poll: until the port taker has bound
 for _ in $(seq 100); do [ -s "$W/taker" ] && break; sleep 0.1; done
 demo "$W/b" "$ROOT/scripts/demo" --text </dev/null >"$W/out" 2>&1 || fail "port taken: exit $?"
 exec 4>&-
@@ -63,6 +64,7 @@ grep -qE '^  skipped: orvix serve did not start \(.+\)$' "$W/out" || fail "port 
 demo "$W/c" script -qefc "'$ROOT/scripts/demo' --text" /dev/null <"$W/keys" >"$W/out" 2>&1 &
 pid=$!
 exec 3>"$W/keys"
+# poll: until the tour has reached the page
 for _ in $(seq 600); do grep -q "operator's page" "$W/out" && break; sleep 0.1; done
 printf '\003' >&3
 wait "$pid"

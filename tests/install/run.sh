@@ -51,6 +51,7 @@ c++ -std=c++20 -Wall -Wextra -Werror -o "$WORK/several-cpp" "$WORK/several.cpp" 
 "$READERSIM" --link "$WORK/reader2" --do 'mifare remove' --do 'mifare insert classic 9ABCDEF0' \
   >/dev/null &
 sim2=$!
+# poll: until readersim has made the second reader's link
 for _ in $(seq 50); do if [ -e "$WORK/reader2" ]; then break; fi; sleep 0.1; done
 got=$(LD_LIBRARY_PATH=$(dirname "$pcdir") timeout 30 "$READERSIM" --exec "$WORK/several-cpp" COM1 \
   "$WORK/reader2" | LC_ALL=C sort) || true

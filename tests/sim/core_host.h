@@ -29,7 +29,7 @@ using Clock = std::chrono::steady_clock;
 inline double msSince(Clock::time_point t0) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
 }
-// Waits for state another thread changes; false when it never came (10 s).
+// Waits for state another thread changes (a poll); false when it never came (10 s).
 template <class F>
 bool waitUntil(F done) {
   for (int i = 0; i < 10000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(1)))

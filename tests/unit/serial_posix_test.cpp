@@ -59,7 +59,8 @@ class Pty : public ::testing::Test {
     ASSERT_EQ(ioctl(keeper, FIONREAD, &before), 0);
     ASSERT_EQ(write(master, v.data(), v.size()), ssize_t(v.size()));
     for (int i = 0; i < 2000 && now < before + int(v.size()); ++i)
-      if (ioctl(keeper, FIONREAD, &now) != 0 || now < before + int(v.size())) usleep(1000);
+      if (ioctl(keeper, FIONREAD, &now) != 0 || now < before + int(v.size()))
+        usleep(1000);  // poll: until the bytes are in the queue
   }
   // What the host wrote, as the reader reads it: n bytes, or fewer after 2 s.
   std::vector<std::uint8_t> readerGets(std::size_t n) {

@@ -360,7 +360,7 @@ def test_two_sessions_contend_and_a_closed_socket_releases(rig):
     for _ in range(50):
         if "result" in (got := b("open", port="COM1")):
             break
-        time.sleep(0.1)
+        time.sleep(0.1)  # poll: until the dropped session lets the port go
     assert got["result"]["port"] == "COM1"
     b("watch", on=True)
     while not b.events:  # the first poll reports the card in the field

@@ -33,7 +33,7 @@ def started(args, url, **kw):
             urllib.request.urlopen(url, timeout=1)
             return p
         except OSError:
-            time.sleep(0.1)
+            time.sleep(0.1)  # poll: until it serves
     p.kill()
     pytest.fail(f"{args[0]} did not serve {url}")
 
@@ -113,7 +113,7 @@ class Bench:
             self.click("btn-open")
             if not self.text("readers-err"):
                 break
-            time.sleep(0.1)
+            time.sleep(0.1)  # poll: until the port is let go
         return self.text("held") or self.text("readers-err")
 
     def block(self, n):
