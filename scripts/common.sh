@@ -57,12 +57,12 @@ ensure_packages() {
 }
 
 # Build speed, when the tools are there: ccache as the compiler launcher,
-# mold (else lld) as the linker. orvix's commands stay one unit each: the
-# command files and the service's share names a single unit cannot hold. Options
+# mold (else lld) as the linker, and orvix's command files in two units (the
+# service's files keep one each: they share file-local names). Options
 # are given at every configure, so a folder configured before ccache or mold
 # was installed (or after it was removed) follows.
 speed_options() {
-  SPEED_OPTIONS=(-DORVIX32_UNITY=OFF)
+  SPEED_OPTIONS=(-DORVIX32_UNITY=ON)
   if command -v ccache >/dev/null; then
     SPEED_OPTIONS+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
   else
